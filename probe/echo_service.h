@@ -1,0 +1,81 @@
+#pragma once
+
+// The ICMP echo service: one echo request with the caller's options, one blocking call into the
+// stack entry (echo_stack.h), and the stack's reply records handed back in the caller's buffer.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "probe/ip_address.h"
+
+namespace hopwise {
+
+// IP header flag bit that asks for "don't fragment".
+inline constexpr std::uint8_t kIpFlagDontFragment = 0x02;
+
+// The caller's option block. It is read, never kept, so it carries a native pointer to the
+// option bytes rather than the 32-bit one of the stack's exchange format.
+struct EchoOptions {
+    std::uint8_t ttl = 0;
+    std::uint8_t tos = 0;
+    std::uint8_t flags = 0;
+    std::uint8_t optionsSize = 0;
+    const std::uint8_t* optionsData = nullptr;
+};
+
+// Option part of a reply record (offsets 20..27 of EchoReply).
+struct EchoReplyOptions {
+    std::uint8_t ttl;
+    std::uint8_t tos;
+    std::uint8_t flags;
+    std::uint8_t optionsSize;
+    std::uint32_t optionsOffset;  // bytes from the start of the owning record
+};
+
+// One 28-byte reply record, exactly as the stack writes it: little-endian fields at fixed
+// offsets. The stack stores the returned data and option bytes after the records and points at
+// them with offsets relative to the record itself; a 32-bit field can't hold a pointer here, so
+// the offsets stay in place and data() / optionBytes() turn them into addresses.
+struct EchoReply {
+    IpAddress address;           // responder, network byte order
+    std::uint32_t status;        // the stack's own code, passed on uninterpreted
+    std::uint32_t roundTripTime; // milliseconds
+    std::uint16_t dataSize;
+    std::uint16_t reserved;      // record count in the first record until SendEcho clears it
+    std::uint32_t dataOffset;    // bytes from the start of this record
+    EchoReplyOptions options;
+
+    const std::uint8_t* data() const;
+    const std::uint8_t* optionBytes() const;
+};
+
+static_assert(sizeof(EchoReplyOptions) == 8);
+static_assert(sizeof(EchoReply) == 28);
+static_assert(offsetof(EchoReply, status) == 4);
+static_assert(offsetof(EchoReply, roundTripTime) == 8);
+static_assert(offsetof(EchoReply, dataSize) == 12);
+static_assert(offsetof(EchoReply, reserved) == 14);
+static_assert(offsetof(EchoReply, dataOffset) == 16);
+static_assert(offsetof(EchoReply, options) == 20);
+
+inline constexpr std::uint32_t kEchoReplySize = sizeof(EchoReply);
+
+using EchoHandle = std::uint32_t;
+
+// Always yields 1; nothing is opened.
+EchoHandle OpenEchoHandle();
+
+// Does nothing and yields 1, whatever the handle.
+std::uint32_t CloseEchoHandle(EchoHandle handle);
+
+// Sends one echo request and yields the number of reply records written into replyBuffer
+// (0 when there is none; the reason is then the thread's last-error code).
+std::uint32_t SendEcho(EchoHandle handle, IpAddress destination, const void* requestData,
+                       std::uint16_t requestSize, const EchoOptions* options, void* replyBuffer,
+                       std::uint32_t replySize, std::uint32_t timeout);
+
+// The per-thread last-error code written by SendEcho on every path that yields 0.
+std::uint32_t GetLastEchoError();
+void SetLastEchoError(std::uint32_t code);
+
+}  // namespace hopwise

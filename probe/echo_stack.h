@@ -1,0 +1,91 @@
+#pragma once
+
+// The stack control entry that SendEcho calls: it takes the packed request block and writes
+// reply records into the caller's buffer. The entry dispatches to an installable EchoStack, so
+// tests put a scripted stack in place of the real sockets.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "probe/echo_service.h"
+
+namespace hopwise {
+
+// Protocol and action numbers of the echo request call; any other pair is refused.
+inline constexpr std::uint32_t kEchoProtocol = 6;
+inline constexpr std::uint32_t kEchoAction = 2;
+
+// Fixed offsets of the request block that SendEcho packs.
+namespace request_block {
+inline constexpr std::uint32_t kDestination = 0;   // 4 bytes
+inline constexpr std::uint32_t kTimeout = 4;       // 4 bytes
+inline constexpr std::uint32_t kDataOffset = 8;    // 2 bytes
+inline constexpr std::uint32_t kDataSize = 10;     // 2 bytes
+inline constexpr std::uint32_t kOptionsPresent = 12;
+inline constexpr std::uint32_t kTtl = 13;
+inline constexpr std::uint32_t kTos = 14;
+inline constexpr std::uint32_t kFlags = 15;
+inline constexpr std::uint32_t kOptionOffset = 16; // 2 bytes, always 20
+inline constexpr std::uint32_t kOptionSize = 18;
+inline constexpr std::uint32_t kHeaderSize = 20;
+}  // namespace request_block
+
+// What a request block asks for, read back with every length checked.
+struct EchoRequest {
+    IpAddress destination = 0;
+    std::uint32_t timeout = 0;
+    bool hasOptions = false;
+    std::uint8_t ttl = 0;
+    std::uint8_t tos = 0;
+    std::uint8_t flags = 0;
+    std::span<const std::uint8_t> options;
+    std::span<const std::uint8_t> data;
+};
+
+// Reads a request block of the given length; empty when a field points outside it.
+std::optional<EchoRequest> ParseEchoRequest(const void* block, std::uint32_t length);
+
+// What the stack learned about one reply, before it is laid out as a record.
+struct EchoReplyInfo {
+    IpAddress address = 0;
+    std::uint32_t status = 0;
+    std::uint32_t roundTripTime = 0;
+    std::uint8_t ttl = 0;
+    std::uint8_t tos = 0;
+    std::uint8_t flags = 0;
+    std::span<const std::uint8_t> data;
+    std::span<const std::uint8_t> options;
+};
+
+// Writes one reply record at the start of the buffer (count 1 at offset 14) followed by as much
+// of its data and option bytes as fits. The buffer holds at least one record.
+void WriteEchoReply(void* buffer, std::uint32_t size, const EchoReplyInfo& reply);
+
+// Writes the record of an unanswered request: count 0, responder 0, round trip 0 and the given
+// status, so that no caller ever reads a value left over from an earlier call.
+void WriteNoEchoReply(void* buffer, std::uint32_t size, std::uint32_t status);
+
+class EchoStack {
+public:
+    virtual ~EchoStack() = default;
+    // Same contract as EchoStackControl; 0 on success (records written), else an error code.
+    virtual std::uint32_t control(std::uint32_t protocol, std::uint32_t action, const void* request,
+                                  std::uint32_t* requestLength, void* reply,
+                                  std::uint32_t* replyLength) = 0;
+};
+
+// The entry SendEcho calls. Yields 0 when it wrote reply records (possibly a count of 0), or a
+// non-zero error code when the call itself failed.
+std::uint32_t EchoStackControl(std::uint32_t protocol, std::uint32_t action, const void* request,
+                               std::uint32_t* requestLength, void* reply,
+                               std::uint32_t* replyLength);
+
+// Replaces the stack behind EchoStackControl for the whole process and yields the previous one;
+// nullptr puts the system's ICMP sockets back. Install before starting threads that send.
+EchoStack* InstallEchoStack(EchoStack* stack);
+
+// The stack on the system's ICMP sockets (linux_echo_stack.h).
+EchoStack& SystemEchoStack();
+
+}  // namespace hopwise

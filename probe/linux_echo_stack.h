@@ -1,0 +1,28 @@
+#pragma once
+
+// The real stack: ICMP echo over the kernel's ICMP sockets.
+
+#include "probe/echo_permission.h"
+#include "probe/echo_stack.h"
+
+namespace hopwise {
+
+class LinuxEchoStack final : public EchoStack {
+public:
+    // Datagram tries the datagram socket first and falls back to a raw one when it is refused;
+    // Raw uses only the raw socket; None is not a valid choice.
+    explicit LinuxEchoStack(IcmpSocketKind first = IcmpSocketKind::Datagram);
+
+    std::uint32_t control(std::uint32_t protocol, std::uint32_t action, const void* request,
+                          std::uint32_t* requestLength, void* reply,
+                          std::uint32_t* replyLength) override;
+
+    // The socket kind the calling thread's last request went out on (None before any request,
+    // or when neither kind was permitted).
+    IcmpSocketKind kindInUse() const;
+
+private:
+    IcmpSocketKind m_first;
+};
+
+}  // namespace hopwise
