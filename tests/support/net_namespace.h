@@ -18,7 +18,7 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 
 class NetNamespace {
 public:
-    // Creates "hw<pid>-<role>" with lo up, ICMP error rate limiting off and forwarding on.
+    // Creates "hw<pid>-<n>-<role>" with lo up, ICMP error rate limiting off and forwarding on.
     explicit NetNamespace(const std::string& role);
     ~NetNamespace();
     NetNamespace(const NetNamespace&) = delete;
