@@ -1,0 +1,37 @@
+# The two commands of the README: `make run` and `make test`. Both install what is missing first.
+PRESET ?= default
+BUILD_DIR := build/$(PRESET)
+
+.PHONY: deps build run test asan tsan fuzz format tidy clean
+
+deps:
+	@tools/install-deps.sh
+
+build: deps
+	cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET)
+
+run: build
+	tools/demo.sh $(BUILD_DIR)
+
+test: build
+	ctest --preset $(PRESET)
+
+asan:
+	$(MAKE) test PRESET=asan
+
+tsan:
+	$(MAKE) test PRESET=tsan
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+tidy: build
+	git ls-files '*.cpp' | grep -v '^tests/fuzz/' | xargs clang-tidy -p $(BUILD_DIR) --quiet
+
+clean:
+	rm -rf build
