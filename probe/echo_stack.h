@@ -54,8 +54,8 @@ struct EchoReplyInfo {
     std::uint8_t ttl = 0;
     std::uint8_t tos = 0;
     std::uint8_t flags = 0;
-    std::span<const std::uint8_t> data;
-    std::span<const std::uint8_t> options;
+    std::span<const std::uint8_t> data{};
+    std::span<const std::uint8_t> options{};
 };
 
 // Writes one reply record at the start of the buffer (count 1 at offset 14) followed by as much

@@ -36,6 +36,11 @@ struct BlockCase {
     std::uint16_t dataOffset;
 };
 
+void PrintTo(const BlockCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class RequestBlock : public ::testing::TestWithParam<BlockCase> {};
 
 TEST_P(RequestBlock, packsEveryFieldAtItsOffset)

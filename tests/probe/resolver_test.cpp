@@ -31,6 +31,11 @@ struct NameCase {
     int lookups;  // how many times the resolver must have been asked
 };
 
+void PrintTo(const NameCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ResolveHostNameTable : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(ResolveHostNameTable, yieldsTheAddressAndAsksOnlyWhenNeeded)
