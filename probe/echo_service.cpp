@@ -95,8 +95,11 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
         block[request_block::kTos] = options->tos;
         block[request_block::kFlags] = options->flags;
         block[request_block::kOptionSize] = options->optionsSize;
+        // A size without bytes sends zeros rather than whatever the heap held.
         if (optionSize != 0 && options->optionsData)
             std::memcpy(block + request_block::kHeaderSize, options->optionsData, optionSize);
+        else if (optionSize != 0)
+            std::memset(block + request_block::kHeaderSize, 0, optionSize);
     } else {
         block[request_block::kOptionsPresent] = 0;
         block[request_block::kOptionSize] = 0;
@@ -106,6 +109,8 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
     store(block, request_block::kDataOffset, dataOffset);
     if (requestSize != 0 && requestData)
         std::memcpy(block + dataOffset, requestData, requestSize);
+    else if (requestSize != 0)
+        std::memset(block + dataOffset, 0, requestSize);
 
     std::uint32_t replyLength = replySize;
     std::uint32_t result = 0;
