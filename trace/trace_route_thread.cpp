@@ -1,0 +1,71 @@
+#include "trace/trace_route_thread.h"
+
+#include "probe/echo_service.h"
+#include "probe/resolver.h"
+#include "trace/probe_notify.h"
+
+namespace hopwise {
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination) {
+    ProbeMessageTarget* window = page.m_pWindow;
+    // Cleared once so a first hop that fails early never reads indeterminate bytes; per hop only
+    // the status is reset, the engine writes the rest (responder 0 when nothing answered).
+    EchoReply reply{};
+    std::int32_t hop = 1;
+    if (page.m_iMaxHopCount.load(kRelaxed) <= 1) {
+        return;
+    }
+    for (;;) {
+        if (page.m_bCancel.load()) {
+            return;
+        }
+        const EchoOptions options = ProbeOptions(hop);
+        reply.status = 0;
+        const std::uint32_t count =
+            SendEcho(handle, destination, nullptr, 0, &options, &reply, kEchoReplySize,
+                     static_cast<std::uint32_t>(page.m_iHopTimeout.load(kRelaxed)));
+        if (EchoNotPermitted(count)) {
+            // Every further hop would fail the same way; one hint beats a wall of silence.
+            NotifyNotPermitted(window);
+            return;
+        }
+        ProbeResult result{nullptr, nullptr, &reply};
+        if (count != 0) {
+            result.m_address = FormatAddress(reply.address);
+            if (page.m_bResolveIP.load(kRelaxed)) {
+                result.m_name = ResolveHostAddress(reply.address);
+            }
+        }
+        NotifyResult(window, result);
+        if (reply.address == destination) {
+            return;
+        }
+        ++hop;
+        if (hop >= page.m_iMaxHopCount.load(kRelaxed)) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+std::uint32_t TraceRouteThread(TraceRouteInputs* page) {
+    ProbeMessageTarget* window = page->m_pWindow;
+    const IpAddress destination = ResolveHostName(page->m_szHost);
+    if (destination == 0 || destination == kAddressNone) {
+        NotifyUnresolved(window);
+    } else {
+        NotifyDestination(window, destination);
+        const EchoHandle handle = OpenEchoHandle();
+        walkHops(*page, handle, destination);
+        CloseEchoHandle(handle);
+    }
+    NotifyFinished(window);
+    return 0;
+}
+
+}  // namespace hopwise
