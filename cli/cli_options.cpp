@@ -1,0 +1,74 @@
+#include "cli/cli_options.h"
+
+#include <limits>
+#include <sstream>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/exit_codes.h"
+
+namespace hopwise::cli {
+
+namespace {
+
+constexpr std::int32_t kMaxTimeoutMs = 600000;
+
+void addCommon(CLI::App& command, CliOptions& options) {
+    command.add_option("--timeout", options.timeoutMs, "Milliseconds to wait for each reply")
+        ->check(CLI::Range(1, kMaxTimeoutMs))
+        ->capture_default_str();
+    command.add_flag("--json", options.json, "One JSON object per line per event");
+    command.add_option("HOST", options.host, "Host name or dotted IPv4 address")->required();
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+    CliOptions options;
+    std::string count = "inf";
+
+    CLI::App app("Trace the route to an IPv4 host, or ping it, with ICMP echo requests.",
+                 "hopwise-cli");
+    app.footer(kExitCodeHelp);
+    app.require_subcommand(1);
+    app.failure_message(CLI::FailureMessage::help);
+
+    CLI::App* trace = app.add_subcommand("trace", "List the routers on the way to HOST");
+    trace->add_option("--max-hop", options.maxHop,
+                      "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
+        ->check(CLI::Range(0, 256))
+        ->capture_default_str();
+    trace->add_flag("--resolve", options.resolve, "Look up each responder's name");
+    addCommon(*trace, options);
+
+    CLI::App* ping = app.add_subcommand("ping", "Send echo requests to HOST");
+    ping->add_option("--ttl", options.ttl, "Time to live of each request")
+        ->check(CLI::Range(1, 255))
+        ->capture_default_str();
+    ping->add_option("--count", count, "Number of requests, or inf to send until Ctrl-C")
+        ->check(CLI::IsMember({"inf"}) |
+                CLI::Range(1, std::numeric_limits<std::int32_t>::max()))
+        ->capture_default_str();
+    addCommon(*ping, options);
+
+    ParsedCommandLine parsed;
+    std::ostringstream out;
+    std::ostringstream err;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error, out, err);
+        parsed.exitCode = code == 0 ? kExitDone : kExitUsage;
+        parsed.out = out.str();
+        parsed.err = err.str();
+        return parsed;
+    }
+    if (ping->parsed()) {
+        options.kind = ProbeKind::Ping;
+        options.count = count == "inf" ? -1 : std::stoi(count);
+    }
+    parsed.options = options;
+    return parsed;
+}
+
+}  // namespace hopwise::cli
