@@ -139,7 +139,9 @@ NetNamespace::NetNamespace(const std::string& role) {
 NetNamespace::~NetNamespace() {
     // Processes still inside (a flood ping) would keep the network alive after the name is
     // gone; kill them first, then drop the name.
-    RunCommand("ip netns pids " + quoteForShell(m_name) + " | xargs -r kill -9");
+    // A thread of this very process may still be inside; it is not ours to kill.
+    RunCommand("ip netns pids " + quoteForShell(m_name) + " | grep -vx " +
+               std::to_string(getpid()) + " | xargs -r kill -9");
     RunCommand("ip netns del " + quoteForShell(m_name));
 }
 
