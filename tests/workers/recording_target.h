@@ -101,16 +101,15 @@ public:
         return results;
     }
 
-    // Waits (bounded) until a message of this kind arrived; yields whether it did.
-    bool waitFor(std::uint32_t message, std::chrono::milliseconds limit) {
+    // Waits (bounded) until `count` messages of this kind arrived; yields whether they did.
+    bool waitFor(std::uint32_t message, std::chrono::milliseconds limit, std::size_t count = 1) {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, limit, [&] {
+            std::size_t seen = 0;
             for (const RecordedMessage& record : m_messages) {
-                if (record.message == message) {
-                    return true;
-                }
+                seen += record.message == message ? 1 : 0;
             }
-            return false;
+            return seen >= count;
         });
     }
 
