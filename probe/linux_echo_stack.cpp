@@ -7,12 +7,14 @@
 #include <linux/icmp.h>
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -56,6 +58,14 @@ struct CachedSocket {
 // Everything a thread keeps between requests. A socket belongs to the network namespace and,
 // for its permission, the credentials it was made under; when the thread moves to another
 // namespace or changes identity the cache starts over.
+std::atomic<bool> g_forked{false};
+
+void markForked() {
+    g_forked.store(true, std::memory_order_relaxed);
+}
+
+[[maybe_unused]] const int g_forkWatch = pthread_atfork(nullptr, nullptr, markForked);
+
 struct ThreadSockets {
     CachedSocket datagram;
     CachedSocket raw;
@@ -64,8 +74,6 @@ struct ThreadSockets {
     bool keyKnown = false;
     dev_t netnsDevice = 0;
     ino_t netnsInode = 0;
-    uid_t euid = 0;
-    gid_t egid = 0;
     IcmpSocketKind kindInUse = IcmpSocketKind::None;
     std::uint16_t identifier = 0;
     std::uint16_t sequence = 0;
@@ -77,32 +85,34 @@ struct ThreadSockets {
         // keyed by pid) don't share an identifier on raw sockets.
         : identifier(static_cast<std::uint16_t>(syscall(SYS_gettid))) {}
 
-    ~ThreadSockets() {
-        datagram.reset();
-        raw.reset();
-    }
+    ~ThreadSockets() { drop(); }
 
-    void checkKey() {
-        struct stat ns {};
-        const bool haveNs = stat("/proc/thread-self/ns/net", &ns) == 0;
-        const uid_t nowEuid = geteuid();
-        const gid_t nowEgid = getegid();
-        if (keyKnown && haveNs && ns.st_dev == netnsDevice && ns.st_ino == netnsInode &&
-            nowEuid == euid && nowEgid == egid) {
-            return;
-        }
-        if (keyKnown && !haveNs && nowEuid == euid && nowEgid == egid) {
-            return;
-        }
+    void drop() {
         datagram.reset();
         raw.reset();
         datagramRefused = false;
         rawRefused = false;
+        keyKnown = false;
+    }
+
+    // The namespace is looked up once per thread, and on every request in a forked child, whose
+    // sockets came from the parent and which may have moved since (test helpers do).
+    void checkNamespace() {
+        if (keyKnown && !g_forked.load(std::memory_order_relaxed)) {
+            return;
+        }
+        struct stat ns {};
+        if (stat("/proc/thread-self/ns/net", &ns) != 0) {
+            keyKnown = true;  // no /proc: nothing to compare against
+            return;
+        }
+        if (keyKnown && ns.st_dev == netnsDevice && ns.st_ino == netnsInode) {
+            return;
+        }
+        drop();
         keyKnown = true;
-        netnsDevice = haveNs ? ns.st_dev : 0;
-        netnsInode = haveNs ? ns.st_ino : 0;
-        euid = nowEuid;
-        egid = nowEgid;
+        netnsDevice = ns.st_dev;
+        netnsInode = ns.st_ino;
     }
 };
 
@@ -498,6 +508,10 @@ bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& pa
 LinuxEchoStack::LinuxEchoStack(IcmpSocketKind first)
     : m_first(first == IcmpSocketKind::Raw ? IcmpSocketKind::Raw : IcmpSocketKind::Datagram) {}
 
+void DropThreadEchoSockets() {
+    t_sockets.drop();
+}
+
 IcmpSocketKind LinuxEchoStack::kindInUse() const {
     return t_sockets.kindInUse;
 }
@@ -524,7 +538,7 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     const ProbeInterrupt* interrupt = CurrentProbeInterrupt();
 
     ThreadSockets& cache = t_sockets;
-    cache.checkKey();
+    cache.checkNamespace();
     if (cache.receive.size() != kReceiveSize) {
         cache.receive.resize(kReceiveSize);
     }

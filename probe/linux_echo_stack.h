@@ -25,4 +25,11 @@ private:
     IcmpSocketKind m_first;
 };
 
+// Each thread keeps its ICMP sockets between requests, and a socket belongs to the network
+// namespace it was made in. Looking up the thread's namespace on every request would cost more
+// than the echo itself, so a thread that moves to another namespace (setns, unshare) calls this
+// afterwards and its next request opens sockets where it now is. A forked child needs no call:
+// it checks on every request.
+void DropThreadEchoSockets();
+
 }  // namespace hopwise

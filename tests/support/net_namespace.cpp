@@ -1,5 +1,7 @@
 #include "tests/support/net_namespace.h"
 
+#include "probe/linux_echo_stack.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -191,11 +193,13 @@ EnterNamespace::EnterNamespace(const NetNamespace& ns) {
         close(m_original);
         throw std::runtime_error("setns into " + ns.name() + " failed");
     }
+    DropThreadEchoSockets();
 }
 
 EnterNamespace::~EnterNamespace() {
     setns(m_original, CLONE_NEWNET);
     close(m_original);
+    DropThreadEchoSockets();
 }
 
 RouterChain::RouterChain(int routers, int base) : m_routers(routers), m_base(base) {

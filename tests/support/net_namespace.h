@@ -38,7 +38,8 @@ void LinkNamespaces(const NetNamespace& a, const std::string& addressA, const Ne
                     const std::string& addressB);
 
 // Runs the calling thread inside the namespace until destroyed (setns on the thread only;
-// sockets made meanwhile stay in that namespace).
+// sockets made meanwhile stay in that namespace; the thread's cached echo sockets are dropped on
+// the way in and out).
 class EnterNamespace {
 public:
     explicit EnterNamespace(const NetNamespace& ns);
