@@ -129,6 +129,24 @@ TEST_F(RawLoopback, raisedInterruptStopsTheRequestBeforeItStarts)
     EXPECT_LT(outcome.elapsedMs, 1000);
 }
 
+TEST_F(RawLoopback, threadMovingToAnotherNamespaceSendsFromThere)
+{
+    SKIP_WITHOUT_NAMESPACES();
+    // The same destination answers in one namespace and is silent in the other, so each reply
+    // (or its absence) tells which namespace the request really left from.
+    NetNamespace silent("silent");
+    silent.sysctl("net.ipv4.icmp_echo_ignore_all", "1");
+    ASSERT_EQ(Echo("127.0.0.1", nullptr, 300).count, 1u);
+    {
+        EnterNamespace inside(silent);
+        const EchoOutcome outcome = Echo("127.0.0.1", nullptr, 150);
+        EXPECT_EQ(outcome.count, 0u);
+        EXPECT_EQ(outcome.lastError, kIpReqTimedOut);
+    }
+    const EchoOutcome back = Echo("127.0.0.1", nullptr, 300);
+    EXPECT_EQ(back.count, 1u) << "last error " << back.lastError;
+}
+
 TEST(SystemStack, answersLoopbackThroughSendEcho)
 {
     SKIP_WITHOUT_RAW();
