@@ -57,6 +57,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
+        // CLI11 reports a mistyped command only as a missing one; name what was typed.
+        if (!trace->parsed() && !ping->parsed() && argc > 1 && argv[1][0] != '-') {
+            err << "Unknown command: " << argv[1] << " (expected trace or ping)\n";
+        }
         const int code = app.exit(error, out, err);
         parsed.exitCode = code == 0 ? kExitDone : kExitUsage;
         parsed.out = out.str();

@@ -1,6 +1,6 @@
 #include "cli/interrupt_signal.h"
 
-#include <signal.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "cli/exit_codes.h"
@@ -9,21 +9,33 @@ namespace hopwise::cli {
 
 namespace {
 
-// The handler only touches lock-free atomics and calls _exit: all async-signal-safe.
+// The handler only touches lock-free atomics, write() and _exit(): all async-signal-safe.
 std::atomic<std::atomic<bool>*> g_cancel{nullptr};
 std::atomic<int> g_interrupts{0};
 static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<std::atomic<bool>*>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
+constexpr char kCancelling[] = "Cancelling after the current probe; Ctrl-C again to quit now\n";
+
 extern "C" void onInterrupt(int) {
     if (g_interrupts.fetch_add(1) == 0) {
         if (std::atomic<bool>* cancel = g_cancel.load()) {
             cancel->store(true);
         }
+        const ssize_t ignored = write(STDERR_FILENO, kCancelling, sizeof kCancelling - 1);
+        (void)ignored;
         return;
     }
     _exit(kExitInterrupted);
+}
+
+sigset_t interruptSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
 }
 
 }  // namespace
@@ -37,6 +49,15 @@ void InstallInterruptHandlers(std::atomic<bool>& cancel) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+InterruptsBlockedForNewThreads::InterruptsBlockedForNewThreads() {
+    const sigset_t signals = interruptSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, &m_previous);
+}
+
+InterruptsBlockedForNewThreads::~InterruptsBlockedForNewThreads() {
+    pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
 }
 
 }  // namespace hopwise::cli

@@ -26,7 +26,11 @@ int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& op
     MessageLoop loop;
     ConsoleReceiver receiver(options.kind, options.json, std::cout, std::cerr, page.m_bCancel,
                              [&loop] { loop.quit(); });
-    std::unique_ptr<ProbeRun> run = StartProbeRun(page, worker, receiver, loop.poster());
+    std::unique_ptr<ProbeRun> run;
+    {
+        InterruptsBlockedForNewThreads onlyMainTakesInterrupts;
+        run = StartProbeRun(page, worker, receiver, loop.poster());
+    }
     loop.run();
     run.reset();
     return ExitCodeFor(receiver.outcome());
