@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <linux/icmp.h>
 
 #include <poll.h>
@@ -75,15 +76,17 @@ struct ThreadSockets {
     dev_t netnsDevice = 0;
     ino_t netnsInode = 0;
     IcmpSocketKind kindInUse = IcmpSocketKind::None;
+    pid_t tid = 0;
     std::uint16_t identifier = 0;
     std::uint16_t sequence = 0;
     std::vector<std::uint8_t> packet;
     std::vector<std::uint8_t> receive;
 
-    ThreadSockets()
-        // Thread ids are unique within the system's pid space, so threads (and other pingers
-        // keyed by pid) don't share an identifier on raw sockets.
-        : identifier(static_cast<std::uint16_t>(syscall(SYS_gettid))) {}
+    // Thread ids are unique within the system's pid space, so threads (and other pingers keyed
+    // by pid) don't share an identifier on raw sockets.
+    ThreadSockets() : tid(static_cast<pid_t>(syscall(SYS_gettid))) {
+        identifier = static_cast<std::uint16_t>(tid);
+    }
 
     ~ThreadSockets() { drop(); }
 
@@ -100,6 +103,13 @@ struct ThreadSockets {
     void checkNamespace() {
         if (keyKnown && !g_forked.load(std::memory_order_relaxed)) {
             return;
+        }
+        const auto nowTid = static_cast<pid_t>(syscall(SYS_gettid));
+        if (nowTid != tid) {
+            // A forked child must not answer to its parent's identifier.
+            drop();
+            tid = nowTid;
+            identifier = static_cast<std::uint16_t>(tid);
         }
         struct stat ns {};
         if (stat("/proc/thread-self/ns/net", &ns) != 0) {
@@ -128,7 +138,24 @@ int enable(int fd, int level, int name) {
     return setsockopt(fd, level, name, &on, sizeof on);
 }
 
-int openIcmpSocket(IcmpSocketKind kind) {
+// Everyone's echo replies reach every raw ICMP socket; under another process's flood they would
+// fill our receive buffer and push our own reply out. The kernel keeps only echo replies with our
+// identifier (and the error reports the ICMP filter lets through) in the queue.
+void attachIdentifierFilter(int fd, std::uint16_t identifier) {
+    sock_filter code[] = {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),  // X = IP header length
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),   // ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp_type::kEchoReply, 0, 2),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),   // echo identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    const sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+}
+
+int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier) {
     const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
     const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) {
@@ -151,6 +178,7 @@ int openIcmpSocket(IcmpSocketKind kind) {
                         (1u << icmp_type::kSourceQuench) | (1u << icmp_type::kTimeExceeded) |
                         (1u << icmp_type::kParameterProblem));
         setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+        attachIdentifierFilter(fd, identifier);
     }
     return fd;
 }
@@ -166,7 +194,7 @@ AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSo
         CachedSocket& candidate = datagram ? cache.datagram : cache.raw;
         bool& refused = datagram ? cache.datagramRefused : cache.rawRefused;
         if (candidate.fd < 0 && !refused) {
-            candidate.fd = openIcmpSocket(order[i]);
+            candidate.fd = openIcmpSocket(order[i], cache.identifier);
             if (candidate.fd < 0) {
                 if (!isRefusal(errno)) {
                     return AcquireResult::NoResources;
@@ -223,14 +251,15 @@ bool applyOptions(CachedSocket& socket, const EchoRequest& request) {
     return true;
 }
 
-std::int64_t monotonicMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 std::int64_t nanoseconds(const timespec& t) {
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Deadlines are kept in nanoseconds: rounding to milliseconds could end a wait early.
+std::int64_t monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return nanoseconds(now);
 }
 
 bool interruptRaised(const ProbeInterrupt* interrupt) {
@@ -241,12 +270,12 @@ enum class WaitResult { Readable, Deadline, Interrupted };
 
 // Sleeps until the socket (when given) is readable, the deadline passes or the thread's
 // interrupt fires: never a busy loop, never longer than the deadline.
-WaitResult waitFor(int fd, std::int64_t deadlineMs, const ProbeInterrupt* interrupt) {
+WaitResult waitFor(int fd, std::int64_t deadlineNs, const ProbeInterrupt* interrupt) {
     for (;;) {
         if (interruptRaised(interrupt)) {
             return WaitResult::Interrupted;
         }
-        const std::int64_t remaining = deadlineMs - monotonicMs();
+        const std::int64_t remaining = deadlineNs - monotonicNs();
         if (remaining <= 0) {
             return WaitResult::Deadline;
         }
@@ -260,11 +289,11 @@ WaitResult waitFor(int fd, std::int64_t deadlineMs, const ProbeInterrupt* interr
             fds[count++] = {interruptFd, POLLIN, 0};
         }
         // Without an eventfd the flag is only seen at wake-ups, so those come often enough.
-        const std::int64_t slice =
-            (interrupt != nullptr && interruptFd < 0) ? std::min<std::int64_t>(remaining, 50)
-                                                      : remaining;
-        const timespec timeout{static_cast<time_t>(slice / 1000),
-                               static_cast<long>((slice % 1000) * 1000000)};
+        const std::int64_t slice = (interrupt != nullptr && interruptFd < 0)
+                                       ? std::min<std::int64_t>(remaining, 50000000)
+                                       : remaining;
+        const timespec timeout{static_cast<time_t>(slice / 1000000000),
+                               static_cast<long>(slice % 1000000000)};
         const int ready = ppoll(fds.data(), count, &timeout, nullptr);
         if (ready < 0 && errno != EINTR) {
             return WaitResult::Deadline;
@@ -534,7 +563,7 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
         return kErrorInvalidParameter;
     }
     const EchoRequest& echo = *parsed;
-    const std::int64_t deadline = monotonicMs() + echo.timeout;
+    const std::int64_t deadline = monotonicNs() + std::int64_t{echo.timeout} * 1000000;
     const ProbeInterrupt* interrupt = CurrentProbeInterrupt();
 
     ThreadSockets& cache = t_sockets;
