@@ -9,6 +9,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "cli/exit_codes.h"
 #include "probe/echo_permission.h"
@@ -176,10 +177,27 @@ INSTANTIATE_TEST_SUITE_P(
                       PingTtlCase{"ExpiresAtFirstRouter", "1", 0, 64}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ICMP messages the namespace's stack has taken in (an ignored echo request counts too).
+int IcmpMessagesIn(const NetNamespace& ns) {
+    std::string output;
+    ns.exec("awk '/^Icmp:/ { if (++n == 2) print $2 }' /proc/net/snmp", &output);
+    return output.empty() ? -1 : std::stoi(output);
+}
+
 TEST_F(CliNamespaceTest, SecondCtrlCLeavesAtOnceWhileAProbeWaits) {
     m_chain->target().sysctl("net.ipv4.icmp_echo_ignore_all", "1");
+    const int before = IcmpMessagesIn(m_chain->target());
     CliProcess process(CliCommand({"ping", "--timeout", "60000", target()}, inClient()));
-    ASSERT_TRUE(process.waitForOutput("TTL\n", 10s)) << process.out();
+    if (!process.waitForOutput("TTL\n", 10s)) {
+        const CliOutcome early = process.finish(1s);
+        FAIL() << "exit " << early.exitCode << "\n" << early.out << early.err;
+    }
+    // Only once the request reached the target is the probe surely in flight.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (IcmpMessagesIn(m_chain->target()) <= before && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_GT(IcmpMessagesIn(m_chain->target()), before);
     process.signal(SIGINT);  // the probe in flight still waits out its timeout, as the page's would
     ASSERT_TRUE(process.waitForError("Ctrl-C again", 10s));
     process.signal(SIGINT);
