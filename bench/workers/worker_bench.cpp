@@ -1,0 +1,150 @@
+// What the workers cost on top of the echo service, measured beside a reference in the same run:
+//  - the ping worker's trials/s to 127.0.0.1 (no window) next to bare SendEcho calls/s;
+//  - a trace over a 30-router namespace chain, in-process and through hopwise-cli, next to
+//    `traceroute -I -n -q 1 -N 1` over the same chain (needs root; skipped otherwise).
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "ping/ping_thread.h"
+#include "probe/echo_permission.h"
+#include "probe/echo_service.h"
+#include "probe/resolver.h"
+#include "tests/support/net_namespace.h"
+#include "trace/trace_route_thread.h"
+
+namespace {
+
+using namespace hopwise;
+
+constexpr std::int64_t kTrialsPerIteration = 200;
+constexpr int kChainRouters = 30;
+constexpr int kChainBase = 231;
+
+bool echoPermitted(benchmark::State& state) {
+    if (CheckEchoPermission() == IcmpSocketKind::None) {
+        state.SkipWithError(EchoPermissionHint());
+        return false;
+    }
+    return true;
+}
+
+void BM_BareSendEchoLoopback(benchmark::State& state) {
+    if (!echoPermitted(state)) {
+        return;
+    }
+    const EchoHandle handle = OpenEchoHandle();
+    const IpAddress loopback = ResolveHostName("127.0.0.1");
+    EchoOptions options;
+    options.ttl = 20;
+    EchoReply reply{};
+    std::int64_t answered = 0;
+    for (auto _ : state) {
+        for (std::int64_t i = 0; i < kTrialsPerIteration; ++i) {
+            answered += SendEcho(handle, loopback, nullptr, 0, &options, &reply, kEchoReplySize, 1000);
+        }
+    }
+    CloseEchoHandle(handle);
+    state.SetItemsProcessed(state.iterations() * kTrialsPerIteration);
+    state.counters["answered"] = static_cast<double>(answered);
+}
+
+void BM_PingWorkerLoopback(benchmark::State& state) {
+    if (!echoPermitted(state)) {
+        return;
+    }
+    PingInputs page;
+    SetHostText(page.m_szHost, "127.0.0.1");
+    page.m_iNumTrials = kTrialsPerIteration;
+    page.m_pWindow = nullptr;  // the worker's own cost, no receiver
+    for (auto _ : state) {
+        PingThread(&page);
+    }
+    state.SetItemsProcessed(state.iterations() * kTrialsPerIteration);
+}
+
+BENCHMARK(BM_BareSendEchoLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PingWorkerLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One chain for all three trace benchmarks, built on first use and removed at exit.
+test::RouterChain* chain(benchmark::State& state) {
+    static const std::string reason = test::NetNamespaceSkipReason();
+    if (!reason.empty()) {
+        state.SkipWithError(("needs network namespaces: " + reason).c_str());
+        return nullptr;
+    }
+    static std::unique_ptr<test::RouterChain> made =
+        std::make_unique<test::RouterChain>(kChainRouters, kChainBase);
+    return made.get();
+}
+
+// Counts the hops of a trace, so a walk that never reached the target can't pass for a fast one.
+class HopCounter final : public ProbeMessageTarget {
+public:
+    std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam, std::intptr_t) override {
+        if (message == WM_PROBE_RESULT) {
+            ++m_hops;
+            const ProbeResult& result = ProbeResultOf(wParam);
+            m_last = result.m_address != nullptr ? result.m_address : "";
+        }
+        return 0;
+    }
+    int m_hops = 0;
+    std::string m_last;
+};
+
+void BM_TraceWorkerChain30(benchmark::State& state) {
+    test::RouterChain* routers = chain(state);
+    if (routers == nullptr) {
+        return;
+    }
+    test::EnterNamespace inClient(routers->client());
+    TraceRouteInputs page;
+    SetHostText(page.m_szHost, routers->targetAddress());
+    page.m_iMaxHopCount = kChainRouters + 10;
+    page.m_iHopTimeout = 1000;
+    HopCounter counter;
+    page.m_pWindow = &counter;
+    for (auto _ : state) {
+        counter.m_hops = 0;
+        TraceRouteThread(&page);
+        if (counter.m_hops != kChainRouters + 1 || counter.m_last != routers->targetAddress()) {
+            state.SkipWithError("the trace did not end at the target after every router");
+            return;
+        }
+    }
+    state.counters["hops"] = counter.m_hops;
+}
+
+void runInClient(benchmark::State& state, const std::string& command) {
+    test::RouterChain* routers = chain(state);
+    if (routers == nullptr) {
+        return;
+    }
+    const std::string full = command + " " + routers->targetAddress() + " >/dev/null 2>&1";
+    for (auto _ : state) {
+        if (routers->client().exec(full) != 0) {
+            state.SkipWithError(("failed: " + full).c_str());
+            return;
+        }
+    }
+}
+
+void BM_TraceCliChain30(benchmark::State& state) {
+    runInClient(state, std::string(HOPWISE_CLI_PATH) + " trace --max-hop 40");
+}
+
+void BM_TracerouteChain30(benchmark::State& state) {
+    runInClient(state, "traceroute -I -n -q 1 -N 1 -m 40");
+}
+
+BENCHMARK(BM_TraceWorkerChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK(BM_TraceCliChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK(BM_TracerouteChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+
+}  // namespace
+
+BENCHMARK_MAIN();
