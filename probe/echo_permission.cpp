@@ -8,7 +8,8 @@ namespace hopwise {
 
 namespace {
 
-bool canOpen(int type) {
+bool canOpen(int type)
+{
     const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) {
         return false;
@@ -17,9 +18,10 @@ bool canOpen(int type) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
-IcmpSocketKind CheckEchoPermission() {
+IcmpSocketKind CheckEchoPermission()
+{
     if (canOpen(SOCK_DGRAM)) {
         return IcmpSocketKind::Datagram;
     }
@@ -29,18 +31,23 @@ IcmpSocketKind CheckEchoPermission() {
     return IcmpSocketKind::None;
 }
 
-const char* EchoPermissionHint() {
+const char* EchoPermissionHint()
+{
     return "ICMP sockets are not permitted for this user: allow them with sysctl "
            "net.ipv4.ping_group_range or grant cap_net_raw";
 }
 
-const char* IcmpSocketKindName(IcmpSocketKind kind) {
+const char* IcmpSocketKindName(IcmpSocketKind kind)
+{
     switch (kind) {
-    case IcmpSocketKind::None: return "none";
-    case IcmpSocketKind::Datagram: return "datagram";
-    case IcmpSocketKind::Raw: return "raw";
+    case IcmpSocketKind::None:
+        return "none";
+    case IcmpSocketKind::Datagram:
+        return "datagram";
+    case IcmpSocketKind::Raw:
+        return "raw";
     }
     return "none";
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -8,22 +8,26 @@ namespace hopwise {
 
 namespace {
 
-std::uint16_t readBig16(const std::uint8_t* bytes) {
+std::uint16_t readBig16(const std::uint8_t* bytes)
+{
     return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
 }
 
 // Addresses stay in network order: the bytes are copied as they lie.
-IpAddress readAddress(const std::uint8_t* bytes) {
+IpAddress readAddress(const std::uint8_t* bytes)
+{
     return static_cast<IpAddress>(bytes[0]) | (static_cast<IpAddress>(bytes[1]) << 8) |
            (static_cast<IpAddress>(bytes[2]) << 16) | (static_cast<IpAddress>(bytes[3]) << 24);
 }
 
-bool isErrorType(std::uint8_t type) {
+bool isErrorType(std::uint8_t type)
+{
     return type == icmp_type::kDestUnreachable || type == icmp_type::kSourceQuench ||
            type == icmp_type::kTimeExceeded || type == icmp_type::kParameterProblem;
 }
 
-IcmpReplyFields reject(IcmpReplyFields fields, IcmpRejectReason reason) {
+IcmpReplyFields reject(IcmpReplyFields fields, IcmpRejectReason reason)
+{
     fields.verdict = IcmpVerdict::NotOurs;
     fields.reason = reason;
     fields.data = {};
@@ -39,7 +43,8 @@ struct IpView {
     std::span<const std::uint8_t> packet;
 };
 
-IpView viewIp(std::span<const std::uint8_t> bytes, bool quoted) {
+IpView viewIp(std::span<const std::uint8_t> bytes, bool quoted)
+{
     IpView view;
     if (bytes.size() < kIpMinHeaderSize) {
         view.problem = quoted ? IcmpRejectReason::QuotedTruncated : IcmpRejectReason::Truncated;
@@ -74,12 +79,14 @@ IpView viewIp(std::span<const std::uint8_t> bytes, bool quoted) {
     return view;
 }
 
-bool identifierMatches(const std::uint8_t* echoHeader, const SentEcho& sent) {
+bool identifierMatches(const std::uint8_t* echoHeader, const SentEcho& sent)
+{
     return sent.kind != IcmpSocketKind::Raw || readBig16(echoHeader + 4) == sent.identifier;
 }
 
 // The quoted echo request at the start of an error's payload (ICMP header onwards).
-IcmpRejectReason checkQuotedEcho(std::span<const std::uint8_t> echo, const SentEcho& sent) {
+IcmpRejectReason checkQuotedEcho(std::span<const std::uint8_t> echo, const SentEcho& sent)
+{
     if (echo.size() < kIcmpHeaderSize) {
         return IcmpRejectReason::QuotedTruncated;
     }
@@ -96,7 +103,8 @@ IcmpRejectReason checkQuotedEcho(std::span<const std::uint8_t> echo, const SentE
 }
 
 IcmpReplyFields decodeIcmp(IcmpReplyFields fields, std::span<const std::uint8_t> icmp,
-                           const SentEcho& sent) {
+                           const SentEcho& sent)
+{
     if (icmp.size() < kIcmpHeaderSize) {
         return reject(fields, IcmpRejectReason::Truncated);
     }
@@ -141,21 +149,22 @@ IcmpReplyFields decodeIcmp(IcmpReplyFields fields, std::span<const std::uint8_t>
     return fields;
 }
 
-}  // namespace
+} // namespace
 
-std::uint32_t IcmpErrorStatus(std::uint8_t type, std::uint8_t code) {
+std::uint32_t IcmpErrorStatus(std::uint8_t type, std::uint8_t code)
+{
     switch (type) {
     case icmp_type::kDestUnreachable:
         switch (code) {
-        case 0:   // net
-        case 6:   // net unknown
-        case 9:   // net administratively prohibited
-        case 11:  // net unreachable for this TOS
+        case 0:  // net
+        case 6:  // net unknown
+        case 9:  // net administratively prohibited
+        case 11: // net unreachable for this TOS
             return kIpDestNetUnreachable;
-        case 1:   // host
-        case 7:   // host unknown
-        case 10:  // host administratively prohibited
-        case 12:  // host unreachable for this TOS
+        case 1:  // host
+        case 7:  // host unknown
+        case 10: // host administratively prohibited
+        case 12: // host unreachable for this TOS
             return kIpDestHostUnreachable;
         case 2:
             return kIpDestProtUnreachable;
@@ -169,8 +178,9 @@ std::uint32_t IcmpErrorStatus(std::uint8_t type, std::uint8_t code) {
             return kIpGeneralFailure;
         }
     case icmp_type::kTimeExceeded:
-        return code == 0 ? kIpTtlExpiredTransit : code == 1 ? kIpTtlExpiredReassem
-                                                            : kIpGeneralFailure;
+        return code == 0   ? kIpTtlExpiredTransit
+               : code == 1 ? kIpTtlExpiredReassem
+                           : kIpGeneralFailure;
     case icmp_type::kParameterProblem:
         return kIpParamProblem;
     case icmp_type::kSourceQuench:
@@ -180,7 +190,8 @@ std::uint32_t IcmpErrorStatus(std::uint8_t type, std::uint8_t code) {
     }
 }
 
-std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes) {
+std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes)
+{
     std::uint32_t sum = 0;
     std::size_t i = 0;
     for (; i + 1 < bytes.size(); i += 2) {
@@ -195,7 +206,8 @@ std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes) {
     return static_cast<std::uint16_t>(~sum & 0xFFFF);
 }
 
-IcmpReplyFields DecodeIcmpReply(std::span<const std::uint8_t> packet, const SentEcho& sent) {
+IcmpReplyFields DecodeIcmpReply(std::span<const std::uint8_t> packet, const SentEcho& sent)
+{
     IcmpReplyFields fields;
     if (sent.kind != IcmpSocketKind::Raw) {
         // The kernel checked the checksum and the identifier before queueing it.
@@ -225,7 +237,8 @@ IcmpReplyFields DecodeIcmpReply(std::span<const std::uint8_t> packet, const Sent
 }
 
 IcmpReplyFields DecodeQuotedEcho(std::span<const std::uint8_t> quoted, IpAddress quotedDestination,
-                                 std::uint8_t type, std::uint8_t code, const SentEcho& sent) {
+                                 std::uint8_t type, std::uint8_t code, const SentEcho& sent)
+{
     IcmpReplyFields fields;
     fields.type = type;
     fields.code = code;
@@ -244,21 +257,33 @@ IcmpReplyFields DecodeQuotedEcho(std::span<const std::uint8_t> quoted, IpAddress
     return fields;
 }
 
-const char* IcmpRejectReasonName(IcmpRejectReason reason) {
+const char* IcmpRejectReasonName(IcmpRejectReason reason)
+{
     switch (reason) {
-    case IcmpRejectReason::None: return "none";
-    case IcmpRejectReason::Truncated: return "truncated";
-    case IcmpRejectReason::BadIpHeader: return "bad IP header";
-    case IcmpRejectReason::NotIcmp: return "not ICMP";
-    case IcmpRejectReason::BadChecksum: return "bad checksum";
-    case IcmpRejectReason::UnexpectedType: return "unexpected type";
-    case IcmpRejectReason::WrongIdentifier: return "wrong identifier";
-    case IcmpRejectReason::WrongSequence: return "wrong sequence";
-    case IcmpRejectReason::WrongDestination: return "wrong destination";
-    case IcmpRejectReason::QuotedNotEcho: return "quoted packet is not an echo request";
-    case IcmpRejectReason::QuotedTruncated: return "quoted packet truncated";
+    case IcmpRejectReason::None:
+        return "none";
+    case IcmpRejectReason::Truncated:
+        return "truncated";
+    case IcmpRejectReason::BadIpHeader:
+        return "bad IP header";
+    case IcmpRejectReason::NotIcmp:
+        return "not ICMP";
+    case IcmpRejectReason::BadChecksum:
+        return "bad checksum";
+    case IcmpRejectReason::UnexpectedType:
+        return "unexpected type";
+    case IcmpRejectReason::WrongIdentifier:
+        return "wrong identifier";
+    case IcmpRejectReason::WrongSequence:
+        return "wrong sequence";
+    case IcmpRejectReason::WrongDestination:
+        return "wrong destination";
+    case IcmpRejectReason::QuotedNotEcho:
+        return "quoted packet is not an echo request";
+    case IcmpRejectReason::QuotedTruncated:
+        return "quoted packet truncated";
     }
     return "unknown";
 }
 
-}  // namespace hopwise
+} // namespace hopwise

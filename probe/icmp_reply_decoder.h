@@ -20,7 +20,7 @@ inline constexpr std::uint8_t kSourceQuench = 4;
 inline constexpr std::uint8_t kEchoRequest = 8;
 inline constexpr std::uint8_t kTimeExceeded = 11;
 inline constexpr std::uint8_t kParameterProblem = 12;
-}  // namespace icmp_type
+} // namespace icmp_type
 
 inline constexpr std::size_t kIcmpHeaderSize = 8;
 inline constexpr std::size_t kIpMinHeaderSize = 20;
@@ -31,29 +31,29 @@ inline constexpr std::uint8_t kIpProtocolIcmp = 1;
 // socket the kernel rewrites it and already filtered by it).
 struct SentEcho {
     IcmpSocketKind kind = IcmpSocketKind::Raw;
-    std::uint16_t identifier = 0;  // host order; ignored for datagram sockets
-    std::uint16_t sequence = 0;    // host order
-    IpAddress destination = 0;     // network order
+    std::uint16_t identifier = 0; // host order; ignored for datagram sockets
+    std::uint16_t sequence = 0;   // host order
+    IpAddress destination = 0;    // network order
 };
 
 enum class IcmpVerdict {
-    EchoReply,    // the echo reply to our request
-    ErrorReport,  // a router's or host's ICMP error about our request
+    EchoReply,   // the echo reply to our request
+    ErrorReport, // a router's or host's ICMP error about our request
     NotOurs,
 };
 
 enum class IcmpRejectReason {
     None,
-    Truncated,           // shorter than the headers it claims
-    BadIpHeader,         // version, IHL or total length don't add up
-    NotIcmp,             // IP protocol is not ICMP
+    Truncated,   // shorter than the headers it claims
+    BadIpHeader, // version, IHL or total length don't add up
+    NotIcmp,     // IP protocol is not ICMP
     BadChecksum,
-    UnexpectedType,      // an echo request (our own, looped back) or an informational type
+    UnexpectedType, // an echo request (our own, looped back) or an informational type
     WrongIdentifier,
     WrongSequence,
-    WrongDestination,    // an error report about a packet to some other address
-    QuotedNotEcho,       // an error report about something other than an echo request
-    QuotedTruncated,     // the quoted original is too short to tell whose it is
+    WrongDestination, // an error report about a packet to some other address
+    QuotedNotEcho,    // an error report about something other than an echo request
+    QuotedTruncated,  // the quoted original is too short to tell whose it is
 };
 
 struct IcmpReplyFields {
@@ -61,15 +61,15 @@ struct IcmpReplyFields {
     IcmpRejectReason reason = IcmpRejectReason::None;
     std::uint8_t type = 0;
     std::uint8_t code = 0;
-    std::uint32_t status = 0;       // reply record status, see IcmpErrorStatus
+    std::uint32_t status = 0; // reply record status, see IcmpErrorStatus
     // From the IP header; only packets from a raw socket carry one.
     bool hasIpHeader = false;
     IpAddress source = 0;
     std::uint8_t ttl = 0;
     std::uint8_t tos = 0;
-    std::uint8_t flags = 0;         // the three IP flag bits, DF = 0x02
+    std::uint8_t flags = 0; // the three IP flag bits, DF = 0x02
     std::span<const std::uint8_t> options;
-    std::span<const std::uint8_t> data;  // echoed payload (echo replies only)
+    std::span<const std::uint8_t> data; // echoed payload (echo replies only)
 };
 
 // Status of a reply record for an ICMP error of the given type and code.
@@ -91,4 +91,4 @@ IcmpReplyFields DecodeQuotedEcho(std::span<const std::uint8_t> quoted, IpAddress
 
 const char* IcmpRejectReasonName(IcmpRejectReason reason);
 
-}  // namespace hopwise
+} // namespace hopwise

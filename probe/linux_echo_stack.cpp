@@ -15,8 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -32,9 +32,9 @@ namespace {
 constexpr std::uint32_t kErrorNotSupported = 50;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 
-constexpr int kUnknown = -1000;        // no value set yet: the next request sets it
-constexpr int kDefaultTtl = -1;        // IP_TTL -1 restores the system default
-constexpr int kPacketsPerPass = 64;    // interrupt and deadline are rechecked between passes
+constexpr int kUnknown = -1000;     // no value set yet: the next request sets it
+constexpr int kDefaultTtl = -1;     // IP_TTL -1 restores the system default
+constexpr int kPacketsPerPass = 64; // interrupt and deadline are rechecked between passes
 constexpr std::size_t kReceiveSize = 65536;
 constexpr std::size_t kControlSize = 512;
 
@@ -48,7 +48,8 @@ struct CachedSocket {
     bool optionsKnown = false;
     std::vector<std::uint8_t> options;
 
-    void reset() {
+    void reset()
+    {
         if (fd >= 0) {
             close(fd);
         }
@@ -61,7 +62,8 @@ struct CachedSocket {
 // namespace or changes identity the cache starts over.
 std::atomic<bool> g_forked{false};
 
-void markForked() {
+void markForked()
+{
     g_forked.store(true, std::memory_order_relaxed);
 }
 
@@ -84,13 +86,15 @@ struct ThreadSockets {
 
     // Thread ids are unique within the system's pid space, so threads (and other pingers keyed
     // by pid) don't share an identifier on raw sockets.
-    ThreadSockets() : tid(static_cast<pid_t>(syscall(SYS_gettid))) {
+    ThreadSockets() : tid(static_cast<pid_t>(syscall(SYS_gettid)))
+    {
         identifier = static_cast<std::uint16_t>(tid);
     }
 
     ~ThreadSockets() { drop(); }
 
-    void drop() {
+    void drop()
+    {
         datagram.reset();
         raw.reset();
         datagramRefused = false;
@@ -100,7 +104,8 @@ struct ThreadSockets {
 
     // The namespace is looked up once per thread, and on every request in a forked child, whose
     // sockets came from the parent and which may have moved since (test helpers do).
-    void checkNamespace() {
+    void checkNamespace()
+    {
         if (keyKnown && !g_forked.load(std::memory_order_relaxed)) {
             return;
         }
@@ -113,7 +118,7 @@ struct ThreadSockets {
         }
         struct stat ns {};
         if (stat("/proc/thread-self/ns/net", &ns) != 0) {
-            keyKnown = true;  // no /proc: nothing to compare against
+            keyKnown = true; // no /proc: nothing to compare against
             return;
         }
         if (keyKnown && ns.st_dev == netnsDevice && ns.st_ino == netnsInode) {
@@ -128,12 +133,14 @@ struct ThreadSockets {
 
 thread_local ThreadSockets t_sockets;
 
-bool isRefusal(int error) {
-    return error == EACCES || error == EPERM || error == EPROTONOSUPPORT ||
-           error == EAFNOSUPPORT || error == ESOCKTNOSUPPORT;
+bool isRefusal(int error)
+{
+    return error == EACCES || error == EPERM || error == EPROTONOSUPPORT || error == EAFNOSUPPORT ||
+           error == ESOCKTNOSUPPORT;
 }
 
-int enable(int fd, int level, int name) {
+int enable(int fd, int level, int name)
+{
     const int on = 1;
     return setsockopt(fd, level, name, &on, sizeof on);
 }
@@ -141,12 +148,13 @@ int enable(int fd, int level, int name) {
 // Everyone's echo replies reach every raw ICMP socket; under another process's flood they would
 // fill our receive buffer and push our own reply out. The kernel keeps only echo replies with our
 // identifier (and the error reports the ICMP filter lets through) in the queue.
-void attachIdentifierFilter(int fd, std::uint16_t identifier) {
+void attachIdentifierFilter(int fd, std::uint16_t identifier)
+{
     sock_filter code[] = {
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),  // X = IP header length
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),   // ICMP type
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), // X = IP header length
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),  // ICMP type
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp_type::kEchoReply, 0, 2),
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),   // echo identifier
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4), // echo identifier
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
         BPF_STMT(BPF_RET | BPF_K, 0),
@@ -155,7 +163,8 @@ void attachIdentifierFilter(int fd, std::uint16_t identifier) {
     setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
 }
 
-int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier) {
+int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier)
+{
     const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
     const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) {
@@ -185,7 +194,8 @@ int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier) {
 
 enum class AcquireResult { Ready, Refused, NoResources };
 
-AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket) {
+AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket)
+{
     ThreadSockets& cache = t_sockets;
     const IcmpSocketKind order[2] = {first, IcmpSocketKind::Raw};
     const int tries = first == IcmpSocketKind::Raw ? 1 : 2;
@@ -211,8 +221,8 @@ AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSo
     return AcquireResult::Refused;
 }
 
-template <typename T>
-bool setIfChanged(int fd, int name, int& cached, int wanted) {
+template <typename T> bool setIfChanged(int fd, int name, int& cached, int wanted)
+{
     if (cached == wanted) {
         return true;
     }
@@ -225,7 +235,8 @@ bool setIfChanged(int fd, int name, int& cached, int wanted) {
     return true;
 }
 
-bool applyOptions(CachedSocket& socket, const EchoRequest& request) {
+bool applyOptions(CachedSocket& socket, const EchoRequest& request)
+{
     const int ttl = request.hasOptions ? request.ttl : kDefaultTtl;
     const int tos = request.hasOptions ? request.tos : 0;
     const bool dontFragment = request.hasOptions && (request.flags & kIpFlagDontFragment) != 0;
@@ -251,18 +262,21 @@ bool applyOptions(CachedSocket& socket, const EchoRequest& request) {
     return true;
 }
 
-std::int64_t nanoseconds(const timespec& t) {
+std::int64_t nanoseconds(const timespec& t)
+{
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
 // Deadlines are kept in nanoseconds: rounding to milliseconds could end a wait early.
-std::int64_t monotonicNs() {
+std::int64_t monotonicNs()
+{
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return nanoseconds(now);
 }
 
-bool interruptRaised(const ProbeInterrupt* interrupt) {
+bool interruptRaised(const ProbeInterrupt* interrupt)
+{
     return interrupt != nullptr && interrupt->raised();
 }
 
@@ -270,7 +284,8 @@ enum class WaitResult { Readable, Deadline, Interrupted };
 
 // Sleeps until the socket (when given) is readable, the deadline passes or the thread's
 // interrupt fires: never a busy loop, never longer than the deadline.
-WaitResult waitFor(int fd, std::int64_t deadlineNs, const ProbeInterrupt* interrupt) {
+WaitResult waitFor(int fd, std::int64_t deadlineNs, const ProbeInterrupt* interrupt)
+{
     for (;;) {
         if (interruptRaised(interrupt)) {
             return WaitResult::Interrupted;
@@ -320,7 +335,8 @@ struct ReceivedMeta {
     IpAddress offender = 0;
 };
 
-ReceivedMeta readControl(msghdr& message) {
+ReceivedMeta readControl(msghdr& message)
+{
     ReceivedMeta meta;
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
         const auto* payload = reinterpret_cast<const std::uint8_t*>(CMSG_DATA(c));
@@ -354,7 +370,8 @@ ReceivedMeta readControl(msghdr& message) {
     return meta;
 }
 
-std::uint32_t roundTripMs(const ReceivedMeta& meta, const timespec& sentAt) {
+std::uint32_t roundTripMs(const ReceivedMeta& meta, const timespec& sentAt)
+{
     timespec received = meta.stamp;
     if (!meta.haveStamp) {
         clock_gettime(CLOCK_REALTIME, &received);
@@ -377,7 +394,8 @@ struct Exchange {
 
 // Reads one message from the socket's ordinary queue (or its error queue) without blocking and
 // writes the reply record when it answers our request.
-ReadResult readOne(const Exchange& exchange, bool errorQueue) {
+ReadResult readOne(const Exchange& exchange, bool errorQueue)
+{
     std::vector<std::uint8_t>& buffer = t_sockets.receive;
     alignas(cmsghdr) std::array<std::uint8_t, kControlSize> control;
     sockaddr_in from{};
@@ -406,7 +424,7 @@ ReadResult readOne(const Exchange& exchange, bool errorQueue) {
     if (errorQueue) {
         if (meta.error == nullptr || meta.error->ee_origin != SO_EE_ORIGIN_ICMP ||
             message.msg_namelen < sizeof(sockaddr_in) || from.sin_family != AF_INET) {
-            return ReadResult::Failed;  // a local error, not a report about our request
+            return ReadResult::Failed; // a local error, not a report about our request
         }
         fields = DecodeQuotedEcho(bytes, from.sin_addr.s_addr, meta.error->ee_type,
                                   meta.error->ee_code, exchange.sent);
@@ -439,7 +457,8 @@ ReadResult readOne(const Exchange& exchange, bool errorQueue) {
 }
 
 // Takes everything queued now; true once our reply was among it.
-bool drainQueued(const Exchange& exchange) {
+bool drainQueued(const Exchange& exchange)
+{
     for (int i = 0; i < kPacketsPerPass; ++i) {
         const ReadResult result = readOne(exchange, false);
         if (result == ReadResult::Matched) {
@@ -466,7 +485,8 @@ bool drainQueued(const Exchange& exchange) {
 
 // Reports that came in after their request timed out stay in a datagram socket's error queue,
 // and the socket's pending error would fail the next send; reading them clears both.
-void discardErrorQueue(int fd) {
+void discardErrorQueue(int fd)
+{
     for (int i = 0; i < kPacketsPerPass; ++i) {
         std::array<std::uint8_t, 64> bytes;
         alignas(cmsghdr) std::array<std::uint8_t, kControlSize> control;
@@ -482,8 +502,9 @@ void discardErrorQueue(int fd) {
     }
 }
 
-void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request,
-                 IcmpSocketKind kind, std::uint16_t identifier, std::uint16_t sequence) {
+void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, IcmpSocketKind kind,
+                 std::uint16_t identifier, std::uint16_t sequence)
+{
     packet.resize(kIcmpHeaderSize + request.data.size());
     packet[0] = icmp_type::kEchoRequest;
     packet[1] = 0;
@@ -506,7 +527,8 @@ void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request,
 }
 
 bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
-                IpAddress destination, timespec& sentAt) {
+                IpAddress destination, timespec& sentAt)
+{
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
@@ -532,22 +554,27 @@ bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& pa
     return false;
 }
 
-}  // namespace
+} // namespace
 
 LinuxEchoStack::LinuxEchoStack(IcmpSocketKind first)
-    : m_first(first == IcmpSocketKind::Raw ? IcmpSocketKind::Raw : IcmpSocketKind::Datagram) {}
+    : m_first(first == IcmpSocketKind::Raw ? IcmpSocketKind::Raw : IcmpSocketKind::Datagram)
+{
+}
 
-void DropThreadEchoSockets() {
+void DropThreadEchoSockets()
+{
     t_sockets.drop();
 }
 
-IcmpSocketKind LinuxEchoStack::kindInUse() const {
+IcmpSocketKind LinuxEchoStack::kindInUse() const
+{
     return t_sockets.kindInUse;
 }
 
 std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t action,
                                       const void* request, std::uint32_t* requestLength,
-                                      void* reply, std::uint32_t* replyLength) {
+                                      void* reply, std::uint32_t* replyLength)
+{
     if (protocol != kEchoProtocol || action != kEchoAction) {
         return kErrorNotSupported;
     }
@@ -592,12 +619,9 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
         return kErrorOperationAborted;
     }
 
-    Exchange exchange{socket->fd,
-                            kind,
-                            SentEcho{kind, cache.identifier, ++cache.sequence, echo.destination},
-                            timespec{},
-                            reply,
-                            *replyLength};
+    Exchange exchange{
+        socket->fd, kind,  SentEcho{kind, cache.identifier, ++cache.sequence, echo.destination},
+        timespec{}, reply, *replyLength};
 
     // TTL 0 can't leave a Linux host, and a request the stack refuses outright (no route, bad
     // options) gets no answer either: both wait out their time like any unanswered request, so
@@ -637,4 +661,4 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     }
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -32,4 +32,4 @@ private:
 // it checks on every request.
 void DropThreadEchoSockets();
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -25,7 +25,7 @@ namespace {
 using hopwise::IpAddress;
 
 constexpr int kCompareCount = 20000;
-const std::vector<std::uint8_t> kPayload(56, 0x5A);  // ping's default size
+const std::vector<std::uint8_t> kPayload(56, 0x5A); // ping's default size
 
 IpAddress loopback()
 {
@@ -71,8 +71,8 @@ void compareWithPing()
         answered += echoOnce(destination, 1000) ? 1 : 0;
     const double ours = kCompareCount / seconds(std::chrono::steady_clock::now() - ourStart);
 
-    const std::string command = "ping -i 0 -q -c " + std::to_string(kCompareCount) +
-                                " 127.0.0.1 > /dev/null 2>&1";
+    const std::string command =
+        "ping -i 0 -q -c " + std::to_string(kCompareCount) + " 127.0.0.1 > /dev/null 2>&1";
     const auto pingStart = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
     const double theirs = kCompareCount / seconds(std::chrono::steady_clock::now() - pingStart);
@@ -143,7 +143,7 @@ void measureWaitingCpu()
     run("ip netns del " + ns);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr std::size_t kPrefix = 11;  // mode, identifier, sequence, destination, type, code
+constexpr std::size_t kPrefix = 11; // mode, identifier, sequence, destination, type, code
 
 bool inside(std::span<const std::uint8_t> part, std::span<const std::uint8_t> whole)
 {
@@ -26,7 +26,7 @@ void check(bool condition)
         __builtin_trap();
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {

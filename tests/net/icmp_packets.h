@@ -46,13 +46,13 @@ inline Bytes IcmpMessage(std::uint8_t type, std::uint8_t code, std::uint16_t ide
 }
 
 struct IpFields {
-    IpAddress source = 0x0100007F;       // 127.0.0.1
+    IpAddress source = 0x0100007F; // 127.0.0.1
     IpAddress destination = 0x0100007F;
     std::uint8_t ttl = 64;
     std::uint8_t tos = 0;
-    std::uint16_t fragment = 0x4000;     // DF
+    std::uint16_t fragment = 0x4000; // DF
     std::uint8_t protocol = kIpProtocolIcmp;
-    Bytes options;                       // a multiple of 4 bytes
+    Bytes options; // a multiple of 4 bytes
 };
 
 // The payload behind an IPv4 header built from the fields (header checksum left 0: the
@@ -85,4 +85,4 @@ inline Bytes IcmpError(std::uint8_t type, std::uint8_t code, const Bytes& quoted
     return icmp;
 }
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

@@ -15,10 +15,10 @@ namespace {
 
 constexpr std::uint16_t kId = 0x1234;
 constexpr std::uint16_t kSeq = 7;
-constexpr IpAddress kLoopback = 0x0100007F;  // 127.0.0.1
-constexpr IpAddress kTarget = 0x0900000A;    // 10.0.0.9
-constexpr IpAddress kRouter = 0x0200010A;    // 10.1.0.2
-constexpr IpAddress kOther = 0x0800000A;     // 10.0.0.8
+constexpr IpAddress kLoopback = 0x0100007F; // 127.0.0.1
+constexpr IpAddress kTarget = 0x0900000A;   // 10.0.0.9
+constexpr IpAddress kRouter = 0x0200010A;   // 10.1.0.2
+constexpr IpAddress kOther = 0x0800000A;    // 10.0.0.8
 
 const Bytes kPayload = {'h', 'o', 'p', 'w', 'i', 's', 'e', '!', 1, 2, 3};
 
@@ -79,9 +79,8 @@ TEST_P(RawSocketPacket, getsTheExpectedVerdict)
     const Bytes packet = c.packet();
     const IcmpReplyFields fields = DecodeIcmpReply(packet, c.sent);
     EXPECT_EQ(fields.verdict, c.verdict);
-    EXPECT_EQ(fields.reason, c.reason)
-        << "got " << IcmpRejectReasonName(fields.reason) << ", want "
-        << IcmpRejectReasonName(c.reason);
+    EXPECT_EQ(fields.reason, c.reason) << "got " << IcmpRejectReasonName(fields.reason) << ", want "
+                                       << IcmpRejectReasonName(c.reason);
     if (c.verdict == IcmpVerdict::NotOurs) {
         EXPECT_TRUE(fields.data.empty());
         EXPECT_TRUE(fields.options.empty());
@@ -115,7 +114,7 @@ const RawCase kRawCases[] = {
      [] {
          Bytes p = ourReply();
          p.resize(30);
-         p[0] = 0x4F;  // 60-byte header claimed
+         p[0] = 0x4F; // 60-byte header claimed
          putBig16(p, 2, 30);
          return p;
      },
@@ -169,8 +168,11 @@ const RawCase kRawCases[] = {
      rawSent(), IcmpVerdict::NotOurs, IcmpRejectReason::UnexpectedType},
     {"timestampReply", [] { return IpPacket({}, IcmpMessage(14, 0, kId, kSeq, Bytes(12))); },
      rawSent(), IcmpVerdict::NotOurs, IcmpRejectReason::UnexpectedType},
-    {"icmpShorterThanHeader", [] { return IpPacket({}, Bytes{0, 0, 0xFF, 0xFF}); }, rawSent(),
-     IcmpVerdict::NotOurs, IcmpRejectReason::Truncated},
+    {"icmpShorterThanHeader",
+     [] {
+         return IpPacket({}, Bytes{0, 0, 0xFF, 0xFF});
+     },
+     rawSent(), IcmpVerdict::NotOurs, IcmpRejectReason::Truncated},
     {"timeExceededForUs", [] { return routerReport(11, 0, quotedRequest()); }, rawSent(kTarget),
      IcmpVerdict::ErrorReport, IcmpRejectReason::None},
     {"timeExceededQuotingOnlyEightBytes",
@@ -184,8 +186,8 @@ const RawCase kRawCases[] = {
      [] { return routerReport(11, 0, quotedRequest(kOther)); }, rawSent(kTarget),
      IcmpVerdict::NotOurs, IcmpRejectReason::WrongDestination},
     {"timeExceededQuotingAnotherSequence",
-     [] { return routerReport(11, 0, quotedRequest(kTarget, kId, kSeq + 1)); },
-     rawSent(kTarget), IcmpVerdict::NotOurs, IcmpRejectReason::WrongSequence},
+     [] { return routerReport(11, 0, quotedRequest(kTarget, kId, kSeq + 1)); }, rawSent(kTarget),
+     IcmpVerdict::NotOurs, IcmpRejectReason::WrongSequence},
     {"timeExceededQuotingAnotherIdentifier",
      [] { return routerReport(11, 0, quotedRequest(kTarget, kId ^ 0x100)); }, rawSent(kTarget),
      IcmpVerdict::NotOurs, IcmpRejectReason::WrongIdentifier},
@@ -225,7 +227,7 @@ const RawCase kRawCases[] = {
     {"reportWithBadChecksum",
      [] {
          Bytes p = routerReport(11, 0, quotedRequest());
-         p[kIpMinHeaderSize + 1] ^= 0x01;  // code changed after the checksum was made
+         p[kIpMinHeaderSize + 1] ^= 0x01; // code changed after the checksum was made
          return p;
      },
      rawSent(kTarget), IcmpVerdict::NotOurs, IcmpRejectReason::BadChecksum},
@@ -240,7 +242,7 @@ TEST(RawSocketReply, carriesTheReplysIpHeaderFieldsAndPayload)
     ip.ttl = 42;
     ip.tos = 0x28;
     ip.fragment = 0x4000;
-    ip.options = {0x01, 0x01, 0x01, 0x00};  // NOP NOP NOP EOL
+    ip.options = {0x01, 0x01, 0x01, 0x00}; // NOP NOP NOP EOL
     ip.source = kTarget;
     Bytes packet = IpPacket(ip, IcmpMessage(0, 0, kId, kSeq, kPayload));
     // Link-layer padding after the datagram must not become echo data.
@@ -324,9 +326,9 @@ TEST(DatagramErrorQueue, matchesTheQuotedEchoAndItsDestination)
     const Bytes reply = IcmpMessage(icmp_type::kEchoReply, 0, 0xBEEF, kSeq, {});
     EXPECT_EQ(DecodeQuotedEcho(reply, kTarget, 11, 0, datagramSent(kTarget)).reason,
               IcmpRejectReason::QuotedNotEcho);
-    EXPECT_EQ(DecodeQuotedEcho(quoted, kTarget, icmp_type::kEchoReply, 0, datagramSent(kTarget))
-                  .reason,
-              IcmpRejectReason::UnexpectedType);
+    EXPECT_EQ(
+        DecodeQuotedEcho(quoted, kTarget, icmp_type::kEchoReply, 0, datagramSent(kTarget)).reason,
+        IcmpRejectReason::UnexpectedType);
 }
 
 TEST(DatagramErrorQueue, checksTheIdentifierOnlyWhenItIsOurs)
@@ -347,13 +349,13 @@ struct StatusCase {
 TEST(IcmpErrorStatus, mapsTypeAndCodeToConventionalCodes)
 {
     const StatusCase cases[] = {
-        {3, 0, kIpDestNetUnreachable},   {3, 1, kIpDestHostUnreachable},
-        {3, 2, kIpDestProtUnreachable},  {3, 3, kIpDestPortUnreachable},
-        {3, 4, kIpPacketTooBig},         {3, 5, kIpBadRoute},
-        {3, 6, kIpDestNetUnreachable},   {3, 7, kIpDestHostUnreachable},
-        {3, 13, kIpGeneralFailure},      {11, 0, kIpTtlExpiredTransit},
-        {11, 1, kIpTtlExpiredReassem},   {11, 2, kIpGeneralFailure},
-        {12, 0, kIpParamProblem},        {4, 0, kIpSourceQuench},
+        {3, 0, kIpDestNetUnreachable},  {3, 1, kIpDestHostUnreachable},
+        {3, 2, kIpDestProtUnreachable}, {3, 3, kIpDestPortUnreachable},
+        {3, 4, kIpPacketTooBig},        {3, 5, kIpBadRoute},
+        {3, 6, kIpDestNetUnreachable},  {3, 7, kIpDestHostUnreachable},
+        {3, 13, kIpGeneralFailure},     {11, 0, kIpTtlExpiredTransit},
+        {11, 1, kIpTtlExpiredReassem},  {11, 2, kIpGeneralFailure},
+        {12, 0, kIpParamProblem},       {4, 0, kIpSourceQuench},
         {5, 0, kIpGeneralFailure},
     };
     for (const StatusCase& c : cases) {
@@ -374,5 +376,5 @@ TEST(InternetChecksum, matchesTheWorkedExampleAndHandlesOddLengths)
     EXPECT_EQ(InternetChecksum(IcmpMessage(0, 0, kId, kSeq, kPayload)), 0);
 }
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

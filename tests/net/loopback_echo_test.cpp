@@ -80,10 +80,13 @@ TEST_F(RawLoopback, optionsFollowEachRequest)
     // The echo reply copies the request's TOS and echoes its IP options, so each reply shows
     // whether the socket carried what that request asked for, even after a different request.
     const std::uint8_t recordRoute[12] = {7, 11, 4, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    EchoOptions marked{.ttl = 32, .tos = 0x28, .flags = 0, .optionsSize = 0,
-                       .optionsData = nullptr};
-    EchoOptions routed{.ttl = 32, .tos = 0, .flags = kIpFlagDontFragment,
-                       .optionsSize = sizeof recordRoute, .optionsData = recordRoute};
+    EchoOptions marked{
+        .ttl = 32, .tos = 0x28, .flags = 0, .optionsSize = 0, .optionsData = nullptr};
+    EchoOptions routed{.ttl = 32,
+                       .tos = 0,
+                       .flags = kIpFlagDontFragment,
+                       .optionsSize = sizeof recordRoute,
+                       .optionsData = recordRoute};
     EchoOptions plain{.ttl = 32, .tos = 0, .flags = 0, .optionsSize = 0, .optionsData = nullptr};
 
     for (int round = 0; round < 2; ++round) {
@@ -180,9 +183,9 @@ TEST(StackEntry, refusesOtherCallsAndMalformedBlocks)
 
     EXPECT_EQ(stack.control(5, kEchoAction, block.data(), &blockLength, reply.data(), &replyLength),
               50u);
-    EXPECT_EQ(stack.control(kEchoProtocol, 1, block.data(), &blockLength, reply.data(),
-                            &replyLength),
-              50u);
+    EXPECT_EQ(
+        stack.control(kEchoProtocol, 1, block.data(), &blockLength, reply.data(), &replyLength),
+        50u);
     EXPECT_EQ(stack.control(kEchoProtocol, kEchoAction, nullptr, &blockLength, reply.data(),
                             &replyLength),
               87u);
@@ -216,14 +219,14 @@ TEST(UnprivilegedUser, echoesOverDatagramSocketWhenItsGroupIsAdmitted)
     SKIP_WITHOUT_NAMESPACES();
     NetNamespace ns("dgram");
     ns.sysctl("net.ipv4.ping_group_range", "65534 65534");
-    const std::string failure = RunAsUser(&ns, kNobody, kNobody, [] () -> std::string {
+    const std::string failure = RunAsUser(&ns, kNobody, kNobody, []() -> std::string {
         if (CheckEchoPermission() != IcmpSocketKind::Datagram)
             return std::string("permission check says ") +
                    IcmpSocketKindName(CheckEchoPermission());
         LinuxEchoStack stack(IcmpSocketKind::Datagram);
         ScopedEchoStack installed(stack);
-        EchoOptions options{.ttl = 64, .tos = 0x10, .flags = 0, .optionsSize = 0,
-                            .optionsData = nullptr};
+        EchoOptions options{
+            .ttl = 64, .tos = 0x10, .flags = 0, .optionsSize = 0, .optionsData = nullptr};
         for (int i = 0; i < 20; ++i) {
             const EchoOutcome outcome = Echo("127.0.0.1", &options, 300, kData);
             if (outcome.count != 1)
@@ -249,7 +252,7 @@ TEST(UnprivilegedUser, isDeniedWhenNeitherKindIsPermitted)
     SKIP_WITHOUT_NAMESPACES();
     NetNamespace ns("denied");
     ns.sysctl("net.ipv4.ping_group_range", "1 0");
-    const std::string failure = RunAsUser(&ns, kNobody, kNobody, [] () -> std::string {
+    const std::string failure = RunAsUser(&ns, kNobody, kNobody, []() -> std::string {
         if (CheckEchoPermission() != IcmpSocketKind::None)
             return std::string("permission check says ") +
                    IcmpSocketKindName(CheckEchoPermission());
@@ -277,5 +280,5 @@ TEST(UnprivilegedUser, isDeniedWhenNeitherKindIsPermitted)
     EXPECT_EQ(failure, "");
 }
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

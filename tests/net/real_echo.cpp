@@ -112,4 +112,4 @@ int OpenDescriptorCount()
     return count;
 }
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

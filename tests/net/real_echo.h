@@ -35,4 +35,4 @@ std::string RunAsUser(const NetNamespace* ns, unsigned uid, unsigned gid,
 // The number of descriptors this process has open.
 int OpenDescriptorCount();
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

@@ -44,8 +44,8 @@ protected:
     EchoOutcome echoWithTtl(const std::string& destination, std::uint8_t ttl,
                             std::uint32_t timeoutMs = 300)
     {
-        EchoOptions options{.ttl = ttl, .tos = 0, .flags = 0, .optionsSize = 0,
-                            .optionsData = nullptr};
+        EchoOptions options{
+            .ttl = ttl, .tos = 0, .flags = 0, .optionsSize = 0, .optionsData = nullptr};
         return Echo(destination.c_str(), &options, timeoutMs);
     }
 
@@ -61,7 +61,8 @@ TEST_P(RouterChainEcho, eachHopAnswersInTurnAndTheTargetLast)
     for (int round = 0; round < 3; ++round) {
         for (int hop = 0; hop < kRouters; ++hop) {
             const EchoOutcome outcome = echoWithTtl(target, static_cast<std::uint8_t>(hop + 1));
-            ASSERT_EQ(outcome.count, 1u) << "hop " << hop + 1 << " last error " << outcome.lastError;
+            ASSERT_EQ(outcome.count, 1u)
+                << "hop " << hop + 1 << " last error " << outcome.lastError;
             EXPECT_EQ(outcome.record.status, kIpTtlExpiredTransit) << "hop " << hop + 1;
             EXPECT_EQ(outcome.record.address, Ip(m_chain->routerAddress(hop).c_str()))
                 << "hop " << hop + 1;
@@ -81,8 +82,7 @@ TEST_P(RouterChainEcho, eachHopAnswersInTurnAndTheTargetLast)
 TEST_P(RouterChainEcho, routerWithoutRouteReportsNetUnreachable)
 {
     // The client sends 10.99.0.0/24 to the first router, which has no route for it.
-    ASSERT_EQ(m_chain->client().exec("ip route add 10.99.0.0/24 via " +
-                                     m_chain->routerAddress(0)),
+    ASSERT_EQ(m_chain->client().exec("ip route add 10.99.0.0/24 via " + m_chain->routerAddress(0)),
               0);
     EnterNamespace inside(m_chain->client());
     const EchoOutcome outcome = echoWithTtl("10.99.0.1", 64);
@@ -161,8 +161,8 @@ TEST_P(RouterChainEcho, concurrentProbesEachGetTheirOwnAnswerDuringAFlood)
                 else if (outcome.record.status != (atTarget ? kIpSuccess : kIpTtlExpiredTransit))
                     *failure = "status " + std::to_string(outcome.record.status);
                 if (!failure->empty())
-                    *failure = "hop " + std::to_string(hop) + " echo " + std::to_string(i) +
-                               ": " + *failure;
+                    *failure = "hop " + std::to_string(hop) + " echo " + std::to_string(i) + ": " +
+                               *failure;
             }
         } catch (const std::exception& error) {
             *failure = error.what();
@@ -189,5 +189,5 @@ INSTANTIATE_TEST_SUITE_P(SocketKinds, RouterChainEcho,
                          ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
                          [](const auto& info) { return IcmpSocketKindName(info.param); });
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

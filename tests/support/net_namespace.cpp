@@ -23,7 +23,8 @@ namespace {
 
 constexpr const char* kNamespaceDir = "/var/run/netns";
 
-std::string quoteForShell(const std::string& text) {
+std::string quoteForShell(const std::string& text)
+{
     std::string quoted = "'";
     for (char c : text) {
         if (c == '\'') {
@@ -36,7 +37,8 @@ std::string quoteForShell(const std::string& text) {
     return quoted;
 }
 
-void runOrThrow(const std::string& command) {
+void runOrThrow(const std::string& command)
+{
     std::string output;
     if (RunCommand(command, &output) != 0) {
         throw std::runtime_error("command failed: " + command + ": " + output);
@@ -45,7 +47,8 @@ void runOrThrow(const std::string& command) {
 
 // A crashed or killed test run can't run its destructors; its namespaces would pile up. Names
 // carry the pid, so the ones whose process is gone are ours to remove.
-void removeStaleNamespaces() {
+void removeStaleNamespaces()
+{
     static std::once_flag once;
     std::call_once(once, [] {
         std::error_code error;
@@ -70,13 +73,15 @@ void removeStaleNamespaces() {
     });
 }
 
-std::string linkAddress(int base, int link, int end) {
+std::string linkAddress(int base, int link, int end)
+{
     return "10." + std::to_string(base) + "." + std::to_string(link) + "." + std::to_string(end);
 }
 
-}  // namespace
+} // namespace
 
-int RunCommand(const std::string& command, std::string* output) {
+int RunCommand(const std::string& command, std::string* output)
+{
     const std::string full = "(" + command + ") 2>&1";
     FILE* pipe = popen(full.c_str(), "r");
     if (pipe == nullptr) {
@@ -96,7 +101,8 @@ int RunCommand(const std::string& command, std::string* output) {
     return WEXITSTATUS(status);
 }
 
-std::string NetNamespaceSkipReason() {
+std::string NetNamespaceSkipReason()
+{
     static std::once_flag once;
     static std::string reason;
     std::call_once(once, [] {
@@ -119,7 +125,8 @@ std::string NetNamespaceSkipReason() {
     return reason;
 }
 
-NetNamespace::NetNamespace(const std::string& role) {
+NetNamespace::NetNamespace(const std::string& role)
+{
     removeStaleNamespaces();
     // The sequence number keeps two namespaces of the same role in one run apart.
     static std::atomic<int> sequence{0};
@@ -138,7 +145,8 @@ NetNamespace::NetNamespace(const std::string& role) {
     }
 }
 
-NetNamespace::~NetNamespace() {
+NetNamespace::~NetNamespace()
+{
     // Processes still inside (a flood ping) would keep the network alive after the name is
     // gone; kill them first, then drop the name.
     // A thread of this very process may still be inside; it is not ours to kill.
@@ -147,12 +155,14 @@ NetNamespace::~NetNamespace() {
     RunCommand("ip netns del " + quoteForShell(m_name));
 }
 
-int NetNamespace::exec(const std::string& command, std::string* output) const {
+int NetNamespace::exec(const std::string& command, std::string* output) const
+{
     return RunCommand("ip netns exec " + quoteForShell(m_name) + " sh -c " + quoteForShell(command),
                       output);
 }
 
-void NetNamespace::sysctl(const std::string& key, const std::string& value) const {
+void NetNamespace::sysctl(const std::string& key, const std::string& value) const
+{
     std::string output;
     if (exec("sysctl -qw " + quoteForShell(key + "=" + value), &output) != 0) {
         throw std::runtime_error("sysctl " + key + "=" + value + " failed in " + m_name + ": " +
@@ -161,7 +171,8 @@ void NetNamespace::sysctl(const std::string& key, const std::string& value) cons
 }
 
 void LinkNamespaces(const NetNamespace& a, const std::string& addressA, const NetNamespace& b,
-                    const std::string& addressB) {
+                    const std::string& addressB)
+{
     // Both ends are made directly inside their namespaces, so the device names only have to be
     // unique there, never in the host's namespace.
     static std::atomic<int> sequence{0};
@@ -176,7 +187,8 @@ void LinkNamespaces(const NetNamespace& a, const std::string& addressA, const Ne
     runOrThrow("ip -n " + quoteForShell(b.name()) + " link set " + nameB + " up");
 }
 
-EnterNamespace::EnterNamespace(const NetNamespace& ns) {
+EnterNamespace::EnterNamespace(const NetNamespace& ns)
+{
     m_original = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     if (m_original < 0) {
         throw std::runtime_error("can't open this thread's network namespace");
@@ -196,13 +208,15 @@ EnterNamespace::EnterNamespace(const NetNamespace& ns) {
     DropThreadEchoSockets();
 }
 
-EnterNamespace::~EnterNamespace() {
+EnterNamespace::~EnterNamespace()
+{
     setns(m_original, CLONE_NEWNET);
     close(m_original);
     DropThreadEchoSockets();
 }
 
-RouterChain::RouterChain(int routers, int base) : m_routers(routers), m_base(base) {
+RouterChain::RouterChain(int routers, int base) : m_routers(routers), m_base(base)
+{
     if (routers < 0 || routers > 250 || base < 0 || base > 255) {
         throw std::invalid_argument("RouterChain: routers 0..250 and base 0..255");
     }
@@ -228,7 +242,7 @@ RouterChain::RouterChain(int routers, int base) : m_routers(routers), m_base(bas
             } else if (link > node) {
                 via = linkAddress(base, node, 2);
             } else {
-                continue;  // directly attached
+                continue; // directly attached
             }
             if (!script.empty()) {
                 script += " && ";
@@ -244,12 +258,14 @@ RouterChain::RouterChain(int routers, int base) : m_routers(routers), m_base(bas
     }
 }
 
-std::string RouterChain::routerAddress(int i) const {
+std::string RouterChain::routerAddress(int i) const
+{
     return linkAddress(m_base, i, 2);
 }
 
-std::string RouterChain::targetAddress() const {
+std::string RouterChain::targetAddress() const
+{
     return linkAddress(m_base, m_routers, 2);
 }
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

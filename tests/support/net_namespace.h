@@ -58,7 +58,7 @@ public:
     RouterChain(int routers, int base = 201);
     NetNamespace& client() { return *m_nodes.front(); }
     NetNamespace& target() { return *m_nodes.back(); }
-    NetNamespace& router(int i) { return *m_nodes[1 + i]; }  // 0-based
+    NetNamespace& router(int i) { return *m_nodes[1 + i]; } // 0-based
     // The address of router i on its link towards the client (the one it answers from).
     std::string routerAddress(int i) const;
     std::string targetAddress() const;
@@ -70,4 +70,4 @@ private:
     std::vector<std::unique_ptr<NetNamespace>> m_nodes;
 };
 
-}  // namespace hopwise::test
+} // namespace hopwise::test
