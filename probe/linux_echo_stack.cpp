@@ -353,7 +353,8 @@ ReceivedMeta readControl(msghdr& message)
         } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TOS && length >= 1) {
             meta.tos = payload[0];
             meta.haveTos = true;
-        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_OPTIONS) {
+        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVOPTS) {
+            // Received options are labelled with the option that asked for them.
             meta.options = {payload, length};
         } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR &&
                    length >= sizeof(sock_extended_err)) {

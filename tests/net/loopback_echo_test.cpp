@@ -240,6 +240,19 @@ TEST(UnprivilegedUser, echoesOverDatagramSocketWhenItsGroupIsAdmitted)
                 return "reply TTL " + std::to_string(outcome.record.options.ttl) + " TOS " +
                        std::to_string(outcome.record.options.tos);
         }
+        // IP options go out on a datagram socket too, and the reply's come back.
+        const std::uint8_t recordRoute[12] = {7, 11, 4, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+        EchoOptions routed{.ttl = 64,
+                           .tos = 0,
+                           .flags = 0,
+                           .optionsSize = sizeof recordRoute,
+                           .optionsData = recordRoute};
+        const EchoOutcome withOptions = Echo("127.0.0.1", &routed, 300, kData);
+        if (withOptions.count != 1)
+            return "echo with options yielded 0";
+        if (withOptions.options.size() < 7 || withOptions.options[0] != 7)
+            return "reply options missing (" + std::to_string(withOptions.options.size()) +
+                   " bytes)";
         if (stack.kindInUse() != IcmpSocketKind::Datagram)
             return std::string("went out on ") + IcmpSocketKindName(stack.kindInUse());
         return "";

@@ -91,6 +91,36 @@ TEST_P(RouterChainEcho, routerWithoutRouteReportsNetUnreachable)
     EXPECT_EQ(outcome.record.address, Ip(m_chain->routerAddress(0).c_str()));
 }
 
+TEST_P(RouterChainEcho, dontFragmentFlagReachesTheWire)
+{
+    // The first router's link onwards carries only 1000 bytes: a larger request gets through
+    // fragmented, unless it asked not to be fragmented, when that router says so.
+    const auto shrink = [](const NetNamespace& ns, const std::string& address) {
+        return ns.exec("ip link set mtu 1000 dev \"$(ip -o -4 addr show to " + address +
+                       " | cut -d' ' -f2)\"");
+    };
+    ASSERT_EQ(shrink(m_chain->router(0), "10.201.1.1"), 0);
+    ASSERT_EQ(shrink(m_chain->router(1), "10.201.1.2"), 0);
+    EnterNamespace inside(m_chain->client());
+    const std::vector<std::uint8_t> big(1200, 0x42);
+    EchoOptions mayFragment{
+        .ttl = 64, .tos = 0, .flags = 0, .optionsSize = 0, .optionsData = nullptr};
+    const EchoOutcome fragmented = Echo(m_chain->targetAddress().c_str(), &mayFragment, 300, big);
+    ASSERT_EQ(fragmented.count, 1u) << "last error " << fragmented.lastError;
+    EXPECT_EQ(fragmented.record.status, kIpSuccess);
+    EXPECT_EQ(fragmented.data, big);
+
+    EchoOptions whole{.ttl = 64,
+                      .tos = 0,
+                      .flags = kIpFlagDontFragment,
+                      .optionsSize = 0,
+                      .optionsData = nullptr};
+    const EchoOutcome refused = Echo(m_chain->targetAddress().c_str(), &whole, 300, big);
+    ASSERT_EQ(refused.count, 1u) << "last error " << refused.lastError;
+    EXPECT_EQ(refused.record.status, kIpPacketTooBig);
+    EXPECT_EQ(refused.record.address, Ip(m_chain->routerAddress(0).c_str()));
+}
+
 TEST_P(RouterChainEcho, silentTargetYieldsTimeoutAfterTheTimeout)
 {
     m_chain->target().sysctl("net.ipv4.icmp_echo_ignore_all", "1");
