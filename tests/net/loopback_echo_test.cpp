@@ -5,8 +5,10 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -15,6 +17,7 @@
 #include "probe/echo_status.h"
 #include "probe/linux_echo_stack.h"
 #include "probe/probe_interrupt.h"
+#include "tests/net/icmp_packets.h"
 #include "tests/net/real_echo.h"
 #include "tests/support/net_namespace.h"
 #include "tests/support/scripted_echo_stack.h"
@@ -148,6 +151,71 @@ TEST_F(RawLoopback, threadMovingToAnotherNamespaceSendsFromThere)
     }
     const EchoOutcome back = Echo("127.0.0.1", nullptr, 300);
     EXPECT_EQ(back.count, 1u) << "last error " << back.lastError;
+}
+
+// Sends hand-made ICMP packets to 127.0.0.1 from a raw socket of the calling thread's namespace.
+class Injector {
+public:
+    Injector() : m_fd(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP)) {}
+    ~Injector()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    bool send(const Bytes& icmp) const
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = Ip("127.0.0.1");
+        return sendto(m_fd, icmp.data(), icmp.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                      sizeof to) == static_cast<ssize_t>(icmp.size());
+    }
+
+private:
+    int m_fd;
+};
+
+TEST_F(RawLoopback, forgedAndStaleRepliesAreNotTaken)
+{
+    SKIP_WITHOUT_NAMESPACES();
+    // 127.0.0.1 is silent in this namespace, so any answer the prober reports came from the
+    // packets injected while it waits, none of which is a fair reply to its request.
+    NetNamespace silent("forged");
+    silent.sysctl("net.ipv4.icmp_echo_ignore_all", "1");
+    std::atomic<int> proberTid{0};
+    std::atomic<bool> waiting{false};
+    EchoOutcome first;
+    EchoOutcome second;
+    std::thread prober([&] {
+        EnterNamespace inside(silent);
+        proberTid = static_cast<int>(syscall(SYS_gettid));
+        first = Echo("127.0.0.1", nullptr, 50); // a fresh thread's first request: sequence 1
+        waiting = true;
+        second = Echo("127.0.0.1", nullptr, 400);
+    });
+    {
+        EnterNamespace inside(silent);
+        Injector injector;
+        while (!waiting)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto id = static_cast<std::uint16_t>(proberTid.load());
+        Bytes badChecksum = IcmpMessage(0, 0, id, 2, kData);
+        badChecksum[2] ^= 0x5A;
+        const Bytes forged[] = {
+            IcmpMessage(0, 0, id, 1, kData), // late reply to request 1
+            IcmpMessage(0, 0, static_cast<std::uint16_t>(id + 1), 2, kData), // someone else's
+            badChecksum,
+            IcmpMessage(icmp_type::kEchoRequest, 0, id, 2, kData), // a request, not a reply
+        };
+        for (const Bytes& packet : forged)
+            EXPECT_TRUE(injector.send(packet));
+    }
+    prober.join();
+    EXPECT_EQ(first.count, 0u);
+    EXPECT_EQ(second.count, 0u) << "took a forged packet from " << second.record.address
+                                << " as the reply";
+    EXPECT_EQ(second.lastError, kIpReqTimedOut);
 }
 
 TEST(SystemStack, answersLoopbackThroughSendEcho)
