@@ -57,9 +57,7 @@ struct CachedSocket {
     }
 };
 
-// Everything a thread keeps between requests. A socket belongs to the network namespace and,
-// for its permission, the credentials it was made under; when the thread moves to another
-// namespace or changes identity the cache starts over.
+// Set in a forked child, where sockets inherited from the parent may belong elsewhere.
 std::atomic<bool> g_forked{false};
 
 void markForked()
@@ -69,6 +67,8 @@ void markForked()
 
 [[maybe_unused]] const int g_forkWatch = pthread_atfork(nullptr, nullptr, markForked);
 
+// Everything a thread keeps between requests. A socket belongs to the network namespace it was
+// made in; one opened with privilege stays usable after the thread gives it up, as with ping.
 struct ThreadSockets {
     CachedSocket datagram;
     CachedSocket raw;
@@ -221,12 +221,12 @@ AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSo
     return AcquireResult::Refused;
 }
 
-template <typename T> bool setIfChanged(int fd, int name, int& cached, int wanted)
+bool setIfChanged(int fd, int name, int& cached, int wanted)
 {
     if (cached == wanted) {
         return true;
     }
-    const T value = static_cast<T>(wanted);
+    const int value = wanted;
     if (setsockopt(fd, IPPROTO_IP, name, &value, sizeof value) != 0) {
         cached = kUnknown;
         return false;
@@ -241,9 +241,9 @@ bool applyOptions(CachedSocket& socket, const EchoRequest& request)
     const int tos = request.hasOptions ? request.tos : 0;
     const bool dontFragment = request.hasOptions && (request.flags & kIpFlagDontFragment) != 0;
     const int pmtu = dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-    if (!setIfChanged<int>(socket.fd, IP_TTL, socket.ttl, ttl) ||
-        !setIfChanged<int>(socket.fd, IP_TOS, socket.tos, tos) ||
-        !setIfChanged<int>(socket.fd, IP_MTU_DISCOVER, socket.pmtu, pmtu)) {
+    if (!setIfChanged(socket.fd, IP_TTL, socket.ttl, ttl) ||
+        !setIfChanged(socket.fd, IP_TOS, socket.tos, tos) ||
+        !setIfChanged(socket.fd, IP_MTU_DISCOVER, socket.pmtu, pmtu)) {
         return false;
     }
     const std::span<const std::uint8_t> options =
