@@ -13,7 +13,8 @@ namespace {
 
 constexpr std::int32_t kMaxTimeoutMs = 600000;
 
-void addCommon(CLI::App& command, CliOptions& options) {
+void addCommon(CLI::App& command, CliOptions& options)
+{
     command.add_option("--timeout", options.timeoutMs, "Milliseconds to wait for each reply")
         ->check(CLI::Range(1, kMaxTimeoutMs))
         ->capture_default_str();
@@ -21,9 +22,10 @@ void addCommon(CLI::App& command, CliOptions& options) {
     command.add_option("HOST", options.host, "Host name or dotted IPv4 address")->required();
 }
 
-}  // namespace
+} // namespace
 
-ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
+{
     CliOptions options;
     std::string count = "inf";
 
@@ -34,8 +36,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     app.failure_message(CLI::FailureMessage::help);
 
     CLI::App* trace = app.add_subcommand("trace", "List the routers on the way to HOST");
-    trace->add_option("--max-hop", options.maxHop,
-                      "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
+    trace
+        ->add_option("--max-hop", options.maxHop, "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
         ->check(CLI::Range(0, 256))
         ->capture_default_str();
     trace->add_flag("--resolve", options.resolve, "Look up each responder's name");
@@ -46,8 +48,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         ->check(CLI::Range(1, 255))
         ->capture_default_str();
     ping->add_option("--count", count, "Number of requests, or inf to send until Ctrl-C")
-        ->check(CLI::IsMember({"inf"}) |
-                CLI::Range(1, std::numeric_limits<std::int32_t>::max()))
+        ->check(CLI::IsMember({"inf"}) | CLI::Range(1, std::numeric_limits<std::int32_t>::max()))
         ->capture_default_str();
     addCommon(*ping, options);
 
@@ -75,4 +76,4 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     return parsed;
 }
 
-}  // namespace hopwise::cli
+} // namespace hopwise::cli

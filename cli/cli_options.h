@@ -13,21 +13,21 @@ namespace hopwise::cli {
 struct CliOptions {
     ProbeKind kind = ProbeKind::Trace;
     std::string host;
-    std::int32_t maxHop = 20;    // trace: hops 1 .. maxHop - 1
-    bool resolve = false;        // trace: look up each hop's name
-    std::int32_t ttl = 20;       // ping
-    std::int32_t count = -1;     // ping: -1 until Ctrl-C
+    std::int32_t maxHop = 20; // trace: hops 1 .. maxHop - 1
+    bool resolve = false;     // trace: look up each hop's name
+    std::int32_t ttl = 20;    // ping
+    std::int32_t count = -1;  // ping: -1 until Ctrl-C
     std::int32_t timeoutMs = 1000;
     bool json = false;
 };
 
 struct ParsedCommandLine {
-    std::optional<CliOptions> options;  // empty: exit with exitCode after printing the texts
+    std::optional<CliOptions> options; // empty: exit with exitCode after printing the texts
     int exitCode = 0;
-    std::string out;  // help
-    std::string err;  // what was wrong, and the usage
+    std::string out; // help
+    std::string err; // what was wrong, and the usage
 };
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
 
-}  // namespace hopwise::cli
+} // namespace hopwise::cli

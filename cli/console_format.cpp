@@ -12,24 +12,28 @@ namespace {
 constexpr const char* kNoResponse = "No Response";
 constexpr std::string_view kDestinationPrefix = "Dest IP: ";
 
-nlohmann::ordered_json textOrNull(const char* text) {
+nlohmann::ordered_json textOrNull(const char* text)
+{
     return text != nullptr ? nlohmann::ordered_json(text) : nlohmann::ordered_json(nullptr);
 }
 
-std::string trimRight(std::string text) {
+std::string trimRight(std::string text)
+{
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
 }
 
-std::string pingColumns(const char* ip, const std::string& time, const std::string& ttl) {
+std::string pingColumns(const char* ip, const std::string& time, const std::string& ttl)
+{
     char row[96];
     std::snprintf(row, sizeof row, "%-16s %-9s %s", ip, time.c_str(), ttl.c_str());
     return trimRight(row);
 }
 
-}  // namespace
+} // namespace
 
-std::string HopLine(const ProbeResult& result) {
+std::string HopLine(const ProbeResult& result)
+{
     const char* address = result.m_address != nullptr ? result.m_address : kNoResponse;
     char line[64];
     std::snprintf(line, sizeof line, "%s [%d ms]", address,
@@ -37,24 +41,32 @@ std::string HopLine(const ProbeResult& result) {
     return line;
 }
 
-std::string HopNameLine(const char* name) { return std::string("    ") + name; }
+std::string HopNameLine(const char* name)
+{
+    return std::string("    ") + name;
+}
 
-std::string PingHeader() { return pingColumns("IP", "Time", "TTL"); }
+std::string PingHeader()
+{
+    return pingColumns("IP", "Time", "TTL");
+}
 
-std::string PingRow(const ProbeResult& result) {
+std::string PingRow(const ProbeResult& result)
+{
     if (result.m_address == nullptr) {
         return pingColumns(kNoResponse, "", "");
     }
-    return pingColumns(result.m_address,
-                       std::to_string(result.m_reply->roundTripTime) + " ms",
+    return pingColumns(result.m_address, std::to_string(result.m_reply->roundTripTime) + " ms",
                        std::to_string(result.m_reply->options.ttl));
 }
 
-std::string DestinationLine(const char16_t* text) {
+std::string DestinationLine(const char16_t* text)
+{
     return Utf16ToUtf8(text).value_or(std::string());
 }
 
-nlohmann::ordered_json DestinationEvent(const char16_t* text) {
+nlohmann::ordered_json DestinationEvent(const char16_t* text)
+{
     const std::string line = DestinationLine(text);
     std::string_view address = line;
     if (address.substr(0, kDestinationPrefix.size()) == kDestinationPrefix) {
@@ -63,7 +75,8 @@ nlohmann::ordered_json DestinationEvent(const char16_t* text) {
     return {{"event", "destination"}, {"text", line}, {"address", std::string(address)}};
 }
 
-nlohmann::ordered_json ResultEvent(ProbeKind kind, std::int64_t number, const ProbeResult& result) {
+nlohmann::ordered_json ResultEvent(ProbeKind kind, std::int64_t number, const ProbeResult& result)
+{
     const EchoReply& reply = *result.m_reply;
     const bool trace = kind == ProbeKind::Trace;
     return {{"event", trace ? "hop" : "trial"},
@@ -75,14 +88,19 @@ nlohmann::ordered_json ResultEvent(ProbeKind kind, std::int64_t number, const Pr
             {"status", reply.status}};
 }
 
-nlohmann::ordered_json UnresolvedEvent() { return {{"event", "unresolved"}}; }
+nlohmann::ordered_json UnresolvedEvent()
+{
+    return {{"event", "unresolved"}};
+}
 
-nlohmann::ordered_json NotPermittedEvent(const char* hint) {
+nlohmann::ordered_json NotPermittedEvent(const char* hint)
+{
     return {{"event", "not_permitted"}, {"hint", textOrNull(hint)}};
 }
 
-nlohmann::ordered_json FinishedEvent(const char* outcome) {
+nlohmann::ordered_json FinishedEvent(const char* outcome)
+{
     return {{"event", "finished"}, {"outcome", outcome}};
 }
 
-}  // namespace hopwise::cli
+} // namespace hopwise::cli

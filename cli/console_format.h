@@ -35,4 +35,4 @@ nlohmann::ordered_json UnresolvedEvent();
 nlohmann::ordered_json NotPermittedEvent(const char* hint);
 nlohmann::ordered_json FinishedEvent(const char* outcome);
 
-}  // namespace hopwise::cli
+} // namespace hopwise::cli

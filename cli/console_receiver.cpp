@@ -10,41 +10,58 @@ namespace {
 
 constexpr const char* kCantResolve = "Can't resolve name";
 
-const char* outcomeName(RunOutcome outcome) {
+const char* outcomeName(RunOutcome outcome)
+{
     switch (outcome) {
-    case RunOutcome::Done: return "done";
-    case RunOutcome::Cancelled: return "cancelled";
-    case RunOutcome::Unresolved: return "unresolved";
-    case RunOutcome::NotPermitted: return "not_permitted";
-    case RunOutcome::Running: break;
+    case RunOutcome::Done:
+        return "done";
+    case RunOutcome::Cancelled:
+        return "cancelled";
+    case RunOutcome::Unresolved:
+        return "unresolved";
+    case RunOutcome::NotPermitted:
+        return "not_permitted";
+    case RunOutcome::Running:
+        break;
     }
     return "running";
 }
 
-}  // namespace
+} // namespace
 
-int ExitCodeFor(RunOutcome outcome) {
+int ExitCodeFor(RunOutcome outcome)
+{
     switch (outcome) {
-    case RunOutcome::Done: return kExitDone;
-    case RunOutcome::Cancelled: return kExitCancelled;
-    case RunOutcome::Unresolved: return kExitUnresolved;
-    case RunOutcome::NotPermitted: return kExitNotPermitted;
-    case RunOutcome::Running: break;
+    case RunOutcome::Done:
+        return kExitDone;
+    case RunOutcome::Cancelled:
+        return kExitCancelled;
+    case RunOutcome::Unresolved:
+        return kExitUnresolved;
+    case RunOutcome::NotPermitted:
+        return kExitNotPermitted;
+    case RunOutcome::Running:
+        break;
     }
     // A loop that ended without WM_PROBE_FINISHED was cut short from outside.
     return kExitCancelled;
 }
 
 ConsoleReceiver::ConsoleReceiver(ProbeKind kind, bool json, std::ostream& out, std::ostream& err,
-                                 const std::atomic<bool>& cancel,
-                                 std::function<void()> onFinished)
+                                 const std::atomic<bool>& cancel, std::function<void()> onFinished)
     : m_kind(kind), m_json(json), m_out(out), m_err(err), m_cancel(cancel),
-      m_onFinished(std::move(onFinished)) {}
+      m_onFinished(std::move(onFinished))
+{
+}
 
-void ConsoleReceiver::line(const std::string& text) { m_out << text << '\n' << std::flush; }
+void ConsoleReceiver::line(const std::string& text)
+{
+    m_out << text << '\n' << std::flush;
+}
 
 std::intptr_t ConsoleReceiver::sendMessage(std::uint32_t message, std::intptr_t wParam,
-                                           std::intptr_t) {
+                                           std::intptr_t)
+{
     switch (message) {
     case WM_PROBE_DESTINATION:
         destination(wParam);
@@ -75,7 +92,8 @@ std::intptr_t ConsoleReceiver::sendMessage(std::uint32_t message, std::intptr_t 
     return 0;
 }
 
-void ConsoleReceiver::destination(std::intptr_t wParam) {
+void ConsoleReceiver::destination(std::intptr_t wParam)
+{
     const char16_t* text = DestinationTextOf(wParam);
     if (m_json) {
         line(DestinationEvent(text).dump());
@@ -87,7 +105,8 @@ void ConsoleReceiver::destination(std::intptr_t wParam) {
     }
 }
 
-void ConsoleReceiver::result(std::intptr_t wParam) {
+void ConsoleReceiver::result(std::intptr_t wParam)
+{
     const ProbeResult& probe = ProbeResultOf(wParam);
     ++m_results;
     if (m_json) {
@@ -102,7 +121,8 @@ void ConsoleReceiver::result(std::intptr_t wParam) {
     }
 }
 
-void ConsoleReceiver::finished() {
+void ConsoleReceiver::finished()
+{
     if (m_unresolved) {
         m_outcome = RunOutcome::Unresolved;
     } else if (m_notPermitted) {
@@ -122,4 +142,4 @@ void ConsoleReceiver::finished() {
     }
 }
 
-}  // namespace hopwise::cli
+} // namespace hopwise::cli

@@ -47,4 +47,4 @@ private:
     RunOutcome m_outcome = RunOutcome::Running;
 };
 
-}  // namespace hopwise::cli
+} // namespace hopwise::cli

@@ -19,4 +19,4 @@ inline constexpr const char* kExitCodeHelp =
     "  3    Can't resolve name\n"
     "  4    ICMP echo not permitted\n";
 
-}  // namespace hopwise::cli
+} // namespace hopwise::cli

@@ -18,7 +18,8 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 constexpr char kCancelling[] = "Cancelling after the current probe; Ctrl-C again to quit now\n";
 
-extern "C" void onInterrupt(int) {
+extern "C" void onInterrupt(int)
+{
     if (g_interrupts.fetch_add(1) == 0) {
         if (std::atomic<bool>* cancel = g_cancel.load()) {
             cancel->store(true);
@@ -30,7 +31,8 @@ extern "C" void onInterrupt(int) {
     _exit(kExitInterrupted);
 }
 
-sigset_t interruptSignals() {
+sigset_t interruptSignals()
+{
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -38,9 +40,10 @@ sigset_t interruptSignals() {
     return signals;
 }
 
-}  // namespace
+} // namespace
 
-void InstallInterruptHandlers(std::atomic<bool>& cancel) {
+void InstallInterruptHandlers(std::atomic<bool>& cancel)
+{
     g_cancel.store(&cancel);
     struct sigaction action {};
     action.sa_handler = onInterrupt;
@@ -51,13 +54,15 @@ void InstallInterruptHandlers(std::atomic<bool>& cancel) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-InterruptsBlockedForNewThreads::InterruptsBlockedForNewThreads() {
+InterruptsBlockedForNewThreads::InterruptsBlockedForNewThreads()
+{
     const sigset_t signals = interruptSignals();
     pthread_sigmask(SIG_BLOCK, &signals, &m_previous);
 }
 
-InterruptsBlockedForNewThreads::~InterruptsBlockedForNewThreads() {
+InterruptsBlockedForNewThreads::~InterruptsBlockedForNewThreads()
+{
     pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
 }
 
-}  // namespace hopwise::cli
+} // namespace hopwise::cli

@@ -26,4 +26,4 @@ private:
     sigset_t m_previous;
 };
 
-}  // namespace hopwise::cli
+} // namespace hopwise::cli

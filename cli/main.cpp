@@ -21,7 +21,8 @@ using namespace hopwise::cli;
 
 // Runs the worker to its end with the main thread as the receiver's thread.
 template <class Inputs>
-int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& options) {
+int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& options)
+{
     InstallInterruptHandlers(page.m_bCancel);
     MessageLoop loop;
     ConsoleReceiver receiver(options.kind, options.json, std::cout, std::cerr, page.m_bCancel,
@@ -36,9 +37,10 @@ int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& op
     return ExitCodeFor(receiver.outcome());
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
     std::cout << parsed.out << std::flush;
     std::cerr << parsed.err << std::flush;

@@ -12,7 +12,7 @@
 namespace hopwise {
 
 struct PingInputs {
-    char m_szHost[kHostTextSize] = {};            // set with SetHostText before the run starts
+    char m_szHost[kHostTextSize] = {};             // set with SetHostText before the run starts
     std::atomic<std::int32_t> m_iMaxHopCount{20};  // TTL of every request (low 8 bits)
     std::atomic<std::int32_t> m_iNumTrials{-1};    // -1: until cancelled; 0 or less: one trial
     std::atomic<std::int32_t> m_iHopTimeout{1000}; // milliseconds per request
@@ -21,4 +21,4 @@ struct PingInputs {
     ProbeMessageTarget* m_pWindow = nullptr;       // where notifications go; nullptr drops them
 };
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -10,7 +10,8 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination) {
+void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination)
+{
     ProbeMessageTarget* window = page.m_pWindow;
     EchoReply reply{};
     // 64 bits: an endless run on loopback must not overflow the count.
@@ -39,9 +40,10 @@ void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination) {
     }
 }
 
-}  // namespace
+} // namespace
 
-std::uint32_t PingThread(PingInputs* page) {
+std::uint32_t PingThread(PingInputs* page)
+{
     ProbeMessageTarget* window = page->m_pWindow;
     const IpAddress destination = ResolveHostName(page->m_szHost);
     if (destination == 0 || destination == kAddressNone) {
@@ -57,4 +59,4 @@ std::uint32_t PingThread(PingInputs* page) {
     return 0;
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -12,4 +12,4 @@ namespace hopwise {
 // Yields 0.
 std::uint32_t PingThread(PingInputs* page);
 
-}  // namespace hopwise
+} // namespace hopwise

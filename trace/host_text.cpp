@@ -8,7 +8,8 @@
 
 namespace hopwise {
 
-bool SetHostText(char (&host)[kHostTextSize], std::string_view utf8) {
+bool SetHostText(char (&host)[kHostTextSize], std::string_view utf8)
+{
     if (utf8.size() >= kHostTextSize || utf8.find('\0') != std::string_view::npos) {
         host[0] = '\0';
         return false;
@@ -18,7 +19,8 @@ bool SetHostText(char (&host)[kHostTextSize], std::string_view utf8) {
     return true;
 }
 
-bool SetHostText(char (&host)[kHostTextSize], std::u16string_view utf16) {
+bool SetHostText(char (&host)[kHostTextSize], std::u16string_view utf16)
+{
     const std::optional<std::string> utf8 = Utf16ToUtf8(utf16);
     if (!utf8) {
         host[0] = '\0';
@@ -27,4 +29,4 @@ bool SetHostText(char (&host)[kHostTextSize], std::u16string_view utf16) {
     return SetHostText(host, std::string_view(*utf8));
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -19,4 +19,4 @@ bool SetHostText(char (&host)[kHostTextSize], std::string_view utf8);
 // is refused as well.
 bool SetHostText(char (&host)[kHostTextSize], std::u16string_view utf16);
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -4,7 +4,8 @@
 
 namespace hopwise {
 
-void MessageLoop::post(std::function<void()> call) {
+void MessageLoop::post(std::function<void()> call)
+{
     {
         std::lock_guard lock(m_mutex);
         m_calls.push_back(std::move(call));
@@ -12,7 +13,8 @@ void MessageLoop::post(std::function<void()> call) {
     m_wake.notify_one();
 }
 
-void MessageLoop::run() {
+void MessageLoop::run()
+{
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_quit || !m_calls.empty(); });
@@ -27,7 +29,8 @@ void MessageLoop::run() {
     }
 }
 
-void MessageLoop::quit() {
+void MessageLoop::quit()
+{
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;
@@ -35,8 +38,9 @@ void MessageLoop::quit() {
     m_wake.notify_all();
 }
 
-SyncMessageChannel::Poster MessageLoop::poster() {
+SyncMessageChannel::Poster MessageLoop::poster()
+{
     return [this](SyncMessageChannel::Call call) { post(std::move(call)); };
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -34,4 +34,4 @@ private:
     bool m_quit = false;
 };
 
-}  // namespace hopwise
+} // namespace hopwise

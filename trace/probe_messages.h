@@ -28,8 +28,8 @@ inline constexpr std::uint32_t WM_PROBE_NOT_PERMITTED = 1029;
 // What one probe brought back. The fields are pointers, in this order, because receivers read
 // the record through wParam exactly as the worker lays it out.
 struct ProbeResult {
-    const char* m_address;   // responder, dotted; nullptr when nothing answered
-    const char* m_name;      // responder's name; nullptr when not asked for or not found
+    const char* m_address;    // responder, dotted; nullptr when nothing answered
+    const char* m_name;       // responder's name; nullptr when not asked for or not found
     const EchoReply* m_reply; // the worker's reply record, always set
 };
 
@@ -43,16 +43,19 @@ public:
 };
 
 // Readers for the receiving side, so no receiver repeats the casts.
-inline const char16_t* DestinationTextOf(std::intptr_t wParam) {
+inline const char16_t* DestinationTextOf(std::intptr_t wParam)
+{
     return *reinterpret_cast<const char16_t* const*>(wParam);
 }
 
-inline const ProbeResult& ProbeResultOf(std::intptr_t wParam) {
+inline const ProbeResult& ProbeResultOf(std::intptr_t wParam)
+{
     return *reinterpret_cast<const ProbeResult*>(wParam);
 }
 
-inline const char* NotPermittedHintOf(std::intptr_t wParam) {
+inline const char* NotPermittedHintOf(std::intptr_t wParam)
+{
     return *reinterpret_cast<const char* const*>(wParam);
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -10,15 +10,17 @@ namespace hopwise {
 
 namespace {
 
-void notify(ProbeMessageTarget* target, std::uint32_t message, std::intptr_t wParam) {
+void notify(ProbeMessageTarget* target, std::uint32_t message, std::intptr_t wParam)
+{
     if (target != nullptr) {
         target->sendMessage(message, wParam, 0);
     }
 }
 
-}  // namespace
+} // namespace
 
-DestinationText MakeDestinationText(IpAddress destination) {
+DestinationText MakeDestinationText(IpAddress destination)
+{
     DestinationText text{};
     std::size_t length = 0;
     for (const char16_t c : std::u16string_view(u"Dest IP: ")) {
@@ -33,7 +35,8 @@ DestinationText MakeDestinationText(IpAddress destination) {
     return text;
 }
 
-EchoOptions ProbeOptions(std::int32_t ttl) {
+EchoOptions ProbeOptions(std::int32_t ttl)
+{
     EchoOptions options;
     options.ttl = static_cast<std::uint8_t>(ttl);
     options.tos = 0;
@@ -43,27 +46,37 @@ EchoOptions ProbeOptions(std::int32_t ttl) {
     return options;
 }
 
-bool EchoNotPermitted(std::uint32_t replyCount) {
+bool EchoNotPermitted(std::uint32_t replyCount)
+{
     return replyCount == 0 && GetLastEchoError() == kErrorAccessDenied;
 }
 
-void NotifyFinished(ProbeMessageTarget* target) { notify(target, WM_PROBE_FINISHED, -1); }
+void NotifyFinished(ProbeMessageTarget* target)
+{
+    notify(target, WM_PROBE_FINISHED, -1);
+}
 
-void NotifyUnresolved(ProbeMessageTarget* target) { notify(target, WM_PROBE_UNRESOLVED, 0); }
+void NotifyUnresolved(ProbeMessageTarget* target)
+{
+    notify(target, WM_PROBE_UNRESOLVED, 0);
+}
 
-void NotifyDestination(ProbeMessageTarget* target, IpAddress destination) {
+void NotifyDestination(ProbeMessageTarget* target, IpAddress destination)
+{
     const DestinationText text = MakeDestinationText(destination);
     const char16_t* cell = text.data();
     notify(target, WM_PROBE_DESTINATION, reinterpret_cast<std::intptr_t>(&cell));
 }
 
-void NotifyResult(ProbeMessageTarget* target, const ProbeResult& result) {
+void NotifyResult(ProbeMessageTarget* target, const ProbeResult& result)
+{
     notify(target, WM_PROBE_RESULT, reinterpret_cast<std::intptr_t>(&result));
 }
 
-void NotifyNotPermitted(ProbeMessageTarget* target) {
+void NotifyNotPermitted(ProbeMessageTarget* target)
+{
     const char* cell = EchoPermissionHint();
     notify(target, WM_PROBE_NOT_PERMITTED, reinterpret_cast<std::intptr_t>(&cell));
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -31,4 +31,4 @@ void NotifyDestination(ProbeMessageTarget* target, IpAddress destination);
 void NotifyResult(ProbeMessageTarget* target, const ProbeResult& result);
 void NotifyNotPermitted(ProbeMessageTarget* target);
 
-}  // namespace hopwise
+} // namespace hopwise

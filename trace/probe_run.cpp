@@ -6,7 +6,8 @@ namespace hopwise {
 
 ProbeRun::ProbeRun(std::atomic<bool>& cancel, std::unique_ptr<SyncMessageChannel> channel,
                    Body body)
-    : m_cancel(cancel), m_channel(std::move(channel)) {
+    : m_cancel(cancel), m_channel(std::move(channel))
+{
     m_thread = std::thread([this, body = std::move(body)] {
         ScopedProbeInterrupt bound(m_interrupt);
         body();
@@ -14,9 +15,13 @@ ProbeRun::ProbeRun(std::atomic<bool>& cancel, std::unique_ptr<SyncMessageChannel
     });
 }
 
-ProbeRun::~ProbeRun() { shutdown(); }
+ProbeRun::~ProbeRun()
+{
+    shutdown();
+}
 
-void ProbeRun::shutdown() {
+void ProbeRun::shutdown()
+{
     if (!m_thread.joinable()) {
         return;
     }
@@ -29,4 +34,4 @@ void ProbeRun::shutdown() {
     m_thread.join();
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -53,11 +53,12 @@ private:
 template <class Inputs>
 std::unique_ptr<ProbeRun> StartProbeRun(Inputs& page, std::uint32_t (*worker)(Inputs*),
                                         ProbeMessageTarget& window,
-                                        SyncMessageChannel::Poster poster) {
+                                        SyncMessageChannel::Poster poster)
+{
     auto channel = std::make_unique<SyncMessageChannel>(window, std::move(poster));
     page.m_pWindow = channel.get();
     return std::make_unique<ProbeRun>(page.m_bCancel, std::move(channel),
                                       [&page, worker] { worker(&page); });
 }
 
-}  // namespace hopwise
+} // namespace hopwise

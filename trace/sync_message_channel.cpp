@@ -26,11 +26,17 @@ struct SyncMessageChannel::Pending {
 };
 
 SyncMessageChannel::SyncMessageChannel(ProbeMessageTarget& receiver, Poster poster)
-    : m_shared(std::make_shared<Shared>(receiver)), m_poster(std::move(poster)) {}
+    : m_shared(std::make_shared<Shared>(receiver)), m_poster(std::move(poster))
+{
+}
 
-SyncMessageChannel::~SyncMessageChannel() { close(); }
+SyncMessageChannel::~SyncMessageChannel()
+{
+    close();
+}
 
-void SyncMessageChannel::deliver(Shared& shared, Pending& pending) {
+void SyncMessageChannel::deliver(Shared& shared, Pending& pending)
+{
     {
         std::lock_guard lock(shared.mutex);
         if (shared.closed) {
@@ -52,7 +58,8 @@ void SyncMessageChannel::deliver(Shared& shared, Pending& pending) {
 }
 
 std::intptr_t SyncMessageChannel::sendMessage(std::uint32_t message, std::intptr_t wParam,
-                                              std::intptr_t lParam) {
+                                              std::intptr_t lParam)
+{
     auto pending = std::make_shared<Pending>();
     pending->message = message;
     pending->wParam = wParam;
@@ -66,13 +73,13 @@ std::intptr_t SyncMessageChannel::sendMessage(std::uint32_t message, std::intptr
     m_poster([shared = m_shared, pending] { deliver(*shared, *pending); });
 
     std::unique_lock lock(m_shared->mutex);
-    m_shared->changed.wait(lock, [&] {
-        return pending->state == Pending::State::Done || m_shared->closed;
-    });
+    m_shared->changed.wait(
+        lock, [&] { return pending->state == Pending::State::Done || m_shared->closed; });
     return pending->state == Pending::State::Done ? pending->result : 0;
 }
 
-void SyncMessageChannel::close() {
+void SyncMessageChannel::close()
+{
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->closed = true;
@@ -80,9 +87,10 @@ void SyncMessageChannel::close() {
     m_shared->changed.notify_all();
 }
 
-bool SyncMessageChannel::isClosed() const {
+bool SyncMessageChannel::isClosed() const
+{
     std::lock_guard lock(m_shared->mutex);
     return m_shared->closed;
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -54,4 +54,4 @@ private:
     Poster m_poster;
 };
 
-}  // namespace hopwise
+} // namespace hopwise

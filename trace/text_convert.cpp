@@ -6,10 +6,17 @@ namespace hopwise {
 
 namespace {
 
-bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool isHighSurrogate(char32_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool isLowSurrogate(char32_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
-void appendUtf8(std::string& out, char32_t point) {
+void appendUtf8(std::string& out, char32_t point)
+{
     if (point < 0x80) {
         out += static_cast<char>(point);
     } else if (point < 0x800) {
@@ -27,9 +34,10 @@ void appendUtf8(std::string& out, char32_t point) {
     }
 }
 
-}  // namespace
+} // namespace
 
-std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
+std::optional<std::string> Utf16ToUtf8(std::u16string_view text)
+{
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -49,4 +57,4 @@ std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
-}  // namespace hopwise
+} // namespace hopwise

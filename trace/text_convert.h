@@ -11,4 +11,4 @@ namespace hopwise {
 // UTF-8 form of the text; empty when it holds an unpaired surrogate.
 std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -14,12 +14,12 @@
 namespace hopwise {
 
 struct TraceRouteInputs {
-    char m_szHost[kHostTextSize] = {};          // set with SetHostText before the run starts
-    std::atomic<std::int32_t> m_iMaxHopCount{20}; // hops 1 .. m_iMaxHopCount - 1 are probed
+    char m_szHost[kHostTextSize] = {};             // set with SetHostText before the run starts
+    std::atomic<std::int32_t> m_iMaxHopCount{20};  // hops 1 .. m_iMaxHopCount - 1 are probed
     std::atomic<std::int32_t> m_iHopTimeout{1000}; // milliseconds per probe
-    std::atomic<bool> m_bResolveIP{false};       // look up each responder's name
-    std::atomic<bool> m_bCancel{false};          // set by the page; the worker stops before the next hop
-    ProbeMessageTarget* m_pWindow = nullptr;     // where notifications go; nullptr drops them
+    std::atomic<bool> m_bResolveIP{false};         // look up each responder's name
+    std::atomic<bool> m_bCancel{false}; // set by the page; the worker stops before the next hop
+    ProbeMessageTarget* m_pWindow = nullptr; // where notifications go; nullptr drops them
 };
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -10,7 +10,8 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination) {
+void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination)
+{
     ProbeMessageTarget* window = page.m_pWindow;
     // Cleared once so a first hop that fails early never reads indeterminate bytes; per hop only
     // the status is reset, the engine writes the rest (responder 0 when nothing answered).
@@ -51,9 +52,10 @@ void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination) 
     }
 }
 
-}  // namespace
+} // namespace
 
-std::uint32_t TraceRouteThread(TraceRouteInputs* page) {
+std::uint32_t TraceRouteThread(TraceRouteInputs* page)
+{
     ProbeMessageTarget* window = page->m_pWindow;
     const IpAddress destination = ResolveHostName(page->m_szHost);
     if (destination == 0 || destination == kAddressNone) {
@@ -68,4 +70,4 @@ std::uint32_t TraceRouteThread(TraceRouteInputs* page) {
     return 0;
 }
 
-}  // namespace hopwise
+} // namespace hopwise

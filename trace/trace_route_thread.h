@@ -12,4 +12,4 @@ namespace hopwise {
 // with WM_PROBE_FINISHED. Yields 0.
 std::uint32_t TraceRouteThread(TraceRouteInputs* page);
 
-}  // namespace hopwise
+} // namespace hopwise

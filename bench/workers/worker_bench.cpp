@@ -24,7 +24,8 @@ constexpr std::int64_t kTrialsPerIteration = 200;
 constexpr int kChainRouters = 30;
 constexpr int kChainBase = 231;
 
-bool echoPermitted(benchmark::State& state) {
+bool echoPermitted(benchmark::State& state)
+{
     if (CheckEchoPermission() == IcmpSocketKind::None) {
         state.SkipWithError(EchoPermissionHint());
         return false;
@@ -32,7 +33,8 @@ bool echoPermitted(benchmark::State& state) {
     return true;
 }
 
-void BM_BareSendEchoLoopback(benchmark::State& state) {
+void BM_BareSendEchoLoopback(benchmark::State& state)
+{
     if (!echoPermitted(state)) {
         return;
     }
@@ -44,7 +46,8 @@ void BM_BareSendEchoLoopback(benchmark::State& state) {
     std::int64_t answered = 0;
     for (auto _ : state) {
         for (std::int64_t i = 0; i < kTrialsPerIteration; ++i) {
-            answered += SendEcho(handle, loopback, nullptr, 0, &options, &reply, kEchoReplySize, 1000);
+            answered +=
+                SendEcho(handle, loopback, nullptr, 0, &options, &reply, kEchoReplySize, 1000);
         }
     }
     CloseEchoHandle(handle);
@@ -52,14 +55,15 @@ void BM_BareSendEchoLoopback(benchmark::State& state) {
     state.counters["answered"] = static_cast<double>(answered);
 }
 
-void BM_PingWorkerLoopback(benchmark::State& state) {
+void BM_PingWorkerLoopback(benchmark::State& state)
+{
     if (!echoPermitted(state)) {
         return;
     }
     PingInputs page;
     SetHostText(page.m_szHost, "127.0.0.1");
     page.m_iNumTrials = kTrialsPerIteration;
-    page.m_pWindow = nullptr;  // the worker's own cost, no receiver
+    page.m_pWindow = nullptr; // the worker's own cost, no receiver
     for (auto _ : state) {
         PingThread(&page);
     }
@@ -70,7 +74,8 @@ BENCHMARK(BM_BareSendEchoLoopback)->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(BM_PingWorkerLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One chain for all three trace benchmarks, built on first use and removed at exit.
-test::RouterChain* chain(benchmark::State& state) {
+test::RouterChain* chain(benchmark::State& state)
+{
     static const std::string reason = test::NetNamespaceSkipReason();
     if (!reason.empty()) {
         state.SkipWithError(("needs network namespaces: " + reason).c_str());
@@ -84,7 +89,8 @@ test::RouterChain* chain(benchmark::State& state) {
 // Counts the hops of a trace, so a walk that never reached the target can't pass for a fast one.
 class HopCounter final : public ProbeMessageTarget {
 public:
-    std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam, std::intptr_t) override {
+    std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam, std::intptr_t) override
+    {
         if (message == WM_PROBE_RESULT) {
             ++m_hops;
             const ProbeResult& result = ProbeResultOf(wParam);
@@ -96,7 +102,8 @@ public:
     std::string m_last;
 };
 
-void BM_TraceWorkerChain30(benchmark::State& state) {
+void BM_TraceWorkerChain30(benchmark::State& state)
+{
     test::RouterChain* routers = chain(state);
     if (routers == nullptr) {
         return;
@@ -119,7 +126,8 @@ void BM_TraceWorkerChain30(benchmark::State& state) {
     state.counters["hops"] = counter.m_hops;
 }
 
-void runInClient(benchmark::State& state, const std::string& command) {
+void runInClient(benchmark::State& state, const std::string& command)
+{
     test::RouterChain* routers = chain(state);
     if (routers == nullptr) {
         return;
@@ -133,11 +141,13 @@ void runInClient(benchmark::State& state, const std::string& command) {
     }
 }
 
-void BM_TraceCliChain30(benchmark::State& state) {
+void BM_TraceCliChain30(benchmark::State& state)
+{
     runInClient(state, std::string(HOPWISE_CLI_PATH) + " trace --max-hop 40");
 }
 
-void BM_TracerouteChain30(benchmark::State& state) {
+void BM_TracerouteChain30(benchmark::State& state)
+{
     runInClient(state, "traceroute -I -n -q 1 -N 1 -m 40");
 }
 
@@ -145,6 +155,6 @@ BENCHMARK(BM_TraceWorkerChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->
 BENCHMARK(BM_TraceCliChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_TracerouteChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

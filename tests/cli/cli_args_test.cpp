@@ -25,7 +25,8 @@ struct UsageCase {
 
 class CliUsageTest : public ::testing::TestWithParam<UsageCase> {};
 
-TEST_P(CliUsageTest, BadArgumentsGetAMessageAndTheUsage) {
+TEST_P(CliUsageTest, BadArgumentsGetAMessageAndTheUsage)
+{
     const CliOutcome run = RunCli(GetParam().args);
     EXPECT_EQ(run.exitCode, cli::kExitUsage);
     EXPECT_EQ(run.out, "");
@@ -63,7 +64,8 @@ struct HelpCase {
 
 class CliHelpTest : public ::testing::TestWithParam<HelpCase> {};
 
-TEST_P(CliHelpTest, HelpListsOptionsAndExitCodes) {
+TEST_P(CliHelpTest, HelpListsOptionsAndExitCodes)
+{
     const CliOutcome run = RunCli(GetParam().args);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
@@ -75,16 +77,18 @@ TEST_P(CliHelpTest, HelpListsOptionsAndExitCodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, CliHelpTest,
-    ::testing::Values(HelpCase{"Top", {"--help"}, {"trace", "ping"}},
-                      HelpCase{"Trace", {"trace", "--help"}, {"--max-hop", "--timeout", "--resolve", "--json"}},
-                      HelpCase{"Ping", {"ping", "--help"}, {"--ttl", "--count", "inf", "--timeout"}}),
+    ::testing::Values(
+        HelpCase{"Top", {"--help"}, {"trace", "ping"}},
+        HelpCase{"Trace", {"trace", "--help"}, {"--max-hop", "--timeout", "--resolve", "--json"}},
+        HelpCase{"Ping", {"ping", "--help"}, {"--ttl", "--count", "inf", "--timeout"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- runs against loopback ---------------------------------------------------------------------
 
 class CliLoopbackTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (CheckEchoPermission() == IcmpSocketKind::None) {
             GTEST_SKIP() << "this user may not send ICMP echo requests: " << EchoPermissionHint();
         }
@@ -95,13 +99,14 @@ struct RunCase {
     const char* name;
     Args args;
     int exitCode;
-    std::string out;  // times replaced, see WithoutTimes
+    std::string out; // times replaced, see WithoutTimes
     std::string err;
 };
 
 class CliRunTest : public CliLoopbackTest, public ::testing::WithParamInterface<RunCase> {};
 
-TEST_P(CliRunTest, PrintsWhatThePageWouldShow) {
+TEST_P(CliRunTest, PrintsWhatThePageWouldShow)
+{
     const CliOutcome run = RunCli(GetParam().args);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, GetParam().exitCode);
@@ -115,26 +120,52 @@ const std::string kLoopRow = "127.0.0.1        N ms 64\n";
 INSTANTIATE_TEST_SUITE_P(
     Loopback, CliRunTest,
     ::testing::Values(
-        RunCase{"Trace", {"trace", "127.0.0.1"}, 0, "Dest IP: 127.0.0.1\n127.0.0.1 [N ms]\nDone\n", ""},
-        RunCase{"TraceOtherLoopbackAddress", {"trace", "--timeout", "500", "127.0.0.2"}, 0,
-                "Dest IP: 127.0.0.2\n127.0.0.2 [N ms]\nDone\n", ""},
-        RunCase{"TraceMaxHopOneProbesNothing", {"trace", "--max-hop", "1", "127.0.0.1"}, 0,
-                "Dest IP: 127.0.0.1\nDone\n", ""},
-        RunCase{"TraceMaxHopZeroProbesNothing", {"trace", "--max-hop", "0", "127.0.0.1"}, 0,
-                "Dest IP: 127.0.0.1\nDone\n", ""},
-        RunCase{"PingThree", {"ping", "--count", "3", "127.0.0.1"}, 0,
-                "Dest IP: 127.0.0.1\n" + kPingHeader + kLoopRow + kLoopRow + kLoopRow + "Done\n", ""},
-        RunCase{"PingTtlOne", {"ping", "--count", "1", "--ttl", "1", "127.0.0.1"}, 0,
-                "Dest IP: 127.0.0.1\n" + kPingHeader + kLoopRow + "Done\n", ""},
-        RunCase{"TraceUnspecifiedAddress", {"trace", "0.0.0.0"}, cli::kExitUnresolved, "",
+        RunCase{
+            "Trace", {"trace", "127.0.0.1"}, 0, "Dest IP: 127.0.0.1\n127.0.0.1 [N ms]\nDone\n", ""},
+        RunCase{"TraceOtherLoopbackAddress",
+                {"trace", "--timeout", "500", "127.0.0.2"},
+                0,
+                "Dest IP: 127.0.0.2\n127.0.0.2 [N ms]\nDone\n",
+                ""},
+        RunCase{"TraceMaxHopOneProbesNothing",
+                {"trace", "--max-hop", "1", "127.0.0.1"},
+                0,
+                "Dest IP: 127.0.0.1\nDone\n",
+                ""},
+        RunCase{"TraceMaxHopZeroProbesNothing",
+                {"trace", "--max-hop", "0", "127.0.0.1"},
+                0,
+                "Dest IP: 127.0.0.1\nDone\n",
+                ""},
+        RunCase{"PingThree",
+                {"ping", "--count", "3", "127.0.0.1"},
+                0,
+                "Dest IP: 127.0.0.1\n" + kPingHeader + kLoopRow + kLoopRow + kLoopRow + "Done\n",
+                ""},
+        RunCase{"PingTtlOne",
+                {"ping", "--count", "1", "--ttl", "1", "127.0.0.1"},
+                0,
+                "Dest IP: 127.0.0.1\n" + kPingHeader + kLoopRow + "Done\n",
+                ""},
+        RunCase{"TraceUnspecifiedAddress",
+                {"trace", "0.0.0.0"},
+                cli::kExitUnresolved,
+                "",
                 "Can't resolve name\n"},
-        RunCase{"PingBroadcastAddress", {"ping", "--count", "1", "255.255.255.255"},
-                cli::kExitUnresolved, "", "Can't resolve name\n"},
-        RunCase{"HostTooLongIsRefusedNotCut", {"trace", std::string(600, '1')},
-                cli::kExitUnresolved, "", "Can't resolve name\n"}),
+        RunCase{"PingBroadcastAddress",
+                {"ping", "--count", "1", "255.255.255.255"},
+                cli::kExitUnresolved,
+                "",
+                "Can't resolve name\n"},
+        RunCase{"HostTooLongIsRefusedNotCut",
+                {"trace", std::string(600, '1')},
+                cli::kExitUnresolved,
+                "",
+                "Can't resolve name\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CliLoopbackTest, JsonTraceCarriesRawFields) {
+TEST_F(CliLoopbackTest, JsonTraceCarriesRawFields)
+{
     const CliOutcome run = RunCli({"trace", "--json", "127.0.0.1"});
     EXPECT_EQ(run.exitCode, 0);
     std::vector<nlohmann::json> events;
@@ -155,7 +186,8 @@ TEST_F(CliLoopbackTest, JsonTraceCarriesRawFields) {
     EXPECT_EQ(events[2], nlohmann::json({{"event", "finished"}, {"outcome", "done"}}));
 }
 
-TEST_F(CliLoopbackTest, CtrlCEndsAnEndlessPingWithCancelled) {
+TEST_F(CliLoopbackTest, CtrlCEndsAnEndlessPingWithCancelled)
+{
     CliProcess cli(CliCommand({"ping", "127.0.0.1"}));
     // Rows come as fast as loopback answers; wait for a few, then press Ctrl-C.
     ASSERT_TRUE(cli.waitForOutput(kPingHeader + kLoopRow.substr(0, 9), 10s)) << cli.out();
@@ -168,5 +200,5 @@ TEST_F(CliLoopbackTest, CtrlCEndsAnEndlessPingWithCancelled) {
     EXPECT_EQ(run.out.find("Done"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

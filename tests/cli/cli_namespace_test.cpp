@@ -27,7 +27,8 @@ constexpr int kChainBase = 213;
 
 // The router stops generating ICMP of its own (time exceeded included) but still forwards:
 // locally generated packets are routed through a table whose only route is unreachable.
-void SilenceRouter(NetNamespace& router) {
+void SilenceRouter(NetNamespace& router)
+{
     ASSERT_EQ(router.exec("ip rule add iif lo lookup 77 pref 50 && "
                           "ip route add unreachable default table 77"),
               0);
@@ -37,12 +38,15 @@ void SilenceRouter(NetNamespace& router) {
 class NamespaceEtcFiles {
 public:
     NamespaceEtcFiles(const std::string& ns, const std::string& hosts)
-        : m_dir(std::filesystem::path("/etc/netns") / ns) {
+        : m_dir(std::filesystem::path("/etc/netns") / ns)
+    {
         std::filesystem::create_directories(m_dir);
         std::ofstream(m_dir / "hosts") << hosts;
-        std::ofstream(m_dir / "resolv.conf") << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
+        std::ofstream(m_dir / "resolv.conf")
+            << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
     }
-    ~NamespaceEtcFiles() {
+    ~NamespaceEtcFiles()
+    {
         std::error_code ignored;
         std::filesystem::remove_all(m_dir, ignored);
     }
@@ -55,7 +59,8 @@ private:
 
 class CliNamespaceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         const std::string reason = NetNamespaceSkipReason();
         if (!reason.empty()) {
             GTEST_SKIP() << "needs network namespaces: " << reason;
@@ -72,53 +77,57 @@ protected:
     std::unique_ptr<RouterChain> m_chain;
 };
 
-TEST_F(CliNamespaceTest, TraceListsTheRoutersInOrderAndEndsAtTheTarget) {
+TEST_F(CliNamespaceTest, TraceListsTheRoutersInOrderAndEndsAtTheTarget)
+{
     const CliOutcome run = cli({"trace", "--timeout", "1000", target()});
     EXPECT_EQ(run.exitCode, cli::kExitDone) << run.err;
-    EXPECT_EQ(WithoutTimes(run.out), "Dest IP: " + target() + "\n" +
-                                         router(0) + " [N ms]\n" +
-                                         router(1) + " [N ms]\n" +
-                                         router(2) + " [N ms]\n" +
-                                         target() + " [N ms]\n"
+    EXPECT_EQ(WithoutTimes(run.out), "Dest IP: " + target() + "\n" + router(0) + " [N ms]\n" +
+                                         router(1) + " [N ms]\n" + router(2) + " [N ms]\n" +
+                                         target() +
+                                         " [N ms]\n"
                                          "Done\n");
     EXPECT_EQ(run.err, "");
 }
 
-TEST_F(CliNamespaceTest, SilentRouterReadsNoResponseAndTheWalkGoesOn) {
+TEST_F(CliNamespaceTest, SilentRouterReadsNoResponseAndTheWalkGoesOn)
+{
     SilenceRouter(m_chain->router(1));
     const CliOutcome run = cli({"trace", "--timeout", "300", target()});
     EXPECT_EQ(run.exitCode, cli::kExitDone) << run.err;
-    EXPECT_EQ(WithoutTimes(run.out), "Dest IP: " + target() + "\n" +
-                                         router(0) + " [N ms]\n"
+    EXPECT_EQ(WithoutTimes(run.out), "Dest IP: " + target() + "\n" + router(0) +
+                                         " [N ms]\n"
                                          "No Response [N ms]\n" +
-                                         router(2) + " [N ms]\n" +
-                                         target() + " [N ms]\n"
+                                         router(2) + " [N ms]\n" + target() +
+                                         " [N ms]\n"
                                          "Done\n");
 }
 
-TEST_F(CliNamespaceTest, MaxHopStopsTheWalkOneHopShort) {
+TEST_F(CliNamespaceTest, MaxHopStopsTheWalkOneHopShort)
+{
     const CliOutcome run = cli({"trace", "--max-hop", "3", "--timeout", "500", target()});
     EXPECT_EQ(run.exitCode, cli::kExitDone);
     EXPECT_EQ(WithoutTimes(run.out), "Dest IP: " + target() + "\n" + router(0) + " [N ms]\n" +
                                          router(1) + " [N ms]\nDone\n");
 }
 
-TEST_F(CliNamespaceTest, ResolveShowsNamesFromTheHostsFile) {
+TEST_F(CliNamespaceTest, ResolveShowsNamesFromTheHostsFile)
+{
     // Router 1 has no entry: its reverse lookup goes to 127.0.0.1 inside the namespace and fails.
     NamespaceEtcFiles files(m_chain->client().name(),
                             "127.0.0.1 localhost\n" + router(0) + " r0.hopwise.test\n" + router(2) +
                                 " r2.hopwise.test\n" + target() + " target.hopwise.test\n");
     const CliOutcome run = cli({"trace", "--resolve", "--timeout", "1000", "target.hopwise.test"});
     EXPECT_EQ(run.exitCode, cli::kExitDone) << run.err;
-    EXPECT_EQ(WithoutTimes(run.out), "Dest IP: " + target() + "\n" +
-                                         router(0) + " [N ms]\n    r0.hopwise.test\n" +
-                                         router(1) + " [N ms]\n" +
-                                         router(2) + " [N ms]\n    r2.hopwise.test\n" +
-                                         target() + " [N ms]\n    target.hopwise.test\n"
+    EXPECT_EQ(WithoutTimes(run.out), "Dest IP: " + target() + "\n" + router(0) +
+                                         " [N ms]\n    r0.hopwise.test\n" + router(1) +
+                                         " [N ms]\n" + router(2) +
+                                         " [N ms]\n    r2.hopwise.test\n" + target() +
+                                         " [N ms]\n    target.hopwise.test\n"
                                          "Done\n");
 }
 
-TEST_F(CliNamespaceTest, UnknownNameCantBeResolved) {
+TEST_F(CliNamespaceTest, UnknownNameCantBeResolved)
+{
     NamespaceEtcFiles files(m_chain->client().name(), "127.0.0.1 localhost\n");
     const CliOutcome run = cli({"trace", "nowhere.hopwise.test"});
     EXPECT_EQ(run.exitCode, cli::kExitUnresolved);
@@ -126,7 +135,8 @@ TEST_F(CliNamespaceTest, UnknownNameCantBeResolved) {
     EXPECT_EQ(run.err, "Can't resolve name\n");
 }
 
-TEST_F(CliNamespaceTest, JsonTraceReportsStatusAndReplyTtlPerHop) {
+TEST_F(CliNamespaceTest, JsonTraceReportsStatusAndReplyTtlPerHop)
+{
     const CliOutcome run = cli({"trace", "--json", "--timeout", "1000", target()});
     EXPECT_EQ(run.exitCode, cli::kExitDone);
     std::vector<nlohmann::json> hops;
@@ -142,7 +152,8 @@ TEST_F(CliNamespaceTest, JsonTraceReportsStatusAndReplyTtlPerHop) {
         EXPECT_EQ(hops[i]["hop"], i + 1);
         EXPECT_EQ(hops[i]["address"], router(i));
         EXPECT_EQ(hops[i]["status"], 11013) << "time exceeded in transit";
-        EXPECT_EQ(hops[i]["reply_ttl"], 64 - i) << "router " << i << "'s own TTL, less the routers before it";
+        EXPECT_EQ(hops[i]["reply_ttl"], 64 - i)
+            << "router " << i << "'s own TTL, less the routers before it";
     }
     EXPECT_EQ(hops[3]["address"], target());
     EXPECT_EQ(hops[3]["status"], 0);
@@ -151,40 +162,44 @@ TEST_F(CliNamespaceTest, JsonTraceReportsStatusAndReplyTtlPerHop) {
 struct PingTtlCase {
     const char* name;
     std::string ttl;
-    int responder;  // router index, or -1 for the target
+    int responder; // router index, or -1 for the target
     int replyTtl;
 };
 
 class CliNamespacePingTest : public CliNamespaceTest,
                              public ::testing::WithParamInterface<PingTtlCase> {};
 
-TEST_P(CliNamespacePingTest, RowsShowTheReplyTtlTheResponderSent) {
+TEST_P(CliNamespacePingTest, RowsShowTheReplyTtlTheResponderSent)
+{
     m_chain->target().sysctl("net.ipv4.ip_default_ttl", "77");
-    const CliOutcome run = cli({"ping", "--count", "2", "--ttl", GetParam().ttl, "--timeout", "1000", target()});
+    const CliOutcome run =
+        cli({"ping", "--count", "2", "--ttl", GetParam().ttl, "--timeout", "1000", target()});
     EXPECT_EQ(run.exitCode, cli::kExitDone) << run.err;
-    const std::string responder = GetParam().responder < 0 ? target() : router(GetParam().responder);
+    const std::string responder =
+        GetParam().responder < 0 ? target() : router(GetParam().responder);
     char row[96];
     std::snprintf(row, sizeof row, "%-16s N ms %d\n", responder.c_str(), GetParam().replyTtl);
-    EXPECT_EQ(WithoutTimes(run.out), "Dest IP: " + target() +
-                                         "\nIP               Time      TTL\n" + row + row + "Done\n");
+    EXPECT_EQ(WithoutTimes(run.out),
+              "Dest IP: " + target() + "\nIP               Time      TTL\n" + row + row + "Done\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ttls, CliNamespacePingTest,
-    ::testing::Values(PingTtlCase{"ReachesTarget", "20", -1, 77 - kRouters},
-                      PingTtlCase{"ExactlyEnough", "4", -1, 77 - kRouters},
-                      PingTtlCase{"ExpiresAtLastRouter", "3", 2, 64 - 2},
-                      PingTtlCase{"ExpiresAtFirstRouter", "1", 0, 64}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ttls, CliNamespacePingTest,
+                         ::testing::Values(PingTtlCase{"ReachesTarget", "20", -1, 77 - kRouters},
+                                           PingTtlCase{"ExactlyEnough", "4", -1, 77 - kRouters},
+                                           PingTtlCase{"ExpiresAtLastRouter", "3", 2, 64 - 2},
+                                           PingTtlCase{"ExpiresAtFirstRouter", "1", 0, 64}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ICMP messages the namespace's stack has taken in (an ignored echo request counts too).
-int IcmpMessagesIn(const NetNamespace& ns) {
+int IcmpMessagesIn(const NetNamespace& ns)
+{
     std::string output;
     ns.exec("awk '/^Icmp:/ { if (++n == 2) print $2 }' /proc/net/snmp", &output);
     return output.empty() ? -1 : std::stoi(output);
 }
 
-TEST_F(CliNamespaceTest, SecondCtrlCLeavesAtOnceWhileAProbeWaits) {
+TEST_F(CliNamespaceTest, SecondCtrlCLeavesAtOnceWhileAProbeWaits)
+{
     m_chain->target().sysctl("net.ipv4.icmp_echo_ignore_all", "1");
     const int before = IcmpMessagesIn(m_chain->target());
     CliProcess process(CliCommand({"ping", "--timeout", "60000", target()}, inClient()));
@@ -194,11 +209,12 @@ TEST_F(CliNamespaceTest, SecondCtrlCLeavesAtOnceWhileAProbeWaits) {
     }
     // Only once the request reached the target is the probe surely in flight.
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (IcmpMessagesIn(m_chain->target()) <= before && std::chrono::steady_clock::now() < deadline) {
+    while (IcmpMessagesIn(m_chain->target()) <= before &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(5ms);
     }
     ASSERT_GT(IcmpMessagesIn(m_chain->target()), before);
-    process.signal(SIGINT);  // the probe in flight still waits out its timeout, as the page's would
+    process.signal(SIGINT); // the probe in flight still waits out its timeout, as the page's would
     ASSERT_TRUE(process.waitForError("Ctrl-C again", 10s));
     process.signal(SIGINT);
     const CliOutcome run = process.finish(10s);
@@ -207,7 +223,8 @@ TEST_F(CliNamespaceTest, SecondCtrlCLeavesAtOnceWhileAProbeWaits) {
     EXPECT_EQ(run.out.find("Cancelled"), std::string::npos);
 }
 
-TEST_F(CliNamespaceTest, FirstCtrlCEndsAnEndlessRunWithCancelled) {
+TEST_F(CliNamespaceTest, FirstCtrlCEndsAnEndlessRunWithCancelled)
+{
     m_chain->target().sysctl("net.ipv4.icmp_echo_ignore_all", "1");
     CliProcess process(CliCommand({"ping", "--timeout", "300", target()}, inClient()));
     ASSERT_TRUE(process.waitForOutput("No Response\n", 10s)) << process.out();
@@ -220,7 +237,8 @@ TEST_F(CliNamespaceTest, FirstCtrlCEndsAnEndlessRunWithCancelled) {
     EXPECT_NE(run.err.find("Ctrl-C again to quit"), std::string::npos);
 }
 
-TEST_F(CliNamespaceTest, NoIcmpPermissionGivesTheHintAndItsExitCode) {
+TEST_F(CliNamespaceTest, NoIcmpPermissionGivesTheHintAndItsExitCode)
+{
     // Neither socket kind: no group may open datagram ICMP sockets here, and the process runs
     // without CAP_NET_RAW.
     m_chain->client().sysctl("net.ipv4.ping_group_range", "1 0");
@@ -232,5 +250,5 @@ TEST_F(CliNamespaceTest, NoIcmpPermissionGivesTheHintAndItsExitCode) {
     EXPECT_EQ(run.err, std::string(EchoPermissionHint()) + "\n");
 }
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

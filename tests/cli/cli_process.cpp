@@ -15,14 +15,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+int remainingMs(Clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-}  // namespace
+} // namespace
 
-CliProcess::CliProcess(const std::vector<std::string>& argv) {
+CliProcess::CliProcess(const std::vector<std::string>& argv)
+{
     int out[2];
     int err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
@@ -51,7 +54,8 @@ CliProcess::CliProcess(const std::vector<std::string>& argv) {
     m_errFd = err[0];
 }
 
-CliProcess::~CliProcess() {
+CliProcess::~CliProcess()
+{
     if (m_pid > 0) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
@@ -64,7 +68,8 @@ CliProcess::~CliProcess() {
     }
 }
 
-bool CliProcess::pump(int timeoutMs) {
+bool CliProcess::pump(int timeoutMs)
+{
     pollfd fds[2] = {{m_outFd, POLLIN, 0}, {m_errFd, POLLIN, 0}};
     const int open = (m_outFd >= 0) + (m_errFd >= 0);
     if (open == 0) {
@@ -92,7 +97,8 @@ bool CliProcess::pump(int timeoutMs) {
 }
 
 bool CliProcess::waitFor(const std::string& buffer, const std::string& text,
-                         std::chrono::milliseconds limit) {
+                         std::chrono::milliseconds limit)
+{
     const auto deadline = Clock::now() + limit;
     while (buffer.find(text) == std::string::npos) {
         if (Clock::now() >= deadline || !pump(remainingMs(deadline))) {
@@ -102,21 +108,25 @@ bool CliProcess::waitFor(const std::string& buffer, const std::string& text,
     return true;
 }
 
-bool CliProcess::waitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+bool CliProcess::waitForOutput(const std::string& text, std::chrono::milliseconds limit)
+{
     return waitFor(m_out, text, limit);
 }
 
-bool CliProcess::waitForError(const std::string& text, std::chrono::milliseconds limit) {
+bool CliProcess::waitForError(const std::string& text, std::chrono::milliseconds limit)
+{
     return waitFor(m_err, text, limit);
 }
 
-void CliProcess::signal(int number) {
+void CliProcess::signal(int number)
+{
     if (m_pid > 0) {
         kill(m_pid, number);
     }
 }
 
-CliOutcome CliProcess::finish(std::chrono::milliseconds limit) {
+CliOutcome CliProcess::finish(std::chrono::milliseconds limit)
+{
     CliOutcome outcome;
     const auto deadline = Clock::now() + limit;
     while (Clock::now() < deadline && pump(remainingMs(deadline))) {
@@ -135,7 +145,8 @@ CliOutcome CliProcess::finish(std::chrono::milliseconds limit) {
 }
 
 std::vector<std::string> CliCommand(const std::vector<std::string>& args,
-                                    const std::vector<std::string>& prefix) {
+                                    const std::vector<std::string>& prefix)
+{
     std::vector<std::string> argv = prefix;
     argv.push_back(HOPWISE_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
@@ -143,15 +154,17 @@ std::vector<std::string> CliCommand(const std::vector<std::string>& args,
 }
 
 CliOutcome RunCli(const std::vector<std::string>& args, const std::vector<std::string>& prefix,
-                  std::chrono::milliseconds limit) {
+                  std::chrono::milliseconds limit)
+{
     CliProcess process(CliCommand(args, prefix));
     return process.finish(limit);
 }
 
-std::string WithoutTimes(const std::string& text) {
+std::string WithoutTimes(const std::string& text)
+{
     static const std::regex bracketed(R"(\[\d+ ms\])");
-    static const std::regex column(R"(\b\d+ ms +)");  // the padding depends on the digits
+    static const std::regex column(R"(\b\d+ ms +)"); // the padding depends on the digits
     return std::regex_replace(std::regex_replace(text, bracketed, "[N ms]"), column, "N ms ");
 }
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

@@ -12,7 +12,7 @@
 namespace hopwise::test {
 
 struct CliOutcome {
-    int exitCode = -1;  // 128 + signal when killed by one
+    int exitCode = -1; // 128 + signal when killed by one
     std::string out;
     std::string err;
     bool timedOut = false;
@@ -36,7 +36,8 @@ public:
 
 private:
     bool pump(int timeoutMs);
-    bool waitFor(const std::string& buffer, const std::string& text, std::chrono::milliseconds limit);  // false once both pipes are at their end
+    bool waitFor(const std::string& buffer, const std::string& text,
+                 std::chrono::milliseconds limit); // false once both pipes are at their end
 
     pid_t m_pid = -1;
     int m_outFd = -1;
@@ -57,4 +58,4 @@ std::vector<std::string> CliCommand(const std::vector<std::string>& args,
 // column reads "N ms " (its width is checked in-process, with fixed times).
 std::string WithoutTimes(const std::string& text);
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

@@ -14,7 +14,8 @@
 namespace hopwise::test {
 namespace {
 
-std::string Repeat(const std::string& piece, std::size_t times) {
+std::string Repeat(const std::string& piece, std::size_t times)
+{
     std::string text;
     for (std::size_t i = 0; i < times; ++i) {
         text += piece;
@@ -30,7 +31,8 @@ struct HostCase {
 
 class HostTextTest : public ::testing::TestWithParam<HostCase> {};
 
-TEST_P(HostTextTest, StoresWholeTextsAndRefusesOthers) {
+TEST_P(HostTextTest, StoresWholeTextsAndRefusesOthers)
+{
     char host[kHostTextSize];
     std::strcpy(host, "previous.host");
     EXPECT_EQ(SetHostText(host, std::string_view(GetParam().input)), GetParam().stored);
@@ -43,8 +45,7 @@ TEST_P(HostTextTest, StoresWholeTextsAndRefusesOthers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, HostTextTest,
-    ::testing::Values(HostCase{"Name", "router.example", true},
-                      HostCase{"Empty", "", true},
+    ::testing::Values(HostCase{"Name", "router.example", true}, HostCase{"Empty", "", true},
                       HostCase{"Exactly511", std::string(511, 'a'), true},
                       HostCase{"Exactly512", std::string(512, 'a'), false},
                       HostCase{"Far Too Long", std::string(5000, 'a'), false},
@@ -60,12 +61,13 @@ INSTANTIATE_TEST_SUITE_P(
 struct WideHostCase {
     const char* name;
     std::u16string input;
-    std::string stored;  // empty: refused
+    std::string stored; // empty: refused
 };
 
 class WideHostTextTest : public ::testing::TestWithParam<WideHostCase> {};
 
-TEST_P(WideHostTextTest, ConvertsThenAppliesTheSameLimit) {
+TEST_P(WideHostTextTest, ConvertsThenAppliesTheSameLimit)
+{
     char host[kHostTextSize];
     std::strcpy(host, "previous.host");
     const bool stored = SetHostText(host, std::u16string_view(GetParam().input));
@@ -77,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, WideHostTextTest,
     ::testing::Values(WideHostCase{"Ascii", u"host.test", "host.test"},
                       WideHostCase{"Accented", u"h\u00e9te.test", "h\xC3\xA9te.test"},
-                      WideHostCase{"TwoByteFits", std::u16string(255, u'\u00e9'), Repeat("\xC3\xA9", 255)},
+                      WideHostCase{"TwoByteFits", std::u16string(255, u'\u00e9'),
+                                   Repeat("\xC3\xA9", 255)},
                       WideHostCase{"TwoByteTooLong", std::u16string(256, u'\u00e9'), ""},
                       WideHostCase{"UnpairedSurrogate", u"a\xD800z", ""}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -90,18 +93,22 @@ struct ConvertCase {
 
 class Utf16ToUtf8Test : public ::testing::TestWithParam<ConvertCase> {};
 
-TEST_P(Utf16ToUtf8Test, Converts) { EXPECT_EQ(Utf16ToUtf8(GetParam().input), GetParam().expected); }
+TEST_P(Utf16ToUtf8Test, Converts)
+{
+    EXPECT_EQ(Utf16ToUtf8(GetParam().input), GetParam().expected);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, Utf16ToUtf8Test,
-    ::testing::Values(ConvertCase{"Empty", u"", std::string()},
-                      ConvertCase{"Ascii", u"Dest IP: 1.2.3.4", std::string("Dest IP: 1.2.3.4")},
-                      ConvertCase{"TwoBytes", u"\u00e9", std::string("\xC3\xA9")},
-                      ConvertCase{"ThreeBytes", u"\u20ac", std::string("\xE2\x82\xAC")},
-                      ConvertCase{"SurrogatePair", u"\U0001F600", std::string("\xF0\x9F\x98\x80")},
-                      ConvertCase{"LoneHighAtEnd", std::u16string(1, char16_t(0xD83D)), std::nullopt},
-                      ConvertCase{"LoneLow", std::u16string(1, char16_t(0xDE00)), std::nullopt},
-                      ConvertCase{"HighThenAscii", std::u16string{char16_t(0xD83D), u'a'}, std::nullopt}),
+    ::testing::Values(
+        ConvertCase{"Empty", u"", std::string()},
+        ConvertCase{"Ascii", u"Dest IP: 1.2.3.4", std::string("Dest IP: 1.2.3.4")},
+        ConvertCase{"TwoBytes", u"\u00e9", std::string("\xC3\xA9")},
+        ConvertCase{"ThreeBytes", u"\u20ac", std::string("\xE2\x82\xAC")},
+        ConvertCase{"SurrogatePair", u"\U0001F600", std::string("\xF0\x9F\x98\x80")},
+        ConvertCase{"LoneHighAtEnd", std::u16string(1, char16_t(0xD83D)), std::nullopt},
+        ConvertCase{"LoneLow", std::u16string(1, char16_t(0xDE00)), std::nullopt},
+        ConvertCase{"HighThenAscii", std::u16string{char16_t(0xD83D), u'a'}, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct DestinationCase {
@@ -111,14 +118,16 @@ struct DestinationCase {
 
 class DestinationTextTest : public ::testing::TestWithParam<DestinationCase> {};
 
-TEST_P(DestinationTextTest, IsTheLabelAndTheDottedAddress) {
+TEST_P(DestinationTextTest, IsTheLabelAndTheDottedAddress)
+{
     const DestinationText text = MakeDestinationText(Ip(GetParam().address));
     EXPECT_EQ(std::u16string(text.data()), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, DestinationTextTest,
                          ::testing::Values(DestinationCase{"127.0.0.1", u"Dest IP: 127.0.0.1"},
-                                           DestinationCase{"255.255.255.254", u"Dest IP: 255.255.255.254"},
+                                           DestinationCase{"255.255.255.254",
+                                                           u"Dest IP: 255.255.255.254"},
                                            DestinationCase{"10.0.0.1", u"Dest IP: 10.0.0.1"}));
 
 struct OptionsCase {
@@ -128,7 +137,8 @@ struct OptionsCase {
 
 class ProbeOptionsTest : public ::testing::TestWithParam<OptionsCase> {};
 
-TEST_P(ProbeOptionsTest, TtlIsTheLowByteAndTheRestIsZero) {
+TEST_P(ProbeOptionsTest, TtlIsTheLowByteAndTheRestIsZero)
+{
     const EchoOptions options = ProbeOptions(GetParam().value);
     EXPECT_EQ(options.ttl, GetParam().ttl);
     EXPECT_EQ(options.tos, 0);
@@ -142,5 +152,5 @@ INSTANTIATE_TEST_SUITE_P(Values, ProbeOptionsTest,
                                            OptionsCase{256, 0}, OptionsCase{257, 1},
                                            OptionsCase{300, 44}, OptionsCase{-1, 255}));
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

@@ -18,7 +18,8 @@ namespace hopwise::test {
 class MessageLoopThread {
 public:
     MessageLoopThread() : m_thread([this] { m_loop.run(); }) {}
-    ~MessageLoopThread() {
+    ~MessageLoopThread()
+    {
         m_loop.quit();
         m_thread.join();
     }
@@ -28,7 +29,8 @@ public:
     std::thread::id id() const { return m_thread.get_id(); }
 
     // Queues onto the loop and counts what it queued, so tests can wait until a worker posted.
-    SyncMessageChannel::Poster poster() {
+    SyncMessageChannel::Poster poster()
+    {
         return [this](SyncMessageChannel::Call call) {
             m_loop.post(std::move(call));
             {
@@ -39,12 +41,14 @@ public:
         };
     }
 
-    bool waitForPosted(int count, std::chrono::milliseconds limit) {
+    bool waitForPosted(int count, std::chrono::milliseconds limit)
+    {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, limit, [&] { return m_posted >= count; });
     }
 
-    int posted() const {
+    int posted() const
+    {
         std::lock_guard lock(m_mutex);
         return m_posted;
     }
@@ -52,7 +56,8 @@ public:
     void post(std::function<void()> call) { m_loop.post(std::move(call)); }
 
     // Runs the call on the loop thread and waits for it.
-    void runAndWait(const std::function<void()>& call) {
+    void runAndWait(const std::function<void()>& call)
+    {
         std::promise<void> done;
         m_loop.post([&] {
             call();
@@ -69,4 +74,4 @@ private:
     std::thread m_thread;
 };
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

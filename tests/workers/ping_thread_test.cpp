@@ -18,22 +18,25 @@ constexpr const char* kTarget = "127.0.0.1";
 
 class PingThreadTest : public ::testing::Test {
 protected:
-    PingThreadTest() {
+    PingThreadTest()
+    {
         m_resolver.addName("loop.test", {Ip(kTarget)});
         m_page.m_iHopTimeout = 300;
         m_page.m_pWindow = &m_window;
         m_stack.answerAll(AnswerFrom(kTarget, kIpSuccess, 20));
     }
 
-    std::uint32_t run(const char* host = kTarget) {
+    std::uint32_t run(const char* host = kTarget)
+    {
         SetHostText(m_page.m_szHost, host);
         return PingThread(&m_page);
     }
 
     // Sets the cancel flag while the given result (1-based) is handled.
-    void cancelAtResult(std::size_t result) {
+    void cancelAtResult(std::size_t result)
+    {
         m_window.setHook([this, result](const RecordedMessage& record, std::size_t index) {
-            if (record.message == WM_PROBE_RESULT && index == result) {  // index 0 is DESTINATION
+            if (record.message == WM_PROBE_RESULT && index == result) { // index 0 is DESTINATION
                 m_page.m_bCancel = true;
             }
         });
@@ -47,7 +50,8 @@ protected:
     PingInputs m_page;
 };
 
-TEST_F(PingThreadTest, DefaultsAreThoseOfThePage) {
+TEST_F(PingThreadTest, DefaultsAreThoseOfThePage)
+{
     const PingInputs page;
     EXPECT_EQ(page.m_iMaxHopCount.load(), 20);
     EXPECT_EQ(page.m_iNumTrials.load(), -1);
@@ -67,10 +71,12 @@ struct TrialCase {
 
 class PingTrialTest : public PingThreadTest, public ::testing::WithParamInterface<TrialCase> {};
 
-TEST_P(PingTrialTest, SendsThisManyTrials) {
+TEST_P(PingTrialTest, SendsThisManyTrials)
+{
     m_page.m_iNumTrials = GetParam().numTrials;
     EXPECT_EQ(run(), 0u);
-    EXPECT_EQ(m_window.kinds(), Kinds({WM_PROBE_DESTINATION}, GetParam().expected, {WM_PROBE_FINISHED}));
+    EXPECT_EQ(m_window.kinds(),
+              Kinds({WM_PROBE_DESTINATION}, GetParam().expected, {WM_PROBE_FINISHED}));
     EXPECT_EQ(m_stack.callCount(), GetParam().expected);
     EXPECT_FALSE(m_page.m_bCancel.load());
 }
@@ -84,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(Counts, PingTrialTest,
 
 class PingEndlessTest : public PingThreadTest, public ::testing::WithParamInterface<std::size_t> {};
 
-TEST_P(PingEndlessTest, MinusOneRunsUntilCancelled) {
+TEST_P(PingEndlessTest, MinusOneRunsUntilCancelled)
+{
     m_page.m_iNumTrials = -1;
     cancelAtResult(GetParam());
     run();
@@ -94,15 +101,18 @@ TEST_P(PingEndlessTest, MinusOneRunsUntilCancelled) {
 
 INSTANTIATE_TEST_SUITE_P(CancelAfter, PingEndlessTest, ::testing::Values(1u, 2u, 7u));
 
-TEST_F(PingThreadTest, CancelBeforeTheFirstTrialSendsNothing) {
+TEST_F(PingThreadTest, CancelBeforeTheFirstTrialSendsNothing)
+{
     m_page.m_bCancel = true;
     m_page.m_iNumTrials = 3;
     run();
-    EXPECT_EQ(m_window.kinds(), (std::vector<std::uint32_t>{WM_PROBE_DESTINATION, WM_PROBE_FINISHED}));
+    EXPECT_EQ(m_window.kinds(),
+              (std::vector<std::uint32_t>{WM_PROBE_DESTINATION, WM_PROBE_FINISHED}));
     EXPECT_EQ(m_stack.callCount(), 0u);
 }
 
-TEST_F(PingThreadTest, CancelDuringTheLastTrialStillReportsIt) {
+TEST_F(PingThreadTest, CancelDuringTheLastTrialStillReportsIt)
+{
     m_page.m_iNumTrials = 2;
     m_stack.answerNext(Silence());
     m_stack.answerNext(Silence([this] { m_page.m_bCancel = true; }));
@@ -111,7 +121,8 @@ TEST_F(PingThreadTest, CancelDuringTheLastTrialStillReportsIt) {
     EXPECT_TRUE(m_page.m_bCancel.load());
 }
 
-TEST_F(PingThreadTest, TrialCountIsReadAfterEveryTrial) {
+TEST_F(PingThreadTest, TrialCountIsReadAfterEveryTrial)
+{
     m_page.m_iNumTrials = -1;
     m_window.setHook([this](const RecordedMessage& record, std::size_t) {
         if (record.message == WM_PROBE_RESULT) {
@@ -131,7 +142,8 @@ struct TtlCase {
 
 class PingTtlTest : public PingThreadTest, public ::testing::WithParamInterface<TtlCase> {};
 
-TEST_P(PingTtlTest, SendsTheLowByteOfTheHopCountAsTtl) {
+TEST_P(PingTtlTest, SendsTheLowByteOfTheHopCountAsTtl)
+{
     m_page.m_iMaxHopCount = GetParam().maxHop;
     m_page.m_iNumTrials = 2;
     run();
@@ -143,7 +155,8 @@ INSTANTIATE_TEST_SUITE_P(Values, PingTtlTest,
                                            TtlCase{256, 0}, TtlCase{300, 44}, TtlCase{0, 0},
                                            TtlCase{-1, 255}));
 
-TEST_F(PingThreadTest, RequestsCarryTheDestinationTimeoutAndNoExtras) {
+TEST_F(PingThreadTest, RequestsCarryTheDestinationTimeoutAndNoExtras)
+{
     m_page.m_iNumTrials = 1;
     m_page.m_iHopTimeout = 777;
     run("loop.test");
@@ -158,7 +171,8 @@ TEST_F(PingThreadTest, RequestsCarryTheDestinationTimeoutAndNoExtras) {
     EXPECT_TRUE(calls[0].request.data.empty());
 }
 
-TEST_F(PingThreadTest, TtlAndTimeoutAreReadBeforeEveryTrial) {
+TEST_F(PingThreadTest, TtlAndTimeoutAreReadBeforeEveryTrial)
+{
     m_page.m_iNumTrials = 2;
     m_window.setHook([this](const RecordedMessage& record, std::size_t) {
         if (record.message == WM_PROBE_RESULT) {
@@ -177,14 +191,15 @@ TEST_F(PingThreadTest, TtlAndTimeoutAreReadBeforeEveryTrial) {
 
 // --- message content ---------------------------------------------------------------------------
 
-TEST_F(PingThreadTest, SendsExactMessagesForRepliesAndSilence) {
+TEST_F(PingThreadTest, SendsExactMessagesForRepliesAndSilence)
+{
     m_page.m_iNumTrials = 3;
     m_stack.answerNext([](const EchoRequest&, void* reply, std::uint32_t size) -> std::uint32_t {
         WriteEchoReply(reply, size, AnswerFrom(kTarget, kIpSuccess, 57));
         return 0;
     });
     m_stack.answerNext(Silence());
-    m_resolver.addAddress(Ip(kTarget), "localhost");  // never asked: ping shows no names
+    m_resolver.addAddress(Ip(kTarget), "localhost"); // never asked: ping shows no names
     run();
     const std::vector<RecordedMessage> messages = m_window.messages();
     ASSERT_EQ(messages.size(), 5u);
@@ -209,9 +224,11 @@ TEST_F(PingThreadTest, SendsExactMessagesForRepliesAndSilence) {
     EXPECT_EQ(m_resolver.addressLookups(), 0);
 }
 
-class PingUnresolvedTest : public PingThreadTest, public ::testing::WithParamInterface<const char*> {};
+class PingUnresolvedTest : public PingThreadTest,
+                           public ::testing::WithParamInterface<const char*> {};
 
-TEST_P(PingUnresolvedTest, ReportsUnresolvedThenFinishesWithoutProbing) {
+TEST_P(PingUnresolvedTest, ReportsUnresolvedThenFinishesWithoutProbing)
+{
     m_page.m_iNumTrials = 3;
     run(GetParam());
     const std::vector<RecordedMessage> messages = m_window.messages();
@@ -228,9 +245,11 @@ INSTANTIATE_TEST_SUITE_P(Hosts, PingUnresolvedTest,
 
 // --- ICMP not permitted ------------------------------------------------------------------------
 
-class PingNotPermittedTest : public PingThreadTest, public ::testing::WithParamInterface<std::int32_t> {};
+class PingNotPermittedTest : public PingThreadTest,
+                             public ::testing::WithParamInterface<std::int32_t> {};
 
-TEST_P(PingNotPermittedTest, OneHintThenFinished) {
+TEST_P(PingNotPermittedTest, OneHintThenFinished)
+{
     m_page.m_iNumTrials = GetParam();
     m_stack.answerNext(Silence());
     m_stack.answerNext(StackError(kErrorAccessDenied));
@@ -243,5 +262,5 @@ TEST_P(PingNotPermittedTest, OneHintThenFinished) {
 
 INSTANTIATE_TEST_SUITE_P(Trials, PingNotPermittedTest, ::testing::Values(-1, 5));
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

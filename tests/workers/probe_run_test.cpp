@@ -26,7 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::int32_t kLongTimeoutMs = 20000;
 constexpr auto kPromptly = std::chrono::milliseconds(kLongTimeoutMs / 4);
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s)
+{
     const auto deadline = Clock::now() + limit;
     while (!condition()) {
         if (Clock::now() >= deadline) {
@@ -38,7 +39,8 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 }
 
 // Blocks until the calling thread's probe interrupt is raised (or kLongTimeoutMs passes).
-void WaitForInterrupt() {
+void WaitForInterrupt()
+{
     ProbeInterrupt* interrupt = CurrentProbeInterrupt();
     const auto deadline = Clock::now() + std::chrono::milliseconds(kLongTimeoutMs);
     while ((interrupt == nullptr || !interrupt->raised()) && Clock::now() < deadline) {
@@ -50,12 +52,14 @@ void WaitForInterrupt() {
 // A resolver whose lookups hang like an unreachable name server, but honour the interrupt.
 class HangingResolver final : public HostResolver {
 public:
-    std::optional<IpAddress> lookUpName(const char*) override {
+    std::optional<IpAddress> lookUpName(const char*) override
+    {
         m_entered = true;
         WaitForInterrupt();
         return std::nullopt;
     }
-    std::optional<std::string> lookUpAddress(IpAddress) override {
+    std::optional<std::string> lookUpAddress(IpAddress) override
+    {
         m_entered = true;
         WaitForInterrupt();
         return std::nullopt;
@@ -65,29 +69,34 @@ public:
 
 class ProbeRunTest : public ::testing::Test {
 protected:
-    ProbeRunTest() {
+    ProbeRunTest()
+    {
         m_trace.m_iHopTimeout = kLongTimeoutMs;
         m_ping.m_iHopTimeout = kLongTimeoutMs;
         SetHostText(m_trace.m_szHost, "10.9.9.9");
         SetHostText(m_ping.m_szHost, "127.0.0.1");
     }
 
-    std::unique_ptr<ProbeRun> startTrace() {
+    std::unique_ptr<ProbeRun> startTrace()
+    {
         return StartProbeRun(m_trace, TraceRouteThread, m_window, m_loop.poster());
     }
-    std::unique_ptr<ProbeRun> startPing() {
+    std::unique_ptr<ProbeRun> startPing()
+    {
         return StartProbeRun(m_ping, PingThread, m_window, m_loop.poster());
     }
 
-    // Destroys the run on the receiver's thread, as a closing window would; yields how long it took.
-    Clock::duration destroyOnLoop(std::unique_ptr<ProbeRun>& run) {
+    // Destroys the run on the receiver's thread, as a closing window would; yields how long it
+    // took.
+    Clock::duration destroyOnLoop(std::unique_ptr<ProbeRun>& run)
+    {
         Clock::duration took{};
         m_loop.runAndWait([&] {
             const auto start = Clock::now();
             run.reset();
             took = Clock::now() - start;
         });
-        m_loop.runAndWait([] {});  // lets calls queued behind the shutdown run out
+        m_loop.runAndWait([] {}); // lets calls queued behind the shutdown run out
         return took;
     }
 
@@ -98,10 +107,11 @@ protected:
     RecordingTarget m_window;
     TraceRouteInputs m_trace;
     PingInputs m_ping;
-    MessageLoopThread m_loop;  // last: stops first, after every run in a test is gone
+    MessageLoopThread m_loop; // last: stops first, after every run in a test is gone
 };
 
-TEST_F(ProbeRunTest, TraceRunDeliversEveryMessageOnTheReceiverThread) {
+TEST_F(ProbeRunTest, TraceRunDeliversEveryMessageOnTheReceiverThread)
+{
     m_stack.answerTtl(3, AnswerFrom("10.9.9.9", kIpSuccess, 3));
     auto run = startTrace();
     ASSERT_TRUE(m_window.waitFor(WM_PROBE_FINISHED, 5s));
@@ -117,16 +127,18 @@ TEST_F(ProbeRunTest, TraceRunDeliversEveryMessageOnTheReceiverThread) {
 
 struct CancelPoint {
     const char* name;
-    std::size_t afterResults;  // 0: set before the run starts
+    std::size_t afterResults; // 0: set before the run starts
 };
 
-class ProbeRunCancelTest : public ProbeRunTest, public ::testing::WithParamInterface<CancelPoint> {};
+class ProbeRunCancelTest : public ProbeRunTest,
+                           public ::testing::WithParamInterface<CancelPoint> {};
 
-TEST_P(ProbeRunCancelTest, TraceCancelledThroughTheChannelEndsAfterTheCurrentHop) {
+TEST_P(ProbeRunCancelTest, TraceCancelledThroughTheChannelEndsAfterTheCurrentHop)
+{
     const std::size_t after = GetParam().afterResults;
     m_window.setHook([&](const RecordedMessage& record, std::size_t index) {
         if (record.message == WM_PROBE_RESULT && index == after) {
-            m_trace.m_bCancel = true;  // the Cancel button, on the window's thread
+            m_trace.m_bCancel = true; // the Cancel button, on the window's thread
         }
     });
     m_trace.m_bCancel = after == 0;
@@ -137,7 +149,8 @@ TEST_P(ProbeRunCancelTest, TraceCancelledThroughTheChannelEndsAfterTheCurrentHop
     destroyOnLoop(run);
 }
 
-TEST_P(ProbeRunCancelTest, EndlessPingCancelledThroughTheChannelEndsAfterTheCurrentTrial) {
+TEST_P(ProbeRunCancelTest, EndlessPingCancelledThroughTheChannelEndsAfterTheCurrentTrial)
+{
     const std::size_t after = GetParam().afterResults;
     m_stack.answerAll(AnswerFrom("127.0.0.1", kIpSuccess, 20));
     m_window.setHook([&](const RecordedMessage& record, std::size_t index) {
@@ -153,11 +166,13 @@ TEST_P(ProbeRunCancelTest, EndlessPingCancelledThroughTheChannelEndsAfterTheCurr
 }
 
 INSTANTIATE_TEST_SUITE_P(Points, ProbeRunCancelTest,
-                         ::testing::Values(CancelPoint{"BeforeStart", 0}, CancelPoint{"FirstResult", 1},
+                         ::testing::Values(CancelPoint{"BeforeStart", 0},
+                                           CancelPoint{"FirstResult", 1},
                                            CancelPoint{"ThirdResult", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ProbeRunTest, ShutdownWhileTheWorkerIsBlockedSendingToTheClosingThread) {
+TEST_F(ProbeRunTest, ShutdownWhileTheWorkerIsBlockedSendingToTheClosingThread)
+{
     std::unique_ptr<ProbeRun> run;
     Clock::duration took{};
     m_loop.runAndWait([&] {
@@ -176,7 +191,8 @@ TEST_F(ProbeRunTest, ShutdownWhileTheWorkerIsBlockedSendingToTheClosingThread) {
     EXPECT_TRUE(m_trace.m_bCancel.load());
 }
 
-TEST_F(ProbeRunTest, ShutdownWhileAnEchoIsInFlight) {
+TEST_F(ProbeRunTest, ShutdownWhileAnEchoIsInFlight)
+{
     m_stack.waitOutTimeouts(true);
     auto run = startTrace();
     ASSERT_TRUE(WaitUntil([&] { return m_stack.callCount() == 1; }));
@@ -185,7 +201,8 @@ TEST_F(ProbeRunTest, ShutdownWhileAnEchoIsInFlight) {
     EXPECT_EQ(m_stack.callCount(), 1u);
 }
 
-TEST_F(ProbeRunTest, ShutdownWhilePingWaitsForAReply) {
+TEST_F(ProbeRunTest, ShutdownWhilePingWaitsForAReply)
+{
     m_stack.waitOutTimeouts(true);
     auto run = startPing();
     ASSERT_TRUE(WaitUntil([&] { return m_stack.callCount() == 1; }));
@@ -193,7 +210,8 @@ TEST_F(ProbeRunTest, ShutdownWhilePingWaitsForAReply) {
     EXPECT_EQ(m_window.kinds(), (std::vector<std::uint32_t>{WM_PROBE_DESTINATION}));
 }
 
-TEST_F(ProbeRunTest, ShutdownWhileTheHostNameLookupHangs) {
+TEST_F(ProbeRunTest, ShutdownWhileTheHostNameLookupHangs)
+{
     HangingResolver hanging;
     ScopedHostResolver install(hanging);
     SetHostText(m_trace.m_szHost, "slow.test");
@@ -204,7 +222,8 @@ TEST_F(ProbeRunTest, ShutdownWhileTheHostNameLookupHangs) {
     EXPECT_EQ(m_stack.callCount(), 0u);
 }
 
-TEST_F(ProbeRunTest, ShutdownWhileAResponderNameLookupHangs) {
+TEST_F(ProbeRunTest, ShutdownWhileAResponderNameLookupHangs)
+{
     HangingResolver hanging;
     ScopedHostResolver install(hanging);
     m_stack.answerAll(AnswerFrom("10.0.0.1", kIpTtlExpiredTransit, 1));
@@ -225,7 +244,8 @@ struct HandlerShutdownCase {
 class ProbeRunHandlerShutdownTest : public ProbeRunTest,
                                     public ::testing::WithParamInterface<HandlerShutdownCase> {};
 
-TEST_P(ProbeRunHandlerShutdownTest, WindowMayEndTheRunFromInsideItsHandler) {
+TEST_P(ProbeRunHandlerShutdownTest, WindowMayEndTheRunFromInsideItsHandler)
+{
     std::unique_ptr<ProbeRun> run;
     std::atomic<bool> destroyed{false};
     m_window.setHook([&](const RecordedMessage& record, std::size_t) {
@@ -243,12 +263,14 @@ TEST_P(ProbeRunHandlerShutdownTest, WindowMayEndTheRunFromInsideItsHandler) {
 INSTANTIATE_TEST_SUITE_P(
     Messages, ProbeRunHandlerShutdownTest,
     ::testing::Values(
-        HandlerShutdownCase{"OnFinished", WM_PROBE_FINISHED, Kinds({WM_PROBE_DESTINATION}, 19, {WM_PROBE_FINISHED})},
+        HandlerShutdownCase{"OnFinished", WM_PROBE_FINISHED,
+                            Kinds({WM_PROBE_DESTINATION}, 19, {WM_PROBE_FINISHED})},
         HandlerShutdownCase{"OnFirstResult", WM_PROBE_RESULT, Kinds({WM_PROBE_DESTINATION}, 1, {})},
         HandlerShutdownCase{"OnDestination", WM_PROBE_DESTINATION, {WM_PROBE_DESTINATION}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ProbeRunTest, ShutdownFromAnotherThreadWhileResultsStream) {
+TEST_F(ProbeRunTest, ShutdownFromAnotherThreadWhileResultsStream)
+{
     m_stack.answerAll(AnswerFrom("127.0.0.1", kIpSuccess, 20));
     auto run = startPing();
     ASSERT_TRUE(m_window.waitFor(WM_PROBE_RESULT, 5s, 20));
@@ -264,7 +286,8 @@ TEST_F(ProbeRunTest, ShutdownFromAnotherThreadWhileResultsStream) {
     }
 }
 
-TEST_F(ProbeRunTest, RepeatedRunsShutDownAtVaryingPoints) {
+TEST_F(ProbeRunTest, RepeatedRunsShutDownAtVaryingPoints)
+{
     m_stack.answerAll(AnswerFrom("127.0.0.1", kIpSuccess, 20));
     for (int round = 0; round < 25; ++round) {
         auto run = startPing();
@@ -282,5 +305,5 @@ TEST_F(ProbeRunTest, RepeatedRunsShutDownAtVaryingPoints) {
               WM_PROBE_DESTINATION);
 }
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

@@ -23,12 +23,12 @@ struct RecordedMessage {
     std::intptr_t wParam = 0;
     std::intptr_t lParam = 0;
     std::thread::id thread;
-    std::u16string destination;          // WM_PROBE_DESTINATION
-    std::optional<std::string> address;  // WM_PROBE_RESULT
-    std::optional<std::string> name;     // WM_PROBE_RESULT
-    bool hasReply = false;               // WM_PROBE_RESULT: the reply pointer was set
-    EchoReply reply{};                   // WM_PROBE_RESULT: copy of the record
-    std::string hint;                    // WM_PROBE_NOT_PERMITTED
+    std::u16string destination;         // WM_PROBE_DESTINATION
+    std::optional<std::string> address; // WM_PROBE_RESULT
+    std::optional<std::string> name;    // WM_PROBE_RESULT
+    bool hasReply = false;              // WM_PROBE_RESULT: the reply pointer was set
+    EchoReply reply{};                  // WM_PROBE_RESULT: copy of the record
+    std::string hint;                   // WM_PROBE_NOT_PERMITTED
 };
 
 class RecordingTarget final : public ProbeMessageTarget {
@@ -42,7 +42,8 @@ public:
     void setHook(Hook hook) { m_hook = std::move(hook); }
 
     std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam,
-                              std::intptr_t lParam) override {
+                              std::intptr_t lParam) override
+    {
         RecordedMessage record;
         record.message = message;
         record.wParam = wParam;
@@ -78,12 +79,14 @@ public:
         return 1;
     }
 
-    std::vector<RecordedMessage> messages() const {
+    std::vector<RecordedMessage> messages() const
+    {
         std::lock_guard lock(m_mutex);
         return m_messages;
     }
 
-    std::vector<std::uint32_t> kinds() const {
+    std::vector<std::uint32_t> kinds() const
+    {
         std::vector<std::uint32_t> kinds;
         for (const RecordedMessage& record : messages()) {
             kinds.push_back(record.message);
@@ -91,7 +94,8 @@ public:
         return kinds;
     }
 
-    std::vector<RecordedMessage> results() const {
+    std::vector<RecordedMessage> results() const
+    {
         std::vector<RecordedMessage> results;
         for (const RecordedMessage& record : messages()) {
             if (record.message == WM_PROBE_RESULT) {
@@ -102,7 +106,8 @@ public:
     }
 
     // Waits (bounded) until `count` messages of this kind arrived; yields whether they did.
-    bool waitFor(std::uint32_t message, std::chrono::milliseconds limit, std::size_t count = 1) {
+    bool waitFor(std::uint32_t message, std::chrono::milliseconds limit, std::size_t count = 1)
+    {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, limit, [&] {
             std::size_t seen = 0;
@@ -120,4 +125,4 @@ private:
     std::vector<RecordedMessage> m_messages;
 };
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

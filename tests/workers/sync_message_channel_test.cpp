@@ -27,7 +27,8 @@ constexpr std::uint32_t kPlainMessage = 4242;
 // busy; the test decides when (or whether) they run.
 class HeldCalls {
 public:
-    SyncMessageChannel::Poster poster() {
+    SyncMessageChannel::Poster poster()
+    {
         return [this](SyncMessageChannel::Call call) {
             {
                 std::lock_guard lock(m_mutex);
@@ -36,11 +37,13 @@ public:
             m_changed.notify_all();
         };
     }
-    bool waitFor(std::size_t count) {
+    bool waitFor(std::size_t count)
+    {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, 5s, [&] { return m_calls.size() >= count; });
     }
-    void runAll() {
+    void runAll()
+    {
         std::vector<SyncMessageChannel::Call> calls;
         {
             std::lock_guard lock(m_mutex);
@@ -50,7 +53,8 @@ public:
             call();
         }
     }
-    std::size_t size() const {
+    std::size_t size() const
+    {
         std::lock_guard lock(m_mutex);
         return m_calls.size();
     }
@@ -61,12 +65,13 @@ private:
     std::vector<SyncMessageChannel::Call> m_calls;
 };
 
-TEST(SyncMessageChannelTest, DeliversOnTheReceiverThreadAndWaitsUntilHandled) {
+TEST(SyncMessageChannelTest, DeliversOnTheReceiverThreadAndWaitsUntilHandled)
+{
     MessageLoopThread loop;
     std::atomic<bool> handled{false};
     std::atomic<int> seen{0};
     RecordingTarget receiver([&](const RecordedMessage& record, std::size_t) {
-        seen = *reinterpret_cast<const int*>(record.wParam);  // the sender's stack, still alive
+        seen = *reinterpret_cast<const int*>(record.wParam); // the sender's stack, still alive
         handled = true;
     });
     SyncMessageChannel channel(receiver, loop.poster());
@@ -89,7 +94,8 @@ TEST(SyncMessageChannelTest, DeliversOnTheReceiverThreadAndWaitsUntilHandled) {
     EXPECT_EQ(messages[0].lParam, 7);
 }
 
-TEST(SyncMessageChannelTest, KeepsTheOrderOfMessages) {
+TEST(SyncMessageChannelTest, KeepsTheOrderOfMessages)
+{
     MessageLoopThread loop;
     RecordingTarget receiver;
     SyncMessageChannel channel(receiver, loop.poster());
@@ -106,7 +112,8 @@ TEST(SyncMessageChannelTest, KeepsTheOrderOfMessages) {
     }
 }
 
-TEST(SyncMessageChannelTest, SendAfterCloseReturnsAtOnceWithoutPosting) {
+TEST(SyncMessageChannelTest, SendAfterCloseReturnsAtOnceWithoutPosting)
+{
     HeldCalls held;
     RecordingTarget receiver;
     SyncMessageChannel channel(receiver, held.poster());
@@ -117,14 +124,16 @@ TEST(SyncMessageChannelTest, SendAfterCloseReturnsAtOnceWithoutPosting) {
     EXPECT_TRUE(receiver.messages().empty());
 }
 
-TEST(SyncMessageChannelTest, CloseReleasesAPendingSendAndTheLateCallTouchesNothing) {
+TEST(SyncMessageChannelTest, CloseReleasesAPendingSendAndTheLateCallTouchesNothing)
+{
     HeldCalls held;
     RecordingTarget receiver;
     auto channel = std::make_unique<SyncMessageChannel>(receiver, held.poster());
 
     auto sender = std::async(std::launch::async, [&] {
         const ProbeResult onTheStack{"10.0.0.1", nullptr, nullptr};
-        return channel->sendMessage(WM_PROBE_RESULT, reinterpret_cast<std::intptr_t>(&onTheStack), 0);
+        return channel->sendMessage(WM_PROBE_RESULT, reinterpret_cast<std::intptr_t>(&onTheStack),
+                                    0);
     });
     ASSERT_TRUE(held.waitFor(1));
     EXPECT_EQ(sender.wait_for(0ms), std::future_status::timeout) << "the send must wait";
@@ -138,7 +147,8 @@ TEST(SyncMessageChannelTest, CloseReleasesAPendingSendAndTheLateCallTouchesNothi
     EXPECT_TRUE(receiver.messages().empty());
 }
 
-TEST(SyncMessageChannelTest, CloseFromInsideTheHandlerReleasesTheSender) {
+TEST(SyncMessageChannelTest, CloseFromInsideTheHandlerReleasesTheSender)
+{
     MessageLoopThread loop;
     std::atomic<bool> senderReturned{false};
     bool releasedWhileHandling = false;
@@ -162,7 +172,8 @@ TEST(SyncMessageChannelTest, CloseFromInsideTheHandlerReleasesTheSender) {
     EXPECT_EQ(receiver.messages().size(), 1u);
 }
 
-TEST(SyncMessageChannelTest, SameThreadPosterDeliversInline) {
+TEST(SyncMessageChannelTest, SameThreadPosterDeliversInline)
+{
     RecordingTarget receiver;
     SyncMessageChannel channel(receiver, [](SyncMessageChannel::Call call) { call(); });
     EXPECT_EQ(channel.sendMessage(WM_PROBE_UNRESOLVED, 0, 0), 1);
@@ -170,19 +181,21 @@ TEST(SyncMessageChannelTest, SameThreadPosterDeliversInline) {
     EXPECT_EQ(receiver.messages()[0].thread, std::this_thread::get_id());
 }
 
-TEST(MessageLoopTest, RunsPostedCallsInOrderUntilQuit) {
+TEST(MessageLoopTest, RunsPostedCallsInOrderUntilQuit)
+{
     MessageLoop loop;
     std::vector<int> order;
     for (int i = 0; i < 5; ++i) {
         loop.post([&order, i] { order.push_back(i); });
     }
     loop.post([&] { loop.quit(); });
-    loop.post([&order] { order.push_back(99); });  // after quit: stays queued
+    loop.post([&order] { order.push_back(99); }); // after quit: stays queued
     loop.run();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
 }
 
-TEST(MessageLoopTest, QuitBeforeRunReturnsAtOnce) {
+TEST(MessageLoopTest, QuitBeforeRunReturnsAtOnce)
+{
     MessageLoop loop;
     bool ran = false;
     loop.quit();
@@ -191,7 +204,8 @@ TEST(MessageLoopTest, QuitBeforeRunReturnsAtOnce) {
     EXPECT_FALSE(ran);
 }
 
-TEST(MessageLoopTest, RunsCallsPostedFromAnotherThreadOnItsOwnThread) {
+TEST(MessageLoopTest, RunsCallsPostedFromAnotherThreadOnItsOwnThread)
+{
     MessageLoop loop;
     std::vector<std::thread::id> threads;
     std::thread other([&] {
@@ -208,5 +222,5 @@ TEST(MessageLoopTest, RunsCallsPostedFromAnotherThreadOnItsOwnThread) {
     }
 }
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

@@ -19,13 +19,15 @@ constexpr std::int32_t kTimeout = 250;
 
 class TraceRouteThreadTest : public ::testing::Test {
 protected:
-    TraceRouteThreadTest() {
+    TraceRouteThreadTest()
+    {
         m_resolver.addName("target.test", {Ip(kTarget)});
         m_page.m_iHopTimeout = kTimeout;
         m_page.m_pWindow = &m_window;
     }
 
-    std::uint32_t run(const char* host = kTarget) {
+    std::uint32_t run(const char* host = kTarget)
+    {
         SetHostText(m_page.m_szHost, host);
         return TraceRouteThread(&m_page);
     }
@@ -50,15 +52,19 @@ struct WalkCase {
     const char* name;
     std::int32_t maxHop;
     std::vector<HopAnswer> answers;
-    std::vector<Text> expected;  // one per hop probed; nullopt: "No Response"
+    std::vector<Text> expected; // one per hop probed; nullopt: "No Response"
 };
 
-std::vector<Text> NoResponses(std::size_t count) { return std::vector<Text>(count); }
+std::vector<Text> NoResponses(std::size_t count)
+{
+    return std::vector<Text>(count);
+}
 
 class TraceWalkTest : public TraceRouteThreadTest,
                       public ::testing::WithParamInterface<WalkCase> {};
 
-TEST_P(TraceWalkTest, ReportsEveryHopInOrderAndStopsWhereItShould) {
+TEST_P(TraceWalkTest, ReportsEveryHopInOrderAndStopsWhereItShould)
+{
     const WalkCase& walk = GetParam();
     for (const HopAnswer& answer : walk.answers) {
         m_stack.answerTtl(answer.ttl, AnswerFrom(answer.from, answer.status, answer.ttl));
@@ -102,37 +108,38 @@ TEST_P(TraceWalkTest, ReportsEveryHopInOrderAndStopsWhereItShould) {
 
 INSTANTIATE_TEST_SUITE_P(
     Walks, TraceWalkTest,
-    ::testing::Values(
-        WalkCase{"DestinationAtFirstHop", 20, {{1, kTarget, kIpSuccess}}, {kTarget}},
-        WalkCase{"RoutersThenDestination",
-                 20,
-                 {{1, "10.0.0.1", kIpTtlExpiredTransit},
-                  {2, "10.0.1.1", kIpTtlExpiredTransit},
-                  {3, kTarget, kIpSuccess}},
-                 {"10.0.0.1", "10.0.1.1", kTarget}},
-        WalkCase{"SilentRouterDoesNotEndTheWalk",
-                 20,
-                 {{1, "10.0.0.1", kIpTtlExpiredTransit}, {3, kTarget, kIpSuccess}},
-                 {"10.0.0.1", std::nullopt, kTarget}},
-        WalkCase{"RouterUnreachableDoesNotEndTheWalk",
-                 3,
-                 {{1, "10.0.0.1", kIpDestHostUnreachable}},
-                 {"10.0.0.1", std::nullopt}},
-        WalkCase{"DestinationEndsTheWalkWhateverItsStatus",
-                 20,
-                 {{2, kTarget, kIpTtlExpiredTransit}},
-                 {std::nullopt, kTarget}},
-        WalkCase{"OtherAddressOfDestinationDoesNotEndTheWalk",
-                 4,
-                 {{1, "10.9.9.10", kIpSuccess}, {2, "10.9.9.10", kIpSuccess}, {3, "10.9.9.10", kIpSuccess}},
-                 {"10.9.9.10", "10.9.9.10", "10.9.9.10"}},
-        WalkCase{"NoHopAnswers", 6, {}, NoResponses(5)},
-        WalkCase{"DefaultLimitProbesNineteenHops", 20, {}, NoResponses(19)},
-        WalkCase{"LimitTwoProbesOneHop", 2, {}, NoResponses(1)},
-        WalkCase{"DestinationBeyondTheLimitIsNeverReached",
-                 3,
-                 {{3, kTarget, kIpSuccess}},
-                 NoResponses(2)}),
+    ::testing::Values(WalkCase{"DestinationAtFirstHop", 20, {{1, kTarget, kIpSuccess}}, {kTarget}},
+                      WalkCase{"RoutersThenDestination",
+                               20,
+                               {{1, "10.0.0.1", kIpTtlExpiredTransit},
+                                {2, "10.0.1.1", kIpTtlExpiredTransit},
+                                {3, kTarget, kIpSuccess}},
+                               {"10.0.0.1", "10.0.1.1", kTarget}},
+                      WalkCase{"SilentRouterDoesNotEndTheWalk",
+                               20,
+                               {{1, "10.0.0.1", kIpTtlExpiredTransit}, {3, kTarget, kIpSuccess}},
+                               {"10.0.0.1", std::nullopt, kTarget}},
+                      WalkCase{"RouterUnreachableDoesNotEndTheWalk",
+                               3,
+                               {{1, "10.0.0.1", kIpDestHostUnreachable}},
+                               {"10.0.0.1", std::nullopt}},
+                      WalkCase{"DestinationEndsTheWalkWhateverItsStatus",
+                               20,
+                               {{2, kTarget, kIpTtlExpiredTransit}},
+                               {std::nullopt, kTarget}},
+                      WalkCase{"OtherAddressOfDestinationDoesNotEndTheWalk",
+                               4,
+                               {{1, "10.9.9.10", kIpSuccess},
+                                {2, "10.9.9.10", kIpSuccess},
+                                {3, "10.9.9.10", kIpSuccess}},
+                               {"10.9.9.10", "10.9.9.10", "10.9.9.10"}},
+                      WalkCase{"NoHopAnswers", 6, {}, NoResponses(5)},
+                      WalkCase{"DefaultLimitProbesNineteenHops", 20, {}, NoResponses(19)},
+                      WalkCase{"LimitTwoProbesOneHop", 2, {}, NoResponses(1)},
+                      WalkCase{"DestinationBeyondTheLimitIsNeverReached",
+                               3,
+                               {{3, kTarget, kIpSuccess}},
+                               NoResponses(2)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- limits that probe nothing -----------------------------------------------------------------
@@ -140,11 +147,13 @@ INSTANTIATE_TEST_SUITE_P(
 class TraceNoProbeTest : public TraceRouteThreadTest,
                          public ::testing::WithParamInterface<std::int32_t> {};
 
-TEST_P(TraceNoProbeTest, ReportsDestinationThenFinishes) {
+TEST_P(TraceNoProbeTest, ReportsDestinationThenFinishes)
+{
     m_stack.answerAll(AnswerFrom(kTarget, kIpSuccess, 1));
     m_page.m_iMaxHopCount = GetParam();
     run();
-    EXPECT_EQ(m_window.kinds(), (std::vector<std::uint32_t>{WM_PROBE_DESTINATION, WM_PROBE_FINISHED}));
+    EXPECT_EQ(m_window.kinds(),
+              (std::vector<std::uint32_t>{WM_PROBE_DESTINATION, WM_PROBE_FINISHED}));
     EXPECT_EQ(m_stack.callCount(), 0u);
 }
 
@@ -155,7 +164,8 @@ INSTANTIATE_TEST_SUITE_P(Limits, TraceNoProbeTest, ::testing::Values(1, 0, -5, I
 class TraceUnresolvedTest : public TraceRouteThreadTest,
                             public ::testing::WithParamInterface<const char*> {};
 
-TEST_P(TraceUnresolvedTest, ReportsUnresolvedThenFinishesWithoutProbing) {
+TEST_P(TraceUnresolvedTest, ReportsUnresolvedThenFinishesWithoutProbing)
+{
     m_stack.answerAll(AnswerFrom(kTarget, kIpSuccess, 1));
     EXPECT_EQ(run(GetParam()), 0u);
     const std::vector<RecordedMessage> messages = m_window.messages();
@@ -172,17 +182,20 @@ TEST_P(TraceUnresolvedTest, ReportsUnresolvedThenFinishesWithoutProbing) {
 INSTANTIATE_TEST_SUITE_P(Hosts, TraceUnresolvedTest,
                          ::testing::Values("0.0.0.0", "255.255.255.255", "0", "", "nowhere.test"));
 
-TEST_F(TraceRouteThreadTest, TooLongHostIsUnresolvableAndNeverLookedUp) {
+TEST_F(TraceRouteThreadTest, TooLongHostIsUnresolvableAndNeverLookedUp)
+{
     const std::string tooLong(600, 'a');
     EXPECT_FALSE(SetHostText(m_page.m_szHost, tooLong));
     TraceRouteThread(&m_page);
-    EXPECT_EQ(m_window.kinds(), (std::vector<std::uint32_t>{WM_PROBE_UNRESOLVED, WM_PROBE_FINISHED}));
+    EXPECT_EQ(m_window.kinds(),
+              (std::vector<std::uint32_t>{WM_PROBE_UNRESOLVED, WM_PROBE_FINISHED}));
     EXPECT_EQ(m_resolver.nameLookups(), 0);
 }
 
 // --- message content ---------------------------------------------------------------------------
 
-TEST_F(TraceRouteThreadTest, SendsExactMessagesForALoopbackRun) {
+TEST_F(TraceRouteThreadTest, SendsExactMessagesForALoopbackRun)
+{
     m_stack.answerAll(AnswerFrom("127.0.0.1", kIpSuccess, 1));
     run("127.0.0.1");
     const std::vector<RecordedMessage> messages = m_window.messages();
@@ -203,7 +216,8 @@ TEST_F(TraceRouteThreadTest, SendsExactMessagesForALoopbackRun) {
     EXPECT_EQ(messages[2].lParam, 0);
 }
 
-TEST_F(TraceRouteThreadTest, DestinationTextShowsTheResolvedAddressOfAName) {
+TEST_F(TraceRouteThreadTest, DestinationTextShowsTheResolvedAddressOfAName)
+{
     m_stack.answerAll(AnswerFrom(kTarget, kIpSuccess, 1));
     run("target.test");
     const std::vector<RecordedMessage> messages = m_window.messages();
@@ -212,7 +226,8 @@ TEST_F(TraceRouteThreadTest, DestinationTextShowsTheResolvedAddressOfAName) {
     EXPECT_EQ(m_stack.calls().at(0).request.destination, Ip(kTarget));
 }
 
-TEST_F(TraceRouteThreadTest, TtlIsTheLowByteOfTheHop) {
+TEST_F(TraceRouteThreadTest, TtlIsTheLowByteOfTheHop)
+{
     m_page.m_iMaxHopCount = 258;
     run();
     const std::vector<std::uint8_t> ttls = SentTtls(m_stack);
@@ -224,7 +239,8 @@ TEST_F(TraceRouteThreadTest, TtlIsTheLowByteOfTheHop) {
     EXPECT_EQ(m_window.results().size(), 257u);
 }
 
-TEST_F(TraceRouteThreadTest, RunsWithoutAWindow) {
+TEST_F(TraceRouteThreadTest, RunsWithoutAWindow)
+{
     m_page.m_pWindow = nullptr;
     m_stack.answerTtl(2, AnswerFrom(kTarget, kIpSuccess, 2));
     EXPECT_EQ(run(), 0u);
@@ -240,47 +256,54 @@ struct NameCase {
     int lookups;
 };
 
-class TraceNameTest : public TraceRouteThreadTest, public ::testing::WithParamInterface<NameCase> {};
+class TraceNameTest : public TraceRouteThreadTest,
+                      public ::testing::WithParamInterface<NameCase> {};
 
-TEST_P(TraceNameTest, LooksUpAnsweringHopsOnlyWhenAsked) {
+TEST_P(TraceNameTest, LooksUpAnsweringHopsOnlyWhenAsked)
+{
     m_resolver.addAddress(Ip("10.0.0.1"), "r1.test");
     m_resolver.addAddress(Ip(kTarget), "target.test");
     m_stack.answerTtl(1, AnswerFrom("10.0.0.1", kIpTtlExpiredTransit, 1));
-    m_stack.answerTtl(3, AnswerFrom("10.0.1.1", kIpTtlExpiredTransit, 3));  // has no name
+    m_stack.answerTtl(3, AnswerFrom("10.0.1.1", kIpTtlExpiredTransit, 3)); // has no name
     m_stack.answerTtl(4, AnswerFrom(kTarget, kIpSuccess, 4));
     m_page.m_bResolveIP = GetParam().resolve;
     run();
     const std::vector<RecordedMessage> results = m_window.results();
-    EXPECT_EQ(Addresses(results), (std::vector<Text>{"10.0.0.1", std::nullopt, "10.0.1.1", kTarget}));
+    EXPECT_EQ(Addresses(results),
+              (std::vector<Text>{"10.0.0.1", std::nullopt, "10.0.1.1", kTarget}));
     EXPECT_EQ(Names(results), GetParam().expected);
     EXPECT_EQ(m_resolver.addressLookups(), GetParam().lookups);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Resolve, TraceNameTest,
-    ::testing::Values(NameCase{"On", true, {"r1.test", std::nullopt, std::nullopt, "target.test"}, 3},
-                      NameCase{"Off", false, {std::nullopt, std::nullopt, std::nullopt, std::nullopt}, 0}),
+    ::testing::Values(
+        NameCase{"On", true, {"r1.test", std::nullopt, std::nullopt, "target.test"}, 3},
+        NameCase{"Off", false, {std::nullopt, std::nullopt, std::nullopt, std::nullopt}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- cancel and live settings ------------------------------------------------------------------
 
-TEST_F(TraceRouteThreadTest, CancelBeforeTheFirstPassProbesNothing) {
+TEST_F(TraceRouteThreadTest, CancelBeforeTheFirstPassProbesNothing)
+{
     m_page.m_bCancel = true;
     run();
-    EXPECT_EQ(m_window.kinds(), (std::vector<std::uint32_t>{WM_PROBE_DESTINATION, WM_PROBE_FINISHED}));
+    EXPECT_EQ(m_window.kinds(),
+              (std::vector<std::uint32_t>{WM_PROBE_DESTINATION, WM_PROBE_FINISHED}));
     EXPECT_EQ(m_stack.callCount(), 0u);
 }
 
 struct CancelCase {
     const char* name;
     std::int32_t maxHop;
-    std::size_t cancelDuringProbe;  // 1-based
+    std::size_t cancelDuringProbe; // 1-based
 };
 
 class TraceCancelTest : public TraceRouteThreadTest,
                         public ::testing::WithParamInterface<CancelCase> {};
 
-TEST_P(TraceCancelTest, ProbeInFlightIsReportedThenTheRunEnds) {
+TEST_P(TraceCancelTest, ProbeInFlightIsReportedThenTheRunEnds)
+{
     const CancelCase& c = GetParam();
     for (std::size_t probe = 1; probe <= c.cancelDuringProbe; ++probe) {
         m_stack.answerNext(Silence(probe == c.cancelDuringProbe
@@ -305,14 +328,15 @@ INSTANTIATE_TEST_SUITE_P(Points, TraceCancelTest,
 struct LiveLimitCase {
     const char* name;
     std::int32_t startLimit;
-    std::int32_t newLimit;  // set while the first result is handled
+    std::int32_t newLimit; // set while the first result is handled
     std::size_t expectedHops;
 };
 
 class TraceLiveLimitTest : public TraceRouteThreadTest,
                            public ::testing::WithParamInterface<LiveLimitCase> {};
 
-TEST_P(TraceLiveLimitTest, HopLimitIsReadAgainBeforeEveryFurtherHop) {
+TEST_P(TraceLiveLimitTest, HopLimitIsReadAgainBeforeEveryFurtherHop)
+{
     m_window.setHook([this](const RecordedMessage& record, std::size_t) {
         if (record.message == WM_PROBE_RESULT) {
             m_page.m_iMaxHopCount = GetParam().newLimit;
@@ -333,19 +357,20 @@ INSTANTIATE_TEST_SUITE_P(Changes, TraceLiveLimitTest,
 
 struct DeniedCase {
     const char* name;
-    std::size_t deniedAtProbe;  // 1-based
+    std::size_t deniedAtProbe; // 1-based
 };
 
 class TraceNotPermittedTest : public TraceRouteThreadTest,
                               public ::testing::WithParamInterface<DeniedCase> {};
 
-TEST_P(TraceNotPermittedTest, SendsOneHintInsteadOfAWallOfNoResponse) {
+TEST_P(TraceNotPermittedTest, SendsOneHintInsteadOfAWallOfNoResponse)
+{
     const std::size_t denied = GetParam().deniedAtProbe;
     for (std::size_t probe = 1; probe < denied; ++probe) {
         m_stack.answerNext(Silence());
     }
     m_stack.answerNext(StackError(kErrorAccessDenied));
-    m_stack.answerAll(AnswerFrom("10.0.0.1", kIpTtlExpiredTransit, 1));  // never reached
+    m_stack.answerAll(AnswerFrom("10.0.0.1", kIpTtlExpiredTransit, 1)); // never reached
     run();
     EXPECT_EQ(m_window.kinds(), Kinds({WM_PROBE_DESTINATION}, denied - 1,
                                       {WM_PROBE_NOT_PERMITTED, WM_PROBE_FINISHED}));
@@ -359,7 +384,8 @@ INSTANTIATE_TEST_SUITE_P(Probes, TraceNotPermittedTest,
                          ::testing::Values(DeniedCase{"First", 1}, DeniedCase{"Third", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TraceRouteThreadTest, OtherStackFailuresAreOrdinaryNoResponseHops) {
+TEST_F(TraceRouteThreadTest, OtherStackFailuresAreOrdinaryNoResponseHops)
+{
     m_stack.answerNext(StackError(kErrorOperationAborted));
     m_stack.answerNext(StackError(kErrorNotEnoughMemory));
     m_page.m_iMaxHopCount = 4;
@@ -367,5 +393,5 @@ TEST_F(TraceRouteThreadTest, OtherStackFailuresAreOrdinaryNoResponseHops) {
     EXPECT_EQ(Addresses(m_window.results()), NoResponses(3));
 }
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

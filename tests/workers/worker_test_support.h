@@ -15,7 +15,8 @@ namespace hopwise::test {
 
 // A reply from the given address; round trip and reply TTL derived from the probe's TTL so a
 // test can see that the record it got is the one the stack wrote for that probe.
-inline EchoReplyInfo AnswerFrom(const char* from, std::uint32_t status, std::uint8_t probeTtl) {
+inline EchoReplyInfo AnswerFrom(const char* from, std::uint32_t status, std::uint8_t probeTtl)
+{
     EchoReplyInfo info;
     info.address = Ip(from);
     info.status = status;
@@ -26,7 +27,8 @@ inline EchoReplyInfo AnswerFrom(const char* from, std::uint32_t status, std::uin
 
 // A responder that answers nothing (like a timeout, but at once), optionally doing something
 // first while the probe is "in flight".
-inline ScriptedEchoStack::Responder Silence(std::function<void()> during = {}) {
+inline ScriptedEchoStack::Responder Silence(std::function<void()> during = {})
+{
     return [during](const EchoRequest&, void* reply, std::uint32_t size) -> std::uint32_t {
         if (during) {
             during();
@@ -37,20 +39,23 @@ inline ScriptedEchoStack::Responder Silence(std::function<void()> during = {}) {
 }
 
 // A responder whose stack call itself fails with the given code.
-inline ScriptedEchoStack::Responder StackError(std::uint32_t code) {
+inline ScriptedEchoStack::Responder StackError(std::uint32_t code)
+{
     return [code](const EchoRequest&, void*, std::uint32_t) -> std::uint32_t { return code; };
 }
 
 inline std::vector<std::uint32_t> Kinds(std::initializer_list<std::uint32_t> head,
                                         std::size_t results,
-                                        std::initializer_list<std::uint32_t> tail) {
+                                        std::initializer_list<std::uint32_t> tail)
+{
     std::vector<std::uint32_t> kinds(head);
     kinds.insert(kinds.end(), results, WM_PROBE_RESULT);
     kinds.insert(kinds.end(), tail);
     return kinds;
 }
 
-inline std::vector<std::uint8_t> SentTtls(const ScriptedEchoStack& stack) {
+inline std::vector<std::uint8_t> SentTtls(const ScriptedEchoStack& stack)
+{
     std::vector<std::uint8_t> ttls;
     for (const ScriptedCall& call : stack.calls()) {
         ttls.push_back(call.request.ttl);
@@ -58,7 +63,9 @@ inline std::vector<std::uint8_t> SentTtls(const ScriptedEchoStack& stack) {
     return ttls;
 }
 
-inline std::vector<std::optional<std::string>> Addresses(const std::vector<RecordedMessage>& results) {
+inline std::vector<std::optional<std::string>>
+Addresses(const std::vector<RecordedMessage>& results)
+{
     std::vector<std::optional<std::string>> addresses;
     for (const RecordedMessage& record : results) {
         addresses.push_back(record.address);
@@ -66,7 +73,8 @@ inline std::vector<std::optional<std::string>> Addresses(const std::vector<Recor
     return addresses;
 }
 
-inline std::vector<std::optional<std::string>> Names(const std::vector<RecordedMessage>& results) {
+inline std::vector<std::optional<std::string>> Names(const std::vector<RecordedMessage>& results)
+{
     std::vector<std::optional<std::string>> names;
     for (const RecordedMessage& record : results) {
         names.push_back(record.name);
@@ -74,4 +82,4 @@ inline std::vector<std::optional<std::string>> Names(const std::vector<RecordedM
     return names;
 }
 
-}  // namespace hopwise::test
+} // namespace hopwise::test
