@@ -23,7 +23,7 @@ public:
     InterruptsBlockedForNewThreads& operator=(const InterruptsBlockedForNewThreads&) = delete;
 
 private:
-    sigset_t m_previous;
+    sigset_t m_previous{};
 };
 
 } // namespace hopwise::cli
