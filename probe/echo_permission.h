@@ -6,9 +6,9 @@
 namespace hopwise {
 
 enum class IcmpSocketKind {
-    None,      // neither kind is permitted: every SendEcho yields 0 with kErrorAccessDenied
-    Datagram,  // SOCK_DGRAM / IPPROTO_ICMP, the kernel owns the echo identifier
-    Raw,       // SOCK_RAW / IPPROTO_ICMP, needs CAP_NET_RAW
+    None,     // neither kind is permitted: every SendEcho yields 0 with kErrorAccessDenied
+    Datagram, // SOCK_DGRAM / IPPROTO_ICMP, the kernel owns the echo identifier
+    Raw,      // SOCK_RAW / IPPROTO_ICMP, needs CAP_NET_RAW
 };
 
 // Cheap up-front check: opens and closes one socket of each kind in the order SendEcho tries
@@ -20,4 +20,4 @@ const char* EchoPermissionHint();
 
 const char* IcmpSocketKindName(IcmpSocketKind kind);
 
-}  // namespace hopwise
+} // namespace hopwise

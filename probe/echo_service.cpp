@@ -11,8 +11,7 @@ namespace {
 
 thread_local std::uint32_t t_lastEchoError = 0;
 
-template <typename T>
-void store(std::uint8_t* block, std::uint32_t offset, T value)
+template <typename T> void store(std::uint8_t* block, std::uint32_t offset, T value)
 {
     std::memcpy(block + offset, &value, sizeof value);
 }
@@ -27,7 +26,7 @@ void checkExtent(std::uint32_t recordStart, std::uint32_t replySize, std::uint32
         offset = 0;
 }
 
-}  // namespace
+} // namespace
 
 const std::uint8_t* EchoReply::data() const
 {
@@ -73,7 +72,8 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
     }
 
     const std::uint32_t optionSize = options ? options->optionsSize : 0;
-    std::uint32_t blockLength = std::uint32_t{requestSize} + request_block::kHeaderSize + optionSize;
+    std::uint32_t blockLength =
+        std::uint32_t{requestSize} + request_block::kHeaderSize + optionSize;
     if (blockLength < replySize)
         blockLength = replySize;
 
@@ -143,4 +143,4 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
     return result;
 }
 
-}  // namespace hopwise
+} // namespace hopwise

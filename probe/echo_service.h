@@ -29,7 +29,7 @@ struct EchoReplyOptions {
     std::uint8_t tos;
     std::uint8_t flags;
     std::uint8_t optionsSize;
-    std::uint32_t optionsOffset;  // bytes from the start of the owning record
+    std::uint32_t optionsOffset; // bytes from the start of the owning record
 };
 
 // One 28-byte reply record, exactly as the stack writes it: little-endian fields at fixed
@@ -41,8 +41,8 @@ struct EchoReply {
     std::uint32_t status;        // the stack's own code, passed on uninterpreted
     std::uint32_t roundTripTime; // milliseconds
     std::uint16_t dataSize;
-    std::uint16_t reserved;      // record count in the first record until SendEcho clears it
-    std::uint32_t dataOffset;    // bytes from the start of this record
+    std::uint16_t reserved;   // record count in the first record until SendEcho clears it
+    std::uint32_t dataOffset; // bytes from the start of this record
     EchoReplyOptions options;
 
     const std::uint8_t* data() const;
@@ -78,4 +78,4 @@ std::uint32_t SendEcho(EchoHandle handle, IpAddress destination, const void* req
 std::uint32_t GetLastEchoError();
 void SetLastEchoError(std::uint32_t code);
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -11,8 +11,7 @@ namespace {
 
 std::atomic<EchoStack*> g_installedStack{nullptr};
 
-template <typename T>
-T load(const std::uint8_t* block, std::uint32_t offset)
+template <typename T> T load(const std::uint8_t* block, std::uint32_t offset)
 {
     T value;
     std::memcpy(&value, block + offset, sizeof value);
@@ -33,7 +32,7 @@ std::uint32_t appendBytes(std::uint8_t* buffer, std::uint32_t size, std::uint32_
     return offset;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<EchoRequest> ParseEchoRequest(const void* block, std::uint32_t length)
 {
@@ -114,4 +113,4 @@ EchoStack& SystemEchoStack()
     return stack;
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -18,10 +18,10 @@ inline constexpr std::uint32_t kEchoAction = 2;
 
 // Fixed offsets of the request block that SendEcho packs.
 namespace request_block {
-inline constexpr std::uint32_t kDestination = 0;   // 4 bytes
-inline constexpr std::uint32_t kTimeout = 4;       // 4 bytes
-inline constexpr std::uint32_t kDataOffset = 8;    // 2 bytes
-inline constexpr std::uint32_t kDataSize = 10;     // 2 bytes
+inline constexpr std::uint32_t kDestination = 0; // 4 bytes
+inline constexpr std::uint32_t kTimeout = 4;     // 4 bytes
+inline constexpr std::uint32_t kDataOffset = 8;  // 2 bytes
+inline constexpr std::uint32_t kDataSize = 10;   // 2 bytes
 inline constexpr std::uint32_t kOptionsPresent = 12;
 inline constexpr std::uint32_t kTtl = 13;
 inline constexpr std::uint32_t kTos = 14;
@@ -29,7 +29,7 @@ inline constexpr std::uint32_t kFlags = 15;
 inline constexpr std::uint32_t kOptionOffset = 16; // 2 bytes, always 20
 inline constexpr std::uint32_t kOptionSize = 18;
 inline constexpr std::uint32_t kHeaderSize = 20;
-}  // namespace request_block
+} // namespace request_block
 
 // What a request block asks for, read back with every length checked.
 struct EchoRequest {
@@ -88,4 +88,4 @@ EchoStack* InstallEchoStack(EchoStack* stack);
 // The stack on the system's ICMP sockets (linux_echo_stack.h).
 EchoStack& SystemEchoStack();
 
-}  // namespace hopwise
+} // namespace hopwise

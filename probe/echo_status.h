@@ -6,10 +6,10 @@ namespace hopwise {
 
 // Last-error codes that SendEcho leaves on its thread. The numbers are the conventional ones of
 // the platform the service was first written for; callers compare against these names.
-inline constexpr std::uint32_t kErrorAccessDenied = 5;  // neither ICMP socket kind is permitted
+inline constexpr std::uint32_t kErrorAccessDenied = 5; // neither ICMP socket kind is permitted
 inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
-inline constexpr std::uint32_t kErrorOperationAborted = 995;  // the thread's probe interrupt fired
+inline constexpr std::uint32_t kErrorOperationAborted = 995; // the thread's probe interrupt fired
 
 // Status codes of a reply record (and of the last error when no reply came). The engine passes
 // them on; nothing above it interprets them.
@@ -33,4 +33,4 @@ inline constexpr std::uint32_t kIpParamProblem = 11015;
 inline constexpr std::uint32_t kIpSourceQuench = 11016;
 inline constexpr std::uint32_t kIpGeneralFailure = 11050;
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -11,4 +11,4 @@ using IpAddress = std::uint32_t;
 // The failure value of name resolution (the all-ones address, 255.255.255.255).
 inline constexpr IpAddress kAddressNone = 0xFFFFFFFFu;
 
-}  // namespace hopwise
+} // namespace hopwise

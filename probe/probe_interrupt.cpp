@@ -10,7 +10,7 @@ namespace {
 
 thread_local ProbeInterrupt* t_currentInterrupt = nullptr;
 
-}  // namespace
+} // namespace
 
 ProbeInterrupt::ProbeInterrupt() : m_eventFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
@@ -46,4 +46,4 @@ ProbeInterrupt* CurrentProbeInterrupt()
     return t_currentInterrupt;
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -43,4 +43,4 @@ private:
 // The interrupt bound to the calling thread, or nullptr.
 ProbeInterrupt* CurrentProbeInterrupt();
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -15,7 +15,7 @@ HostResolver& currentResolver()
     return resolver ? *resolver : SystemHostResolver();
 }
 
-}  // namespace
+} // namespace
 
 IpAddress ResolveHostName(const char* host)
 {
@@ -58,4 +58,4 @@ HostResolver* InstallHostResolver(HostResolver* resolver)
     return g_installedResolver.exchange(resolver, std::memory_order_acq_rel);
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -37,4 +37,4 @@ HostResolver* InstallHostResolver(HostResolver* resolver);
 // getaddrinfo / getnameinfo, each run so that a raised probe interrupt returns at once.
 HostResolver& SystemHostResolver();
 
-}  // namespace hopwise
+} // namespace hopwise

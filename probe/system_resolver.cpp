@@ -45,8 +45,8 @@ std::optional<std::string> lookUpAddressNow(IpAddress address)
     in.sin_addr.s_addr = address;
     char host[NI_MAXHOST];
     // NI_NAMEREQD: an address without a name has no name, not its own dotted form.
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, host, sizeof host,
-                    nullptr, 0, NI_NAMEREQD) != 0)
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, host, sizeof host, nullptr,
+                    0, NI_NAMEREQD) != 0)
         return std::nullopt;
     return std::string(host);
 }
@@ -54,8 +54,7 @@ std::optional<std::string> lookUpAddressNow(IpAddress address)
 // A lookup that the thread's probe interrupt can abandon. The C library's lookups can't be
 // cancelled, so the lookup runs on a helper thread of its own; when the interrupt is raised the
 // caller returns at once and the helper finishes in the background, holding the shared state.
-template <typename Result, typename Lookup>
-Result lookUpInterruptibly(Lookup lookup)
+template <typename Result, typename Lookup> Result lookUpInterruptibly(Lookup lookup)
 {
     ProbeInterrupt* interrupt = CurrentProbeInterrupt();
     if (!interrupt)
@@ -121,7 +120,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 HostResolver& SystemHostResolver()
 {
@@ -129,4 +128,4 @@ HostResolver& SystemHostResolver()
     return resolver;
 }
 
-}  // namespace hopwise
+} // namespace hopwise

@@ -16,8 +16,7 @@
 namespace hopwise::test {
 namespace {
 
-template <typename T>
-T fieldAt(const std::vector<std::uint8_t>& block, std::size_t offset)
+template <typename T> T fieldAt(const std::vector<std::uint8_t>& block, std::size_t offset)
 {
     T value;
     std::memcpy(&value, block.data() + offset, sizeof value);
@@ -53,8 +52,11 @@ TEST_P(RequestBlock, packsEveryFieldAtItsOffset)
     std::iota(optionBytes.begin(), optionBytes.end(), std::uint8_t{0xA0});
     std::vector<std::uint8_t> data(c.dataSize);
     std::iota(data.begin(), data.end(), std::uint8_t{1});
-    EchoOptions options{.ttl = 7, .tos = 0x10, .flags = kIpFlagDontFragment,
-                        .optionsSize = c.optionSize, .optionsData = optionBytes.data()};
+    EchoOptions options{.ttl = 7,
+                        .tos = 0x10,
+                        .flags = kIpFlagDontFragment,
+                        .optionsSize = c.optionSize,
+                        .optionsData = optionBytes.data()};
     std::vector<EchoReply> reply(c.replySize / sizeof(EchoReply) + 1);
 
     SendEcho(1, Ip("10.1.2.3"), data.data(), c.dataSize, c.withOptions ? &options : nullptr,
@@ -83,16 +85,15 @@ TEST_P(RequestBlock, packsEveryFieldAtItsOffset)
     EXPECT_TRUE(std::equal(data.begin(), data.end(), block.begin() + c.dataOffset));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EchoService, RequestBlock,
-    ::testing::Values(
-        // 20 bytes of header are raised to the one-record reply buffer.
-        BlockCase{"bare", false, 0, 0, 28, 28, 0, 20},
-        BlockCase{"emptyOptionBlock", true, 0, 0, 28, 28, 1, 20},
-        BlockCase{"optionsAndData", true, 3, 32, 28, 55, 1, 23},
-        BlockCase{"largerReplyBufferWins", true, 3, 32, 100, 100, 1, 23},
-        BlockCase{"dataWithoutOptions", false, 0, 64, 28, 84, 0, 20}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EchoService, RequestBlock,
+                         ::testing::Values(
+                             // 20 bytes of header are raised to the one-record reply buffer.
+                             BlockCase{"bare", false, 0, 0, 28, 28, 0, 20},
+                             BlockCase{"emptyOptionBlock", true, 0, 0, 28, 28, 1, 20},
+                             BlockCase{"optionsAndData", true, 3, 32, 28, 55, 1, 23},
+                             BlockCase{"largerReplyBufferWins", true, 3, 32, 100, 100, 1, 23},
+                             BlockCase{"dataWithoutOptions", false, 0, 64, 28, 84, 0, 20}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EchoService, refusesReplyBufferSmallerThanOneRecord)
 {
@@ -112,8 +113,10 @@ TEST(EchoService, successReturnsCountClearsItAndLeavesLastErrorAlone)
 {
     ScriptedEchoStack stack;
     ScopedEchoStack installed(stack);
-    stack.answerAll({.address = Ip("192.0.2.9"), .status = kIpTtlExpiredTransit,
-                     .roundTripTime = 17, .ttl = 63});
+    stack.answerAll({.address = Ip("192.0.2.9"),
+                     .status = kIpTtlExpiredTransit,
+                     .roundTripTime = 17,
+                     .ttl = 63});
     SetLastEchoError(4242);
 
     EchoReply reply{};
@@ -135,7 +138,7 @@ TEST(EchoService, zeroRecordsYieldStatusOfFirstRecordAsLastError)
         EchoReply record{};
         record.address = Ip("10.9.9.9");
         record.status = kIpDestHostUnreachable;
-        std::memcpy(reply, &record, sizeof record);  // count 0
+        std::memcpy(reply, &record, sizeof record); // count 0
         return 0u;
     });
 
@@ -146,11 +149,11 @@ TEST(EchoService, zeroRecordsYieldStatusOfFirstRecordAsLastError)
 
 TEST(EchoService, unansweredRequestLeavesNoStaleResponder)
 {
-    ScriptedEchoStack stack;  // silence
+    ScriptedEchoStack stack; // silence
     ScopedEchoStack installed(stack);
 
     EchoReply reply{};
-    reply.address = Ip("10.0.0.1");  // what an earlier hop may have left behind
+    reply.address = Ip("10.0.0.1"); // what an earlier hop may have left behind
     reply.roundTripTime = 777;
     EXPECT_EQ(SendEcho(1, Ip("10.0.0.1"), nullptr, 0, nullptr, &reply, sizeof reply, 100), 0u);
     EXPECT_EQ(GetLastEchoError(), kIpReqTimedOut);
@@ -212,11 +215,11 @@ TEST(EchoService, neverTrustsRecordsBeyondTheBuffer)
     ScopedEchoStack installed(stack);
     stack.answerNext([](const EchoRequest&, void* reply, std::uint32_t) {
         EchoReply first{};
-        first.reserved = 5;        // only one record fits
-        first.dataSize = 100;      // runs past the buffer
+        first.reserved = 5;   // only one record fits
+        first.dataSize = 100; // runs past the buffer
         first.dataOffset = 28;
         first.options.optionsSize = 4;
-        first.options.optionsOffset = 0xFFFFFFF0u;  // wraps if added carelessly
+        first.options.optionsOffset = 0xFFFFFFF0u; // wraps if added carelessly
         std::memcpy(reply, &first, sizeof first);
         return 0u;
     });
@@ -236,9 +239,9 @@ TEST(EchoService, replyDataThatDoesNotFitIsCut)
     stack.answerAll({.address = Ip("127.0.0.1"), .data = payload});
 
     alignas(EchoReply) std::uint8_t buffer[28 + 10] = {};
-    ASSERT_EQ(SendEcho(1, Ip("127.0.0.1"), payload, sizeof payload, nullptr, buffer,
-                       sizeof buffer, 100),
-              1u);
+    ASSERT_EQ(
+        SendEcho(1, Ip("127.0.0.1"), payload, sizeof payload, nullptr, buffer, sizeof buffer, 100),
+        1u);
     const auto* record = reinterpret_cast<const EchoReply*>(buffer);
     EXPECT_EQ(record->dataSize, 10);
     ASSERT_NE(record->data(), nullptr);
@@ -268,7 +271,7 @@ TEST(EchoService, lastErrorBelongsToEachThread)
     std::thread([&] {
         SetLastEchoError(0);
         EchoReply own{};
-        SendEcho(1, Ip("127.0.0.1"), nullptr, 0, nullptr, &own, 28, 100);  // silence: 11010
+        SendEcho(1, Ip("127.0.0.1"), nullptr, 0, nullptr, &own, 28, 100); // silence: 11010
         other = GetLastEchoError();
     }).join();
     EXPECT_EQ(other, kIpReqTimedOut);
@@ -279,7 +282,7 @@ TEST(EchoRequestParsing, rejectsFieldsPointingOutsideTheBlock)
 {
     std::uint8_t block[28] = {};
     const std::uint16_t dataOffset = 20;
-    const std::uint16_t tooMuchData = 9;  // 20 + 9 > 28
+    const std::uint16_t tooMuchData = 9; // 20 + 9 > 28
     std::memcpy(block + 8, &dataOffset, 2);
     std::memcpy(block + 10, &tooMuchData, 2);
     EXPECT_FALSE(ParseEchoRequest(block, sizeof block).has_value());
@@ -292,5 +295,5 @@ TEST(EchoRequestParsing, rejectsFieldsPointingOutsideTheBlock)
     EXPECT_EQ(parsed->data.size(), 8u);
 }
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

@@ -28,7 +28,7 @@ struct NameCase {
     const char* name;
     const char* host;
     IpAddress expected;
-    int lookups;  // how many times the resolver must have been asked
+    int lookups; // how many times the resolver must have been asked
 };
 
 void PrintTo(const NameCase& c, std::ostream* os)
@@ -166,8 +166,7 @@ bool bringLoopbackUp()
 TEST_F(IsolatedSystemResolver, raisedInterruptAbandonsALookupInProgress)
 {
     const std::string failure = RunIsolated(
-        {"127.0.0.1 localhost\n", "nameserver 127.0.0.1\noptions timeout:5 attempts:1\n"},
-        [] {
+        {"127.0.0.1 localhost\n", "nameserver 127.0.0.1\noptions timeout:5 attempts:1\n"}, [] {
             // A name server inside the child that never answers: the lookup hangs for seconds.
             if (!bringLoopbackUp())
                 return std::string("can't bring lo up");
@@ -196,5 +195,5 @@ TEST_F(IsolatedSystemResolver, raisedInterruptAbandonsALookupInProgress)
     EXPECT_EQ(failure, "");
 }
 
-}  // namespace
-}  // namespace hopwise::test
+} // namespace
+} // namespace hopwise::test

@@ -43,13 +43,14 @@ std::string isolateChild(const IsolatedFiles& files)
     return {};
 }
 
-}  // namespace
+} // namespace
 
 std::string IsolationSkipReason()
 {
     if (geteuid() != 0)
         return "needs root to make private network and mount namespaces";
-    const std::string probe = RunIsolated({"", ""}, [] { return std::string(); }, 5000);
+    const std::string probe = RunIsolated(
+        {"", ""}, [] { return std::string(); }, 5000);
     if (!probe.empty())
         return "can't isolate a child here: " + probe;
     return {};
@@ -108,4 +109,4 @@ std::string RunIsolated(const IsolatedFiles& files, const std::function<std::str
     return text == "ok" ? std::string() : text;
 }
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

@@ -10,8 +10,8 @@
 namespace hopwise::test {
 
 struct IsolatedFiles {
-    std::string hosts;       // contents of /etc/hosts inside
-    std::string resolvConf;  // contents of /etc/resolv.conf inside
+    std::string hosts;      // contents of /etc/hosts inside
+    std::string resolvConf; // contents of /etc/resolv.conf inside
 };
 
 // Why isolation can't be had here (not root, no unshare), or empty.
@@ -22,4 +22,4 @@ std::string IsolationSkipReason();
 std::string RunIsolated(const IsolatedFiles& files, const std::function<std::string()>& body,
                         int timeoutMs = 10000);
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

@@ -30,7 +30,7 @@ bool waitForInterrupt(std::uint32_t timeoutMs)
     }
 }
 
-}  // namespace
+} // namespace
 
 void ScriptedEchoStack::answerTtl(std::uint8_t ttl, const EchoReplyInfo& reply)
 {
@@ -126,4 +126,4 @@ IpAddress Ip(const char* dotted)
     return in.s_addr;
 }
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

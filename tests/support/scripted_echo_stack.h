@@ -16,12 +16,12 @@ namespace hopwise::test {
 
 // One request as the stack saw it.
 struct ScriptedCall {
-    std::vector<std::uint8_t> block;  // the whole request block, blockLength bytes
+    std::vector<std::uint8_t> block; // the whole request block, blockLength bytes
     std::uint32_t blockLength = 0;
     std::uint32_t replyLength = 0;
     std::uint32_t protocol = 0;
     std::uint32_t action = 0;
-    EchoRequest request;              // spans point into block
+    EchoRequest request; // spans point into block
 };
 
 class ScriptedEchoStack final : public EchoStack {
@@ -71,4 +71,4 @@ private:
 // An address from its dotted text (test data only).
 IpAddress Ip(const char* dotted);
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

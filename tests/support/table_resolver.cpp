@@ -46,4 +46,4 @@ int TableResolver::addressLookups() const
     return m_addressLookups;
 }
 
-}  // namespace hopwise::test
+} // namespace hopwise::test

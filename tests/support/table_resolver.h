@@ -34,7 +34,9 @@ private:
 
 class ScopedHostResolver {
 public:
-    explicit ScopedHostResolver(HostResolver& resolver) : m_previous(InstallHostResolver(&resolver)) {}
+    explicit ScopedHostResolver(HostResolver& resolver) : m_previous(InstallHostResolver(&resolver))
+    {
+    }
     ~ScopedHostResolver() { InstallHostResolver(m_previous); }
     ScopedHostResolver(const ScopedHostResolver&) = delete;
     ScopedHostResolver& operator=(const ScopedHostResolver&) = delete;
@@ -43,4 +45,4 @@ private:
     HostResolver* m_previous;
 };
 
-}  // namespace hopwise::test
+} // namespace hopwise::test
