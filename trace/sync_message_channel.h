@@ -10,10 +10,11 @@
 // posted call that runs after close does nothing at all: it neither calls the receiver nor
 // reads the message's records, which lived on the worker's stack and may be gone.
 //
-// Closing releases a waiting worker even when its message is being handled right now (the
-// receiver closed the channel from inside its handler, e.g. to end the run on WM_PROBE_FINISHED).
-// That keeps shutdown deadlock-free; in exchange the handler must not read the message's records
-// after its own close() call.
+// close() may be called from any thread. From another thread while a message is being handled,
+// it waits for that handler to return. From inside the handler itself (e.g. to end the run on
+// WM_PROBE_FINISHED), it releases the waiting worker at once, which keeps a shutdown from the
+// handler deadlock-free; in exchange the handler must not read the message's records after its
+// own close() call.
 
 #include <cstdint>
 #include <functional>
@@ -41,7 +42,7 @@ public:
     std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam,
                               std::intptr_t lParam) override;
 
-    // Receiver side; any number of times.
+    // Any thread, any number of times.
     void close();
     bool isClosed() const;
 

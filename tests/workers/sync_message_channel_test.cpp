@@ -172,6 +172,41 @@ TEST(SyncMessageChannelTest, CloseFromInsideTheHandlerReleasesTheSender)
     EXPECT_EQ(receiver.messages().size(), 1u);
 }
 
+TEST(SyncMessageChannelTest, CloseFromAnotherThreadWaitsForTheHandlerInProgress)
+{
+    MessageLoopThread loop;
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> handlerDone{false};
+    RecordingTarget receiver([&](const RecordedMessage&, std::size_t) {
+        entered.set_value();
+        released.wait();
+        handlerDone = true;
+    });
+    SyncMessageChannel channel(receiver, loop.poster());
+
+    std::atomic<bool> senderReturned{false};
+    std::thread sender([&] {
+        int onTheSendersStack = 7;
+        channel.sendMessage(kPlainMessage, reinterpret_cast<std::intptr_t>(&onTheSendersStack),
+                            0);
+        senderReturned = true;
+    });
+    entered.get_future().wait();
+
+    auto closing = std::async(std::launch::async, [&] { channel.close(); });
+    // While the handler runs, neither the closer nor the sender may move on: the handler may
+    // still be reading the sender's stack.
+    EXPECT_EQ(closing.wait_for(50ms), std::future_status::timeout);
+    EXPECT_FALSE(senderReturned);
+    release.set_value();
+    ASSERT_EQ(closing.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(handlerDone);
+    sender.join();
+    EXPECT_TRUE(senderReturned);
+}
+
 TEST(SyncMessageChannelTest, SameThreadPosterDeliversInline)
 {
     RecordingTarget receiver;
