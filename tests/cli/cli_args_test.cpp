@@ -23,6 +23,12 @@ struct UsageCase {
     std::string errorMentions;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const UsageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class CliUsageTest : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(CliUsageTest, BadArgumentsGetAMessageAndTheUsage)
@@ -61,6 +67,12 @@ struct HelpCase {
     Args args;
     std::vector<std::string> mentions;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const HelpCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class CliHelpTest : public ::testing::TestWithParam<HelpCase> {};
 
@@ -102,6 +114,12 @@ struct RunCase {
     std::string out; // times replaced, see WithoutTimes
     std::string err;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const RunCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class CliRunTest : public CliLoopbackTest, public ::testing::WithParamInterface<RunCase> {};
 

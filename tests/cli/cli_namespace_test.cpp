@@ -166,6 +166,12 @@ struct PingTtlCase {
     int replyTtl;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const PingTtlCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class CliNamespacePingTest : public CliNamespaceTest,
                              public ::testing::WithParamInterface<PingTtlCase> {};
 

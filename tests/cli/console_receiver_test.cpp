@@ -59,6 +59,12 @@ struct HopLineCase {
     std::string expected;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const HopLineCase& c, std::ostream* os)
+{
+    *os << (c.address ? c.address : "null") << " " << c.rtt;
+}
+
 class HopLineTest : public ::testing::TestWithParam<HopLineCase> {};
 
 TEST_P(HopLineTest, ReadsLikeTheHopItem)
@@ -80,6 +86,12 @@ struct PingRowCase {
     std::uint8_t ttl;
     std::string expected;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const PingRowCase& c, std::ostream* os)
+{
+    *os << (c.address ? c.address : "null") << " " << c.rtt << " " << int{c.ttl};
+}
 
 class PingRowTest : public ::testing::TestWithParam<PingRowCase> {};
 
@@ -239,6 +251,12 @@ struct JsonOutcomeCase {
     std::string outcome;
     int exitCode;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const JsonOutcomeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class JsonOutcomeTest : public ::testing::TestWithParam<JsonOutcomeCase> {};
 

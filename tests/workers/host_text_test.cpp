@@ -29,6 +29,12 @@ struct HostCase {
     bool stored;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const HostCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class HostTextTest : public ::testing::TestWithParam<HostCase> {};
 
 TEST_P(HostTextTest, StoresWholeTextsAndRefusesOthers)
@@ -64,6 +70,12 @@ struct WideHostCase {
     std::string stored; // empty: refused
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const WideHostCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class WideHostTextTest : public ::testing::TestWithParam<WideHostCase> {};
 
 TEST_P(WideHostTextTest, ConvertsThenAppliesTheSameLimit)
@@ -91,6 +103,12 @@ struct ConvertCase {
     std::optional<std::string> expected;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ConvertCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Utf16ToUtf8Test : public ::testing::TestWithParam<ConvertCase> {};
 
 TEST_P(Utf16ToUtf8Test, Converts)
@@ -116,6 +134,12 @@ struct DestinationCase {
     std::u16string text;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const DestinationCase& c, std::ostream* os)
+{
+    *os << c.address;
+}
+
 class DestinationTextTest : public ::testing::TestWithParam<DestinationCase> {};
 
 TEST_P(DestinationTextTest, IsTheLabelAndTheDottedAddress)
@@ -134,6 +158,12 @@ struct OptionsCase {
     std::int32_t value;
     std::uint8_t ttl;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const OptionsCase& c, std::ostream* os)
+{
+    *os << c.value;
+}
 
 class ProbeOptionsTest : public ::testing::TestWithParam<OptionsCase> {};
 

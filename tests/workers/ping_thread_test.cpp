@@ -69,6 +69,12 @@ struct TrialCase {
     std::size_t expected;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const TrialCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class PingTrialTest : public PingThreadTest, public ::testing::WithParamInterface<TrialCase> {};
 
 TEST_P(PingTrialTest, SendsThisManyTrials)

@@ -241,6 +241,12 @@ struct HandlerShutdownCase {
     std::vector<std::uint32_t> expected;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const HandlerShutdownCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ProbeRunHandlerShutdownTest : public ProbeRunTest,
                                     public ::testing::WithParamInterface<HandlerShutdownCase> {};
 

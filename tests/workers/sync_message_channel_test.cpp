@@ -189,8 +189,7 @@ TEST(SyncMessageChannelTest, CloseFromAnotherThreadWaitsForTheHandlerInProgress)
     std::atomic<bool> senderReturned{false};
     std::thread sender([&] {
         int onTheSendersStack = 7;
-        channel.sendMessage(kPlainMessage, reinterpret_cast<std::intptr_t>(&onTheSendersStack),
-                            0);
+        channel.sendMessage(kPlainMessage, reinterpret_cast<std::intptr_t>(&onTheSendersStack), 0);
         senderReturned = true;
     });
     entered.get_future().wait();

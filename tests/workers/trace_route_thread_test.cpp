@@ -55,6 +55,12 @@ struct WalkCase {
     std::vector<Text> expected; // one per hop probed; nullopt: "No Response"
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const WalkCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 std::vector<Text> NoResponses(std::size_t count)
 {
     return std::vector<Text>(count);
@@ -256,6 +262,12 @@ struct NameCase {
     int lookups;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const NameCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class TraceNameTest : public TraceRouteThreadTest,
                       public ::testing::WithParamInterface<NameCase> {};
 
@@ -299,6 +311,12 @@ struct CancelCase {
     std::size_t cancelDuringProbe; // 1-based
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const CancelCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class TraceCancelTest : public TraceRouteThreadTest,
                         public ::testing::WithParamInterface<CancelCase> {};
 
@@ -332,6 +350,12 @@ struct LiveLimitCase {
     std::size_t expectedHops;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const LiveLimitCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class TraceLiveLimitTest : public TraceRouteThreadTest,
                            public ::testing::WithParamInterface<LiveLimitCase> {};
 
@@ -359,6 +383,12 @@ struct DeniedCase {
     const char* name;
     std::size_t deniedAtProbe; // 1-based
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const DeniedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class TraceNotPermittedTest : public TraceRouteThreadTest,
                               public ::testing::WithParamInterface<DeniedCase> {};
