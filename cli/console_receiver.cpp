@@ -130,12 +130,12 @@ void ConsoleReceiver::finished()
     } else {
         m_outcome = m_cancel.load() ? RunOutcome::Cancelled : RunOutcome::Done;
     }
+    // The status line reads as the page's would, also after a host that can't be resolved or a
+    // run that may not probe; the exit code tells those apart.
     if (m_json) {
         line(FinishedEvent(outcomeName(m_outcome)).dump());
-    } else if (m_outcome == RunOutcome::Done) {
-        line("Done");
-    } else if (m_outcome == RunOutcome::Cancelled) {
-        line("Cancelled");
+    } else {
+        line(m_cancel.load() ? "Cancelled" : "Done");
     }
     if (m_onFinished) {
         m_onFinished();

@@ -131,7 +131,7 @@ TEST_F(CliNamespaceTest, UnknownNameCantBeResolved)
     NamespaceEtcFiles files(m_chain->client().name(), "127.0.0.1 localhost\n");
     const CliOutcome run = cli({"trace", "nowhere.hopwise.test"});
     EXPECT_EQ(run.exitCode, cli::kExitUnresolved);
-    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.out, "Done\n");
     EXPECT_EQ(run.err, "Can't resolve name\n");
 }
 

@@ -179,7 +179,7 @@ TEST(ConsoleReceiverTest, UnresolvedGoesToStandardError)
     Console console(ProbeKind::Ping);
     SendUnresolved(console.receiver);
     SendFinished(console.receiver);
-    EXPECT_EQ(console.out.str(), "");
+    EXPECT_EQ(console.out.str(), "Done\n");
     EXPECT_EQ(console.err.str(), "Can't resolve name\n");
     EXPECT_EQ(console.receiver.outcome(), RunOutcome::Unresolved);
 }
@@ -190,7 +190,7 @@ TEST(ConsoleReceiverTest, NotPermittedHintGoesToStandardError)
     SendDestination(console.receiver, u"Dest IP: 10.9.9.9");
     SendNotPermitted(console.receiver, "allow ICMP sockets");
     SendFinished(console.receiver);
-    EXPECT_EQ(console.out.str(), "Dest IP: 10.9.9.9\n");
+    EXPECT_EQ(console.out.str(), "Dest IP: 10.9.9.9\nDone\n");
     EXPECT_EQ(console.err.str(), "allow ICMP sockets\n");
     EXPECT_EQ(console.receiver.outcome(), RunOutcome::NotPermitted);
 }
