@@ -2,16 +2,13 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <sched.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstring>
 #include <filesystem>
 
+#include "tests/support/isolated_process.h"
 #include "tests/support/scripted_echo_stack.h"
 
 namespace hopwise::test {
@@ -47,61 +44,18 @@ EchoOutcome Echo(const char* destination, const EchoOptions* options, std::uint3
 std::string RunAsUser(const NetNamespace* ns, unsigned uid, unsigned gid,
                       const std::function<std::string()>& body, int timeoutMs)
 {
-    int channel[2];
-    if (pipe2(channel, O_CLOEXEC) != 0)
-        return "pipe failed";
-    const pid_t child = fork();
-    if (child < 0) {
-        close(channel[0]);
-        close(channel[1]);
-        return "fork failed";
-    }
-    if (child == 0) {
-        close(channel[0]);
-        std::string result;
+    const auto becomeUser = [ns, uid, gid]() -> std::string {
         if (ns != nullptr) {
             const std::string path = "/var/run/netns/" + ns->name();
             const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
             if (fd < 0 || setns(fd, CLONE_NEWNET) != 0)
-                result = "child: can't join " + ns->name();
+                return "child: can't join " + ns->name();
         }
-        if (result.empty() && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
-            result = "child: can't become " + std::to_string(uid) + ":" + std::to_string(gid);
-        if (result.empty())
-            result = body();
-        if (result.empty())
-            result = "ok";
-        [[maybe_unused]] const ssize_t written = write(channel[1], result.data(), result.size());
-        _exit(0);
-    }
-    close(channel[1]);
-    std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            kill(child, SIGKILL);
-            text = "child timed out; said: " + text;
-            break;
-        }
-        pollfd fd{channel[0], POLLIN, 0};
-        if (poll(&fd, 1, static_cast<int>(left)) <= 0)
-            continue;
-        std::array<char, 256> chunk;
-        const ssize_t got = read(channel[0], chunk.data(), chunk.size());
-        if (got <= 0)
-            break;
-        text.append(chunk.data(), static_cast<std::size_t>(got));
-    }
-    close(channel[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (text == "ok")
-        return "";
-    return text.empty() ? "child died without a word (status " + std::to_string(status) + ")"
-                        : text;
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+            return "child: can't become " + std::to_string(uid) + ":" + std::to_string(gid);
+        return {};
+    };
+    return RunInChild(becomeUser, body, timeoutMs);
 }
 
 int OpenDescriptorCount()

@@ -59,6 +59,12 @@ std::string IsolationSkipReason()
 std::string RunIsolated(const IsolatedFiles& files, const std::function<std::string()>& body,
                         int timeoutMs)
 {
+    return RunInChild([&files] { return isolateChild(files); }, body, timeoutMs);
+}
+
+std::string RunInChild(const std::function<std::string()>& setup,
+                       const std::function<std::string()>& body, int timeoutMs)
+{
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
         return "pipe failed";
@@ -71,7 +77,7 @@ std::string RunIsolated(const IsolatedFiles& files, const std::function<std::str
     }
     if (child == 0) {
         close(pipeFds[0]);
-        std::string result = isolateChild(files);
+        std::string result = setup();
         if (result.empty())
             result = body();
         if (result.empty())
@@ -89,7 +95,7 @@ std::string RunIsolated(const IsolatedFiles& files, const std::function<std::str
                               .count();
         if (left <= 0) {
             kill(child, SIGKILL);
-            text = "timed out after " + std::to_string(timeoutMs) + " ms";
+            text = "timed out after " + std::to_string(timeoutMs) + " ms; said: " + text;
             break;
         }
         pollfd fd{pipeFds[0], POLLIN, 0};
@@ -105,7 +111,7 @@ std::string RunIsolated(const IsolatedFiles& files, const std::function<std::str
     int status = 0;
     waitpid(child, &status, 0);
     if (text.empty())
-        return "the child died without a word";
+        return "the child died without a word (status " + std::to_string(status) + ")";
     return text == "ok" ? std::string() : text;
 }
 

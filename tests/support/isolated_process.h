@@ -17,6 +17,12 @@ struct IsolatedFiles {
 // Why isolation can't be had here (not root, no unshare), or empty.
 std::string IsolationSkipReason();
 
+// Runs setup, then (when setup yielded nothing) body in a forked child. Yields the first text
+// either of them yielded (empty means success) or how the child failed; the child is killed
+// after timeoutMs.
+std::string RunInChild(const std::function<std::string()>& setup,
+                       const std::function<std::string()>& body, int timeoutMs = 10000);
+
 // Runs body in the isolated child; yields body's text (empty means success) or a description of
 // how the child failed. The child is killed after timeoutMs.
 std::string RunIsolated(const IsolatedFiles& files, const std::function<std::string()>& body,
