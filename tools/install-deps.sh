@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev clang-format clang-tidy
-  iproute2 iputils-ping traceroute libcap2-bin
+  iproute2 iputils-ping traceroute libcap2-bin procps util-linux
 )
 
 missing=()
