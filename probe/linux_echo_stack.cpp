@@ -385,12 +385,12 @@ std::uint32_t roundTripMs(const ReceivedMeta& meta, const timespec& sentAt)
 enum class ReadResult { Matched, Empty, Failed };
 
 struct Exchange {
-    int fd;
-    IcmpSocketKind kind;
+    int fd = -1;
+    IcmpSocketKind kind = IcmpSocketKind::None;
     SentEcho sent;
-    timespec sentAt;
-    void* reply;
-    std::uint32_t replyLength;
+    timespec sentAt{};
+    void* reply = nullptr;
+    std::uint32_t replyLength = 0;
 };
 
 // Reads one message from the socket's ordinary queue (or its error queue) without blocking and
@@ -398,7 +398,8 @@ struct Exchange {
 ReadResult readOne(const Exchange& exchange, bool errorQueue)
 {
     std::vector<std::uint8_t>& buffer = t_sockets.receive;
-    alignas(cmsghdr) std::array<std::uint8_t, kControlSize> control;
+    // The kernel writes what it sends back and says how much; clearing it would only cost time.
+    alignas(cmsghdr) std::array<std::uint8_t, kControlSize> control; // NOLINT
     sockaddr_in from{};
     iovec vector{buffer.data(), buffer.size()};
     msghdr message{};
@@ -489,8 +490,8 @@ bool drainQueued(const Exchange& exchange)
 void discardErrorQueue(int fd)
 {
     for (int i = 0; i < kPacketsPerPass; ++i) {
-        std::array<std::uint8_t, 64> bytes;
-        alignas(cmsghdr) std::array<std::uint8_t, kControlSize> control;
+        std::array<std::uint8_t, 64> bytes; // NOLINT: only read up to what the kernel wrote
+        alignas(cmsghdr) std::array<std::uint8_t, kControlSize> control; // NOLINT: likewise
         iovec vector{bytes.data(), bytes.size()};
         msghdr message{};
         message.msg_iov = &vector;

@@ -41,7 +41,8 @@ const char* ResolveHostAddress(IpAddress address)
     if (!name)
         return nullptr;
     t_name = std::move(*name);
-    return t_name.c_str();
+    // Valid until this thread's next call, by contract: the worker hands it on synchronously.
+    return t_name.c_str(); // NOLINT(clang-analyzer-cplusplus.InnerPointer)
 }
 
 const char* FormatAddress(IpAddress address)
