@@ -20,11 +20,9 @@ void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination)
         if (page.m_bCancel.load()) {
             return;
         }
-        const EchoOptions options = ProbeOptions(page.m_iMaxHopCount.load(kRelaxed));
-        reply.status = 0;
         const std::uint32_t count =
-            SendEcho(handle, destination, nullptr, 0, &options, &reply, kEchoReplySize,
-                     static_cast<std::uint32_t>(page.m_iHopTimeout.load(kRelaxed)));
+            SendProbe(handle, destination, page.m_iMaxHopCount.load(kRelaxed),
+                      page.m_iHopTimeout.load(kRelaxed), reply);
         if (EchoNotPermitted(count)) {
             NotifyNotPermitted(window);
             return;

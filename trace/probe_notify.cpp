@@ -46,6 +46,15 @@ EchoOptions ProbeOptions(std::int32_t ttl)
     return options;
 }
 
+std::uint32_t SendProbe(EchoHandle handle, IpAddress destination, std::int32_t ttl,
+                        std::int32_t timeoutMs, EchoReply& reply)
+{
+    const EchoOptions options = ProbeOptions(ttl);
+    reply.status = 0;
+    return SendEcho(handle, destination, nullptr, 0, &options, &reply, kEchoReplySize,
+                    static_cast<std::uint32_t>(timeoutMs));
+}
+
 bool EchoNotPermitted(std::uint32_t replyCount)
 {
     return replyCount == 0 && GetLastEchoError() == kErrorAccessDenied;

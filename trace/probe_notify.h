@@ -21,6 +21,11 @@ DestinationText MakeDestinationText(IpAddress destination);
 // as TTL 0, 300 as 44), everything else zero, no option bytes.
 EchoOptions ProbeOptions(std::int32_t ttl);
 
+// One probe as both workers send it: no data, the option block above, the status of the reply
+// record cleared (nothing else of it), one record of room. Yields SendEcho's count.
+std::uint32_t SendProbe(EchoHandle handle, IpAddress destination, std::int32_t ttl,
+                        std::int32_t timeoutMs, EchoReply& reply);
+
 // True when SendEcho's zero count means this process may not send ICMP at all.
 bool EchoNotPermitted(std::uint32_t replyCount);
 

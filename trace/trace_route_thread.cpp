@@ -24,11 +24,8 @@ void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination)
         if (page.m_bCancel.load()) {
             return;
         }
-        const EchoOptions options = ProbeOptions(hop);
-        reply.status = 0;
         const std::uint32_t count =
-            SendEcho(handle, destination, nullptr, 0, &options, &reply, kEchoReplySize,
-                     static_cast<std::uint32_t>(page.m_iHopTimeout.load(kRelaxed)));
+            SendProbe(handle, destination, hop, page.m_iHopTimeout.load(kRelaxed), reply);
         if (EchoNotPermitted(count)) {
             // Every further hop would fail the same way; one hint beats a wall of silence.
             NotifyNotPermitted(window);
