@@ -1,0 +1,60 @@
+#pragma once
+
+// Every text the user sees outside the dialog templates: the string table (the frame's title
+// and the tool bar's tooltips), the menu, and the pages' run-time texts. UTF-8.
+
+#include <array>
+#include <string_view>
+
+namespace hopwise::res {
+
+// The application's name: the product key of the settings, the window caption and the
+// message box caption.
+inline constexpr std::string_view kAppName = "Hopwise";
+// The settings' company key, named once at start-up.
+inline constexpr std::string_view kCompanyKey = "Velmor";
+
+// String 128: the frame's title is its first field.
+inline constexpr std::string_view kMainFrameString = "Hopwise";
+
+// Strings 65000 to 65007 (65003, "Save", is never loaded).
+struct TooltipString {
+    int id;
+    std::string_view text;
+};
+inline constexpr std::array<TooltipString, 8> kTooltipStrings{{
+    {65000, "New"},
+    {65001, "File"},
+    {65002, "Help"},
+    {65003, "Save"},
+    {65004, "Cut"},
+    {65005, "Copy"},
+    {65006, "Paste"},
+    {65007, "About"},
+}};
+
+// Menu 128.
+inline constexpr std::string_view kMenuFile = "File";
+inline constexpr std::string_view kMenuFileExit = "Exit";
+inline constexpr std::string_view kMenuTools = "Tools";
+inline constexpr std::string_view kMenuToolsAbout = "About Hopwise...";
+inline constexpr std::string_view kMenuToolsClearCache = "Clear Cached IP/Name";
+inline constexpr std::string_view kMenuClearHopwise = "Hopwise";
+inline constexpr std::string_view kMenuClearPing = "Ping";
+
+// Tabs.
+inline constexpr std::string_view kTraceRouteTab = "Hopwise";
+inline constexpr std::string_view kPingTab = "Ping";
+
+// The pages at run time.
+inline constexpr std::string_view kCantResolveName = "Can't resolve name";
+inline constexpr std::string_view kStatusDone = "Done";
+inline constexpr std::string_view kStatusCancelled = "Cancelled";
+inline constexpr std::string_view kNoResponse = "No Response";
+inline constexpr std::string_view kHopFormat = "%s [%d ms]";
+inline constexpr std::string_view kInfiniteTrials = "inf";
+inline constexpr std::string_view kReplyColumnIp = "IP";
+inline constexpr std::string_view kReplyColumnTime = "Time";
+inline constexpr std::string_view kReplyColumnTtl = "TTL";
+
+} // namespace hopwise::res
