@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: deps build run test asan tsan fuzz format tidy clean
+.PHONY: deps build run test asan tsan fuzz format tidy clean install-cap
 
 deps:
 	@tools/install-deps.sh
@@ -32,6 +32,12 @@ format:
 
 tidy: build
 	git ls-files '*.cpp' | grep -v '^tests/fuzz/' | xargs clang-tidy -p $(BUILD_DIR) --quiet
+
+# Opt-in, as root: lets users outside net.ipv4.ping_group_range use raw ICMP sockets. The
+# programs keep the capability permitted but not effective, raising it only to open a socket.
+install-cap: build
+	setcap cap_net_raw+p $(BUILD_DIR)/cli/hopwise-cli
+	if [ -x $(BUILD_DIR)/app/hopwise ]; then setcap cap_net_raw+p $(BUILD_DIR)/app/hopwise; fi
 
 clean:
 	rm -rf build

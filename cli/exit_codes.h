@@ -8,7 +8,7 @@ inline constexpr int kExitDone = 0;          // the run finished
 inline constexpr int kExitCancelled = 1;     // Ctrl-C ended the run early
 inline constexpr int kExitUsage = 2;         // bad arguments
 inline constexpr int kExitUnresolved = 3;    // the host names no usable address
-inline constexpr int kExitNotPermitted = 4;  // this process may not send ICMP echo requests
+inline constexpr int kExitNotPermitted = 4;  // may not send ICMP echo requests, or set-user-ID
 inline constexpr int kExitInterrupted = 130; // a second Ctrl-C: left at once
 
 inline constexpr const char* kExitCodeHelp =
@@ -17,6 +17,6 @@ inline constexpr const char* kExitCodeHelp =
     "  1    Cancelled (Ctrl-C; a second Ctrl-C exits at once with 130)\n"
     "  2    bad usage\n"
     "  3    Can't resolve name\n"
-    "  4    ICMP echo not permitted\n";
+    "  4    ICMP echo not permitted, or installed set-user-ID\n";
 
 } // namespace hopwise::cli

@@ -10,6 +10,7 @@
 #include "cli/interrupt_signal.h"
 #include "ping/ping_thread.h"
 #include "probe/echo_permission.h"
+#include "probe/privilege.h"
 #include "trace/message_loop.h"
 #include "trace/probe_run.h"
 #include "trace/trace_route_thread.h"
@@ -41,6 +42,18 @@ int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& op
 
 int main(int argc, char** argv)
 {
+    // Before anything else, and before any thread exists: see probe/privilege.h.
+    switch (RestrictPrivileges()) {
+    case PrivilegeOutcome::RefusedSetuid:
+        std::cerr << SetuidRefusalMessage(argc > 0 ? argv[0] : "hopwise-cli") << '\n';
+        return kExitNotPermitted;
+    case PrivilegeOutcome::Failed:
+        std::cerr << "hopwise-cli: could not drop capabilities\n";
+        return kExitNotPermitted;
+    case PrivilegeOutcome::Restricted:
+        break;
+    }
+
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
     std::cout << parsed.out << std::flush;
     std::cerr << parsed.err << std::flush;

@@ -19,10 +19,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "probe/echo_status.h"
 #include "probe/icmp_reply_decoder.h"
+#include "probe/privilege.h"
 #include "probe/probe_interrupt.h"
 
 namespace hopwise {
@@ -166,8 +168,19 @@ void attachIdentifierFilter(int fd, std::uint16_t identifier)
 int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier)
 {
     const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
-    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+    int fd = -1;
+    int socketError = 0;
+    {
+        // cap_net_raw, where granted, is effective for this one call only.
+        std::optional<ScopedRawSocketPrivilege> privilege;
+        if (kind == IcmpSocketKind::Raw) {
+            privilege.emplace();
+        }
+        fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+        socketError = errno;
+    }
     if (fd < 0) {
+        errno = socketError; // the caller tells a refusal from a shortage by it
         return -1;
     }
     // Round trips come from the kernel's receive stamp, not from when we got round to reading.

@@ -33,6 +33,7 @@ public:
     // Reads to the end and reaps the child; kills it when the limit passes first.
     CliOutcome finish(std::chrono::milliseconds limit);
     const std::string& out() const { return m_out; }
+    pid_t pid() const { return m_pid; }
 
 private:
     bool pump(int timeoutMs);

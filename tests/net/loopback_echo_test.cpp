@@ -1,6 +1,7 @@
 // The Linux echo stack over loopback: raw sockets as root, datagram sockets as an ordinary user
 // admitted by a test namespace's ping_group_range, and the refusals when neither is allowed.
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
@@ -277,9 +278,17 @@ TEST(EchoPermission, namesAndHint)
     EXPECT_STREQ(IcmpSocketKindName(IcmpSocketKind::None), "none");
     EXPECT_STREQ(IcmpSocketKindName(IcmpSocketKind::Datagram), "datagram");
     EXPECT_STREQ(IcmpSocketKindName(IcmpSocketKind::Raw), "raw");
-    EXPECT_STREQ(EchoPermissionHint(),
-                 "ICMP sockets are not permitted for this user: allow them with sysctl "
-                 "net.ipv4.ping_group_range or grant cap_net_raw");
+    const std::string hint = EchoPermissionHint();
+    EXPECT_EQ(hint.rfind("ICMP sockets are not permitted for this user: allow them with sysctl "
+                         "net.ipv4.ping_group_range or grant cap_net_raw",
+                         0),
+              0u);
+    EXPECT_NE(hint.find("sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\""),
+              std::string::npos);
+    // The capability is granted to this very program.
+    EXPECT_NE(hint.find("sudo setcap cap_net_raw+p " +
+                        std::filesystem::read_symlink("/proc/self/exe").string()),
+              std::string::npos);
 }
 
 TEST(UnprivilegedUser, echoesOverDatagramSocketWhenItsGroupIsAdmitted)
