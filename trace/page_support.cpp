@@ -1,0 +1,116 @@
+#include "trace/page_support.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
+#include <QShortcut>
+#include <string>
+#include <vector>
+
+#include "app/up_down_control.h"
+#include "res/texts.h"
+#include "settings/host_history.h"
+
+namespace hopwise {
+namespace {
+
+QString fromView(std::u16string_view text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::u16string_view viewOf(const QString& text)
+{
+    return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
+}
+
+QString fromRes(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void fillList(QComboBox& combo, const std::vector<std::u16string>& hosts)
+{
+    for (const std::u16string& host : hosts) {
+        combo.addItem(fromView(host));
+    }
+    // Adding to an empty list makes the first item current, which would fill the edit field.
+    combo.setCurrentIndex(-1);
+    combo.clearEditText();
+}
+
+} // namespace
+
+void ShowWarningBox(QWidget* parent, const QString& text)
+{
+    // On the heap and watched: the page (its parent) may be torn down while the box is open.
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Warning, fromRes(res::kAppName), text,
+                                                QMessageBox::Ok, parent);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->exec();
+    delete box.data();
+}
+
+SyncMessageChannel::Poster QueuedPoster(QObject* page)
+{
+    return [page](SyncMessageChannel::Call call) {
+        QMetaObject::invokeMethod(page, std::move(call), Qt::QueuedConnection);
+    };
+}
+
+void ShowMaxHop(UpDownControl& spinner, std::int32_t maxHopCount)
+{
+    spinner.setRange(0, kMaxHopUpper);
+    spinner.setPosition(maxHopCount & 0xFFFF);
+}
+
+std::int32_t TakeMaxHop(UpDownControl& spinner)
+{
+    spinner.setRange(0, kMaxHopUpper);
+    return spinner.position() & 0xFFFF;
+}
+
+void LoadHistoryInto(QComboBox& combo, SettingsStore& store, std::u16string_view section)
+{
+    fillList(combo, LoadHostHistory(store, section));
+}
+
+void RecordHostIn(QComboBox& combo, SettingsStore& store, std::u16string_view section,
+                  const QString& host)
+{
+    // Without MatchCaseSensitive the comparison ignores case; every item is compared.
+    if (combo.findText(host, Qt::MatchStartsWith) != -1) {
+        return;
+    }
+    RecordHost(store, section, viewOf(host));
+    combo.addItem(host);
+    combo.setEditText(host);
+}
+
+void ClearHistoryOf(QComboBox& combo, SettingsStore& store, std::u16string_view section)
+{
+    const std::vector<std::u16string> left = ClearHostHistory(store, section);
+    combo.clear();
+    fillList(combo, left);
+}
+
+void TakeHostText(char (&host)[kHostTextSize], const QString& text)
+{
+    SetHostText(host, viewOf(text));
+}
+
+QString FromWorkerText(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+void BindCancelCommand(QWidget& page, std::function<void()> onEscape)
+{
+    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_Escape), &page);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, &page, std::move(onEscape));
+}
+
+} // namespace hopwise
