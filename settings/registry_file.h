@@ -1,0 +1,30 @@
+#pragma once
+
+// The backing file of the registry: one read-modify-write per settings operation.
+//
+//  - Every update re-reads the file under an exclusive flock on "<file>.lock" (a separate file,
+//    because the rename below replaces the data file's inode), so a hand edit is seen by the
+//    next operation and a write never carries back values read before it.
+//  - A changed document is written to "<file>.tmp", fsynced, renamed over the file and the
+//    directory fsynced: a crash leaves the old file or the new one, never a mix. Mode 0600;
+//    missing directories are created 0700.
+//  - A missing file is an empty registry. A file that can't be parsed reads as an empty
+//    registry too; before the first write replaces it, its bytes are kept as
+//    "<file>.bad-<UTC time>" (never overwriting an existing backup; no backup, no write), and
+//    one warning goes to the warning sink.
+
+#include <filesystem>
+#include <functional>
+
+#include "settings/registry.h"
+
+namespace hopwise {
+
+// Runs operation on the file's current document and saves the document when the operation
+// changed it. False when a change could not be saved (the file is then left as it was). The
+// operation may run twice (once before the directory exists), so it must set its results
+// rather than accumulate them.
+bool UpdateRegistryFile(const std::filesystem::path& file,
+                        const std::function<void(Registry&)>& operation);
+
+} // namespace hopwise
