@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <cctype>
 #include <limits>
 #include <sstream>
 
@@ -20,6 +21,19 @@ void addCommon(CLI::App& command, CliOptions& options)
         ->capture_default_str();
     command.add_flag("--json", options.json, "One JSON object per line per event");
     command.add_option("HOST", options.host, "Host name or dotted IPv4 address")->required();
+}
+
+bool isKnownOption(const std::string& arg)
+{
+    static const char* const kOptions[] = {"-h",    "--help",  "--max-hop", "--resolve",
+                                           "--ttl", "--count", "--timeout", "--json"};
+    const std::string name = arg.substr(0, arg.find('='));
+    for (const char* option : kOptions) {
+        if (name == option) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -47,8 +61,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     ping->add_option("--ttl", options.ttl, "Time to live of each request")
         ->check(CLI::Range(1, 255))
         ->capture_default_str();
+    // The page's words for "until cancelled", in any case.
     ping->add_option("--count", count, "Number of requests, or inf to send until Ctrl-C")
-        ->check(CLI::IsMember({"inf"}) | CLI::Range(1, std::numeric_limits<std::int32_t>::max()))
+        ->check(CLI::IsMember({"inf", "infinity"}, CLI::ignore_case) |
+                CLI::Range(1, std::numeric_limits<std::int32_t>::max()))
         ->capture_default_str();
     addCommon(*ping, options);
 
@@ -62,6 +78,19 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         if (!trace->parsed() && !ping->parsed() && argc > 1 && argv[1][0] != '-') {
             err << "Unknown command: " << argv[1] << " (expected trace or ping)\n";
         }
+        // CLI11 takes "-name" for an option and then misses the host; say how to pass one.
+        for (int i = 2; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--") {
+                break;
+            }
+            if (arg.size() > 1 && arg[0] == '-' && !isKnownOption(arg)) {
+                err << "Unknown option: " << arg
+                    << " (a host that begins with '-' goes after --, e.g. hopwise-cli " << argv[1]
+                    << " -- " << arg << ")\n";
+                break;
+            }
+        }
         const int code = app.exit(error, out, err);
         parsed.exitCode = code == 0 ? kExitDone : kExitUsage;
         parsed.out = out.str();
@@ -70,7 +99,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     }
     if (ping->parsed()) {
         options.kind = ProbeKind::Ping;
-        options.count = count == "inf" ? -1 : std::stoi(count);
+        options.count =
+            std::isdigit(static_cast<unsigned char>(count.back())) ? std::stoi(count) : -1;
     }
     parsed.options = options;
     return parsed;

@@ -34,29 +34,6 @@ void SilenceRouter(NetNamespace& router)
               0);
 }
 
-// /etc/netns/NAME/{hosts,resolv.conf}, which `ip netns exec` binds over the real ones.
-class NamespaceEtcFiles {
-public:
-    NamespaceEtcFiles(const std::string& ns, const std::string& hosts)
-        : m_dir(std::filesystem::path("/etc/netns") / ns)
-    {
-        std::filesystem::create_directories(m_dir);
-        std::ofstream(m_dir / "hosts") << hosts;
-        std::ofstream(m_dir / "resolv.conf")
-            << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
-    }
-    ~NamespaceEtcFiles()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-    NamespaceEtcFiles(const NamespaceEtcFiles&) = delete;
-    NamespaceEtcFiles& operator=(const NamespaceEtcFiles&) = delete;
-
-private:
-    std::filesystem::path m_dir;
-};
-
 class CliNamespaceTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -266,6 +267,20 @@ std::string RouterChain::routerAddress(int i) const
 std::string RouterChain::targetAddress() const
 {
     return linkAddress(m_base, m_routers, 2);
+}
+
+NamespaceEtcFiles::NamespaceEtcFiles(const std::string& ns, const std::string& hosts)
+    : m_dir("/etc/netns/" + ns)
+{
+    std::filesystem::create_directories(m_dir);
+    std::ofstream(m_dir + "/hosts") << hosts;
+    std::ofstream(m_dir + "/resolv.conf") << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
+}
+
+NamespaceEtcFiles::~NamespaceEtcFiles()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
 }
 
 } // namespace hopwise::test

@@ -33,6 +33,20 @@ private:
     std::string m_name;
 };
 
+// /etc/netns/NAME/{hosts,resolv.conf}, which `ip netns exec` binds over the real ones, for as
+// long as this lives. resolv.conf names 127.0.0.1 inside the namespace, where nothing listens,
+// so a name that the hosts file lacks fails at once and no query leaves the namespace.
+class NamespaceEtcFiles {
+public:
+    NamespaceEtcFiles(const std::string& ns, const std::string& hosts);
+    ~NamespaceEtcFiles();
+    NamespaceEtcFiles(const NamespaceEtcFiles&) = delete;
+    NamespaceEtcFiles& operator=(const NamespaceEtcFiles&) = delete;
+
+private:
+    std::string m_dir;
+};
+
 // A veth pair between two namespaces with the given addresses (CIDR, e.g. "10.200.1.1/30").
 void LinkNamespaces(const NetNamespace& a, const std::string& addressA, const NetNamespace& b,
                     const std::string& addressB);
