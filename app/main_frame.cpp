@@ -1,0 +1,200 @@
+#include "app/main_frame.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+#include <algorithm>
+#include <utility>
+
+#include "app/dialog_units.h"
+#include "app/shell_resources.h"
+#include "res/dialog_templates.h"
+#include "res/resource_ids.h"
+#include "res/texts.h"
+
+namespace hopwise {
+namespace {
+
+// Where the tooltip strings go: slot i holds string kTooltipIds[i]; 65003 is not loaded.
+constexpr std::array<int, 7> kTooltipIds{65000, 65001, 65002, 65004, 65005, 65006, 65007};
+// The command bar receives slots 1 to 6; the tool bar's one button, About, is the last of them.
+constexpr std::size_t kAboutTooltipSlot = 6;
+
+// The string loader's buffer holds 256 characters, one of them the terminator.
+constexpr qsizetype kStringLoadLimit = 255;
+
+// Space the tab host keeps around its pages (see CPageTabCtrl::AddPage).
+constexpr int kPageMargins = 10;
+
+QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+} // namespace
+
+CommandBar::~CommandBar()
+{
+    delete m_toolBar.data();
+    delete m_menuBar.data();
+}
+
+CMainFrame::CMainFrame(SettingsStore& store, CommandTarget* application)
+    : m_application(application), m_wndTracePage(store), m_wndPingPage(store)
+{
+    m_wndTabHost.setObjectName(QStringLiteral("tabHost"));
+    m_wndTracePage.setObjectName(QString::number(res::kTraceRoutePageDialog));
+    m_wndPingPage.setObjectName(QString::number(res::kPingPageDialog));
+}
+
+// The members go in reverse: command bar, ping page, trace route page (each page saves its
+// settings), then the tab host, before QMainWindow deletes what is left of the window.
+CMainFrame::~CMainFrame() = default;
+
+QString CMainFrame::LoadStringCopy(int id)
+{
+    return LoadResourceString(id).left(kStringLoadLimit);
+}
+
+bool CMainFrame::LoadFrame()
+{
+    setWindowTitle(LoadStringCopy(res::kStrMainFrame));
+    setWindowIcon(AppIcon());
+    if (!OnCreate()) {
+        return false;
+    }
+    // The accelerator table: of its entries only the framework's exit command has a handler,
+    // so it is the only key bound.
+    QAction* exitKey = commandAction(QStringLiteral("Exit"), res::kCmdAppExit);
+    exitKey->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    exitKey->setShortcutContext(Qt::WindowShortcut);
+    addAction(exitKey);
+    return true;
+}
+
+bool CMainFrame::OnCreate()
+{
+    // The tab host is sized so that the area it leaves for a page is exactly the pages' template
+    // size; the window then keeps that size, so no page ever needs moving again.
+    const DialogUnits units(m_wndTabHost.font());
+    int pageWidth = 0;
+    int pageHeight = 0;
+    for (const res::DialogTemplate* page :
+         {&res::TraceRoutePageTemplate(), &res::PingPageTemplate()}) {
+        pageWidth = std::max(pageWidth, units.toPixelsX(page->width));
+        pageHeight = std::max(pageHeight, units.toPixelsY(page->height));
+    }
+    m_wndTabHost.setFixedSize(pageWidth + kPageMargins,
+                              pageHeight + m_wndTabHost.tabRowHeight() + kPageMargins);
+    setCentralWidget(&m_wndTabHost);
+
+    // A page that fails to build is simply not shown.
+    m_wndTracePage.Create(&m_wndTabHost);
+    m_wndTabHost.AddPage(text(res::kTraceRouteTab), &m_wndTracePage, true, -1);
+    m_wndPingPage.Create(&m_wndTabHost);
+    m_wndTabHost.AddPage(text(res::kPingTab), &m_wndPingPage, false, -1);
+
+    for (std::size_t slot = 0; slot < kTooltipIds.size(); ++slot) {
+        m_tooltipTexts[slot] = LoadStringCopy(kTooltipIds[slot]);
+    }
+
+    if (!createCommandBar()) {
+        return false;
+    }
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    return true;
+}
+
+QAction* CMainFrame::commandAction(const QString& label, int commandId)
+{
+    auto* action = new QAction(label, this);
+    action->setObjectName(QString::number(commandId));
+    action->setData(commandId);
+    connect(action, &QAction::triggered, this, [this, commandId] { OnCmdMsg(commandId); });
+    return action;
+}
+
+bool CMainFrame::createCommandBar()
+{
+    auto* menuBar = new QMenuBar(this);
+    menuBar->setObjectName(QStringLiteral("menuBar"));
+    menuBar->setAccessibleName(QStringLiteral("Menu"));
+    m_wndCommandBar.m_menuBar = menuBar;
+    setMenuBar(menuBar);
+
+    QMenu* file = menuBar->addMenu(text(res::kMenuFile));
+    file->setObjectName(QStringLiteral("menuFile"));
+    file->addAction(commandAction(text(res::kMenuFileExit), res::kCmdFileExit));
+
+    QMenu* tools = menuBar->addMenu(text(res::kMenuTools));
+    tools->setObjectName(QStringLiteral("menuTools"));
+    tools->addAction(commandAction(text(res::kMenuToolsAbout), res::kCmdAppAbout));
+    QMenu* clear = tools->addMenu(text(res::kMenuToolsClearCache));
+    clear->setObjectName(QStringLiteral("menuClearCache"));
+    clear->addAction(commandAction(text(res::kMenuClearHopwise), res::kCmdClearHopwiseCache));
+    clear->addAction(commandAction(text(res::kMenuClearPing), res::kCmdClearPingCache));
+
+    const QPixmap bitmap = AboutToolBitmap();
+    if (bitmap.isNull()) {
+        return false;
+    }
+    auto* toolBar = new QToolBar(this);
+    toolBar->setObjectName(QStringLiteral("toolBar"));
+    toolBar->setAccessibleName(QStringLiteral("Tools"));
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->setIconSize(bitmap.size());
+    toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_wndCommandBar.m_toolBar = toolBar;
+    addToolBar(Qt::TopToolBarArea, toolBar);
+
+    // The button's text names it for screen readers; its tooltip is the bar's text for About.
+    QAction* about = commandAction(text(res::kMenuToolsAbout), res::kCmdAppAbout);
+    about->setIcon(QIcon(bitmap));
+    about->setToolTip(m_tooltipTexts[kAboutTooltipSlot]);
+    toolBar->addAction(about);
+    return !m_tooltipTexts[kAboutTooltipSlot].isEmpty();
+}
+
+QMenu* CMainFrame::createPopupMenu()
+{
+    // The command bar can't be hidden: no menu for toggling the tool bar.
+    return nullptr;
+}
+
+CMainFrame::CommandTaker CMainFrame::RouteCommand(int commandId)
+{
+    if (m_wndTabHost.OnCmdMsg(commandId)) {
+        return CommandTaker::TabHost;
+    }
+    static constexpr std::array<std::pair<int, void (CMainFrame::*)()>, 2> kFrameCommands{{
+        {res::kCmdClearHopwiseCache, &CMainFrame::OnClearHopwiseCache},
+        {res::kCmdClearPingCache, &CMainFrame::OnClearPingCache},
+    }};
+    for (const auto& [id, handler] : kFrameCommands) {
+        if (id == commandId) {
+            (this->*handler)();
+            return CommandTaker::Frame;
+        }
+    }
+    if (m_application != nullptr && m_application->OnCmdMsg(commandId)) {
+        return CommandTaker::Application;
+    }
+    return CommandTaker::None;
+}
+
+// Whichever tab is showing: the menu reaches the pages only through the frame.
+void CMainFrame::OnClearHopwiseCache()
+{
+    m_wndTracePage.OnClearHistory();
+}
+
+void CMainFrame::OnClearPingCache()
+{
+    m_wndPingPage.OnClearHistory();
+}
+
+} // namespace hopwise

@@ -1,0 +1,19 @@
+#pragma once
+
+// The shell's resources by id: the string table, the application icon and the tool bar bitmap.
+
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+namespace hopwise {
+
+// String resource id, or an empty string for an id the table does not hold.
+QString LoadResourceString(int id);
+
+// Icon 128, drawn from its vector source at the sizes the window system asks for.
+QIcon AppIcon();
+// Bitmap 128: the tool bar's About button, 16 x 16.
+QPixmap AboutToolBitmap();
+
+} // namespace hopwise

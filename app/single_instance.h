@@ -1,0 +1,49 @@
+#pragma once
+
+// One running instance per executable and user. The running instance listens on a local socket
+// whose name is derived from the canonical path of its executable and the user id; a second
+// launch connects to it, asks it to bring its window to the front and ends.
+
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+
+namespace hopwise {
+
+class SingleInstance : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Outcome {
+        Primary,   // this process is the running instance and now listens
+        Secondary, // another instance runs and was asked to raise its window
+        Unguarded, // neither: no socket could be listened on; start-up goes on regardless
+    };
+
+    explicit SingleInstance(QString serverName, QObject* parent = nullptr);
+
+    // Full socket path for an executable: in the user's runtime directory, named after the user
+    // id and a hash of the executable's canonical path, so that two builds of the program in
+    // different places don't count as the same program.
+    static QString ServerName(const QString& executablePath);
+
+    Outcome start();
+
+    // After Secondary: the running instance confirmed that it raised its window.
+    bool otherConfirmedRaise() const { return m_otherConfirmedRaise; }
+
+    // Client side of the request, also for tests: true when an instance answered the connect.
+    bool askRunningInstanceToRaise();
+
+signals:
+    void raiseRequested();
+
+private:
+    void onNewConnection();
+
+    QString m_serverName;
+    QLocalServer m_server;
+    bool m_otherConfirmedRaise = false;
+};
+
+} // namespace hopwise
