@@ -433,6 +433,14 @@ ReadResult readOne(const Exchange& exchange, bool errorQueue)
     }
     const std::span<const std::uint8_t> bytes{buffer.data(), static_cast<std::size_t>(got)};
     const ReceivedMeta meta = readControl(message);
+    // A packet that was queued before this request left can't answer it, however well it
+    // matches: drainQueued stops at our reply, so whatever came in right behind it (a duplicate,
+    // or a forgery naming the next sequence) waits here for the next request. Both stamps are on
+    // the wall clock; should it step back mid-probe, the probe times out rather than claiming an
+    // answer it can't prove.
+    if (meta.haveStamp && nanoseconds(meta.stamp) < nanoseconds(exchange.sentAt)) {
+        return ReadResult::Failed;
+    }
 
     IcmpReplyFields fields;
     IpAddress responder = 0;
