@@ -95,18 +95,16 @@ bool makeDirectories(const std::filesystem::path& directory)
     return ::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-enum class LoadState { Parsed, Missing, Unparsable, Unreadable };
+enum class LoadState { Read, Missing, Unreadable };
 
 struct Loaded {
     LoadState state = LoadState::Missing;
     std::string bytes;
-    RegistryParseError error;
 };
 
-Loaded load(const std::filesystem::path& file, RegistryDocument& document)
+Loaded readFile(const std::filesystem::path& file)
 {
     Loaded loaded;
-    document = RegistryDocument();
     const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) {
         loaded.state =
@@ -126,8 +124,7 @@ Loaded load(const std::filesystem::path& file, RegistryDocument& document)
             break;
         loaded.bytes.append(buffer, static_cast<std::size_t>(n));
     }
-    loaded.state = ParseRegistryText(loaded.bytes, document, loaded.error) ? LoadState::Parsed
-                                                                           : LoadState::Unparsable;
+    loaded.state = LoadState::Read;
     return loaded;
 }
 
@@ -180,12 +177,15 @@ bool replaceAtomically(const std::filesystem::path& file, const std::string& byt
     return fsyncDirectory(file.parent_path());
 }
 
-std::string describe(const std::filesystem::path& file, const Loaded& loaded)
+std::string describeUnreadable(const std::filesystem::path& file)
 {
-    if (loaded.state == LoadState::Unreadable)
-        return "hopwise: can't read the settings file " + file.string() + "; using the defaults";
+    return "hopwise: can't read the settings file " + file.string() + "; using the defaults";
+}
+
+std::string describeUnparsable(const std::filesystem::path& file, const RegistryParseError& error)
+{
     return "hopwise: the settings file " + file.string() + " can't be parsed (line " +
-           std::to_string(loaded.error.line) + ": " + loaded.error.message +
+           std::to_string(error.line) + ": " + error.message +
            "); using the defaults. It is kept as " + file.string() +
            ".bad-<time> before settings are next saved.";
 }
@@ -200,7 +200,7 @@ void SetSettingsWarningSink(SettingsWarningSink sink)
     state.warned = false;
 }
 
-bool UpdateRegistryFile(const std::filesystem::path& file,
+bool UpdateRegistryFile(const std::filesystem::path& file, RegistryFileCache& cache,
                         const std::function<void(Registry&)>& operation)
 {
     const std::filesystem::path directory =
@@ -226,24 +226,49 @@ bool UpdateRegistryFile(const std::filesystem::path& file,
             locked = false;
     }
 
-    RegistryDocument document;
-    const Loaded loaded = load(file, document);
-    if (loaded.state == LoadState::Unparsable || loaded.state == LoadState::Unreadable)
-        warnOnce(describe(file, loaded));
-    Registry registry(document);
+    Loaded loaded = readFile(file);
+    bool unparsable = false;
+    RegistryDocument scratch; // a missing or unusable file: an empty registry
+    RegistryDocument* document = &scratch;
+    if (loaded.state == LoadState::Read) {
+        if (!cache.valid || cache.bytes != loaded.bytes) {
+            RegistryParseError error;
+            cache.valid = ParseRegistryText(loaded.bytes, cache.document, error);
+            if (cache.valid) {
+                cache.bytes = loaded.bytes;
+            } else {
+                unparsable = true;
+                warnOnce(describeUnparsable(file, error));
+            }
+        }
+        if (cache.valid)
+            document = &cache.document;
+    } else if (loaded.state == LoadState::Unreadable) {
+        warnOnce(describeUnreadable(file));
+    }
+
+    Registry registry(*document);
     operation(registry);
     if (!registry.modified())
         return true;
+    // The cached document no longer matches the file until the write below succeeds.
+    cache.valid = false;
     // Without the lock another process could be between its read and its rename; without the
     // old bytes in hand we can't tell what the write would destroy.
     if (!locked || loaded.state == LoadState::Unreadable)
         return false;
-    const std::optional<std::string> text = SerializeRegistryText(document);
+    std::optional<std::string> text = SerializeRegistryText(*document);
     if (!text)
         return false;
-    if (loaded.state == LoadState::Unparsable && !keepBackup(file, loaded.bytes))
+    if (unparsable && !keepBackup(file, loaded.bytes))
         return false;
-    return replaceAtomically(file, *text);
+    if (!replaceAtomically(file, *text))
+        return false;
+    if (document == &scratch)
+        cache.document = std::move(scratch);
+    cache.bytes = std::move(*text);
+    cache.valid = true;
+    return true;
 }
 
 } // namespace hopwise

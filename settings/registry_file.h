@@ -15,16 +15,26 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 
 #include "settings/registry.h"
 
 namespace hopwise {
 
+// The last document read or written and the exact bytes it stands for. Every operation still
+// reads the whole file, but parses it only when those bytes changed: a long history then costs
+// a read and a comparison, and a hand edit is still seen by the next operation.
+struct RegistryFileCache {
+    bool valid = false;
+    std::string bytes;
+    RegistryDocument document;
+};
+
 // Runs operation on the file's current document and saves the document when the operation
 // changed it. False when a change could not be saved (the file is then left as it was). The
 // operation may run twice (once before the directory exists), so it must set its results
 // rather than accumulate them.
-bool UpdateRegistryFile(const std::filesystem::path& file,
+bool UpdateRegistryFile(const std::filesystem::path& file, RegistryFileCache& cache,
                         const std::function<void(Registry&)>& operation);
 
 } // namespace hopwise

@@ -124,9 +124,14 @@ std::vector<std::uint8_t> terminatedText(std::u16string_view text)
 } // namespace
 
 SettingsStore::SettingsStore(std::filesystem::path backingFile)
-    : m_backingFile(std::move(backingFile)), m_appName(executableBaseName())
+    : m_backingFile(std::move(backingFile)), m_appName(executableBaseName()),
+      m_cache(std::make_unique<RegistryFileCache>())
 {
 }
+
+SettingsStore::SettingsStore(SettingsStore&&) noexcept = default;
+SettingsStore& SettingsStore::operator=(SettingsStore&&) noexcept = default;
+SettingsStore::~SettingsStore() = default;
 
 std::filesystem::path SettingsStore::DefaultBackingFile()
 {
@@ -161,7 +166,7 @@ std::int32_t SettingsStore::GetSettingInt(std::u16string_view section, std::u16s
     if (m_company.empty())
         return 0;
     std::int32_t result = defaultValue;
-    UpdateRegistryFile(m_backingFile, [&](Registry& registry) {
+    UpdateRegistryFile(m_backingFile, *m_cache, [&](Registry& registry) {
         result = defaultValue;
         const std::optional<RegKey> key = sectionKey(registry, m_company, m_appName, section);
         if (!key)
@@ -185,7 +190,7 @@ bool SettingsStore::WriteSettingInt(std::u16string_view section, std::u16string_
         return false;
     bool set = false;
     const std::vector<std::uint8_t> data = littleEndian(value);
-    const bool saved = UpdateRegistryFile(m_backingFile, [&](Registry& registry) {
+    const bool saved = UpdateRegistryFile(m_backingFile, *m_cache, [&](Registry& registry) {
         set = false;
         const std::optional<RegKey> key = sectionKey(registry, m_company, m_appName, section);
         if (!key)
@@ -203,7 +208,7 @@ bool SettingsStore::WriteSettingString(std::u16string_view section, std::u16stri
         return false;
     bool set = false;
     const std::vector<std::uint8_t> data = terminatedText(value);
-    const bool saved = UpdateRegistryFile(m_backingFile, [&](Registry& registry) {
+    const bool saved = UpdateRegistryFile(m_backingFile, *m_cache, [&](Registry& registry) {
         set = false;
         const std::optional<RegKey> key = sectionKey(registry, m_company, m_appName, section);
         if (!key)
@@ -223,7 +228,7 @@ int SettingsStore::ReadSectionEntries(std::u16string_view section,
     path += u'\\';
     path += section;
     std::vector<std::u16string> found;
-    UpdateRegistryFile(m_backingFile, [&](Registry& registry) {
+    UpdateRegistryFile(m_backingFile, *m_cache, [&](Registry& registry) {
         found.clear();
         const std::optional<RegKey> key = walkKeyPath(registry, path);
         if (!key)
@@ -256,7 +261,7 @@ void SettingsStore::DeleteSection(std::u16string_view section)
     std::u16string path(kListRootAndSoftware);
     path += m_company;
     path += kListProduct;
-    UpdateRegistryFile(m_backingFile, [&](Registry& registry) {
+    UpdateRegistryFile(m_backingFile, *m_cache, [&](Registry& registry) {
         const std::optional<RegKey> product = walkKeyPath(registry, path);
         if (!product)
             return;

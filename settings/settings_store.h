@@ -13,15 +13,21 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace hopwise {
 
+struct RegistryFileCache;
+
 class SettingsStore {
 public:
     explicit SettingsStore(std::filesystem::path backingFile);
+    SettingsStore(SettingsStore&&) noexcept;
+    SettingsStore& operator=(SettingsStore&&) noexcept;
+    ~SettingsStore();
 
     // $XDG_CONFIG_HOME/Velmor/Hopwise.reg, with ~/.config when XDG_CONFIG_HOME is unset, empty
     // or not an absolute path.
@@ -57,6 +63,7 @@ private:
     std::filesystem::path m_backingFile;
     std::u16string m_company;
     std::u16string m_appName;
+    std::unique_ptr<RegistryFileCache> m_cache; // spares re-parsing an unchanged file
 };
 
 // The text of path up to its first backslash; path keeps what follows that backslash (or
