@@ -433,14 +433,6 @@ ReadResult readOne(const Exchange& exchange, bool errorQueue)
     }
     const std::span<const std::uint8_t> bytes{buffer.data(), static_cast<std::size_t>(got)};
     const ReceivedMeta meta = readControl(message);
-    // A packet that was queued before this request left can't answer it, however well it
-    // matches: drainQueued stops at our reply, so whatever came in right behind it (a duplicate,
-    // or a forgery naming the next sequence) waits here for the next request. Both stamps are on
-    // the wall clock; should it step back mid-probe, the probe times out rather than claiming an
-    // answer it can't prove.
-    if (meta.haveStamp && nanoseconds(meta.stamp) < nanoseconds(exchange.sentAt)) {
-        return ReadResult::Failed;
-    }
 
     IcmpReplyFields fields;
     IpAddress responder = 0;
@@ -522,6 +514,24 @@ void discardErrorQueue(int fd)
         if (recvmsg(fd, &message, MSG_DONTWAIT | MSG_ERRQUEUE) < 0) {
             return;
         }
+    }
+}
+
+// Nothing that waits in the socket before a request leaves can answer it, however well it
+// matches: drainQueued stops at our reply, so whatever came in right behind it (a duplicate, or
+// a forgery naming the next sequence) would be taken by the next request. The receive stamps
+// can't tell: while the kernel's timestamping is off (it is switched on lazily, system-wide),
+// a packet is stamped when it is read, not when it came.
+void discardQueued(int fd, IcmpSocketKind kind)
+{
+    for (int i = 0; i < 4 * kPacketsPerPass; ++i) {
+        std::array<std::uint8_t, 64> bytes; // NOLINT: nothing of it is read
+        if (recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_TRUNC) < 0) {
+            break;
+        }
+    }
+    if (kind == IcmpSocketKind::Datagram) {
+        discardErrorQueue(fd);
     }
 }
 
@@ -651,6 +661,7 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     // that a caller looping over them never spins.
     bool sent = false;
     if (!(echo.hasOptions && echo.ttl == 0) && applyOptions(*socket, echo)) {
+        discardQueued(socket->fd, kind);
         buildPacket(cache.packet, echo, kind, cache.identifier, exchange.sent.sequence);
         sent = sendPacket(socket->fd, kind, cache.packet, echo.destination, exchange.sentAt);
     }

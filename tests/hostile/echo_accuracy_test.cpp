@@ -43,6 +43,9 @@ protected:
             GTEST_SKIP() << reason;
         }
         m_net = std::make_unique<HostileNetwork>(kBase, GetParam().kind);
+        if (const std::string reason = m_net->kernelEchoSkipReason(); !reason.empty()) {
+            GTEST_SKIP() << reason;
+        }
     }
 
     std::uint32_t delay() const { return GetParam().delayMs; }

@@ -1,5 +1,6 @@
 #include "tests/hostile/hostile_network.h"
 
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -24,6 +25,20 @@ HostileNetwork::HostileNetwork(int base, IcmpSocketKind kind)
     if (kind == IcmpSocketKind::Datagram) {
         m_client->sysctl("net.ipv4.ping_group_range", "0 2147483647");
     }
+}
+
+std::string HostileNetwork::kernelEchoSkipReason() const
+{
+    static std::once_flag once;
+    static std::string reason;
+    std::call_once(once, [this] {
+        std::string output;
+        if (m_client->exec("ping -n -c 1 -W 0.3 " + targetAddress(), &output) == 0) {
+            reason = "this kernel answers echo requests despite net.ipv4.icmp_echo_ignore_all=1 "
+                     "in the target namespace, so icmp-responder can't own the answers";
+        }
+    });
+    return reason;
 }
 
 std::string HostileNetwork::clientAddress() const

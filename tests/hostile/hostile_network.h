@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ public:
     // (which then can only be the datagram socket). Yields body's text, empty meaning it passed.
     std::string inClient(const std::function<std::string()>& body, int timeoutMs = 20000) const;
 
+    // Empty when the target's kernel leaves echo requests alone, as the peer needs; else why not.
+    // Checked once per process with one echo request before any peer runs.
+    std::string kernelEchoSkipReason() const;
+
     // hopwise-cli as this socket kind would run it in the client namespace.
     std::vector<std::string> cliPrefix() const;
 
@@ -64,3 +69,11 @@ std::string EncodeTimes(const std::vector<std::uint32_t>& times);
 std::vector<std::uint32_t> DecodeTimes(const std::string& text);
 
 } // namespace hopwise::test
+
+namespace hopwise {
+// Names the socket kind in parameterised test listings.
+inline void PrintTo(IcmpSocketKind kind, std::ostream* os)
+{
+    *os << IcmpSocketKindName(kind);
+}
+} // namespace hopwise
