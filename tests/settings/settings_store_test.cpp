@@ -293,7 +293,8 @@ TEST(DefaultBackingFile, followsTheConfigHome)
     const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
     const std::optional<std::string> xdg =
         savedXdg ? std::optional<std::string>(savedXdg) : std::nullopt;
-    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home != nullptr ? home : "";
     ::setenv("HOME", "/home/tester", 1);
     struct Case {
         const char* xdg;
