@@ -6,10 +6,12 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
 #include <chrono>
@@ -29,10 +31,25 @@
 
 namespace hopwise::test {
 
-// Runs the event loop until done() holds or timeoutMs passed; yields done().
+// Runs the event loop until done() holds or timeoutMs passed; yields done(). A real loop rather
+// than QTest::qWaitFor, which sleeps between rounds and so handles about one synchronous
+// notification per 10 ms.
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000)
 {
-    return QTest::qWaitFor(done, timeoutMs);
+    if (done()) {
+        return true;
+    }
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            loop.quit();
+        }
+    });
+    poll.start(1);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
 }
 
 template <class Widget> Widget* Find(const QWidget& page, int id)
