@@ -33,7 +33,7 @@ std::string HostileNetwork::kernelEchoSkipReason() const
     static std::string reason;
     std::call_once(once, [this] {
         std::string output;
-        if (m_client->exec("ping -n -c 1 -W 0.3 " + targetAddress(), &output) == 0) {
+        if (m_client->exec("ping -n -c 1 -W 0.1 " + targetAddress(), &output) == 0) {
             reason = "this kernel answers echo requests despite net.ipv4.icmp_echo_ignore_all=1 "
                      "in the target namespace, so icmp-responder can't own the answers";
         }
