@@ -11,8 +11,14 @@ build: deps
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET)
 
+# The window when there is a display to show it on; otherwise the command-line demonstration.
 run: build
-	tools/demo.sh $(BUILD_DIR)
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  $(BUILD_DIR)/app/hopwise; \
+	else \
+	  echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): showing the command-line demonstration instead."; \
+	  tools/demo.sh $(BUILD_DIR); \
+	fi
 
 test: build
 	ctest --preset $(PRESET)

@@ -15,10 +15,20 @@ int scaleRounded(int value, int numerator, int denominator)
                                          : -((-product + half) / denominator));
 }
 
+// The average width is that of the 52 Latin letters, as dialog managers measure it, not the
+// font's own average-width field: for the proportional fonts of a Linux desktop that field is
+// well below the width of ordinary text, and labels laid out with it come out cut short.
+int letterAverageWidth(const QFont& font)
+{
+    static const QString kLetters =
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    return (QFontMetrics(font).horizontalAdvance(kLetters) / 26 + 1) / 2;
+}
+
 } // namespace
 
 DialogUnits::DialogUnits(const QFont& font)
-    : DialogUnits(QFontMetrics(font).averageCharWidth(), QFontMetrics(font).height())
+    : DialogUnits(letterAverageWidth(font), QFontMetrics(font).height())
 {
 }
 

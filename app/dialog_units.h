@@ -1,9 +1,9 @@
 #pragma once
 
 // Dialog units to pixels, from the metrics of the font the dialog is shown in: a horizontal
-// unit is a quarter of the font's average character width, a vertical unit an eighth of its
-// character height. Layouts given in dialog units therefore keep their proportions at any font
-// size or screen scale.
+// unit is a quarter of the font's average character width (over the 52 Latin letters), a vertical
+// unit an eighth of its character height. Layouts given in dialog units therefore keep their
+// proportions at any font size or screen scale.
 
 #include <QFont>
 #include <QRect>
