@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "trace/text_convert.h"
+#include "text/utf_text.h"
 
 namespace hopwise::cli {
 

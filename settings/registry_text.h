@@ -92,8 +92,4 @@ bool RegistryNamesEqual(std::u16string_view a, std::u16string_view b);
 bool IsQuotableRegistryText(std::u16string_view text);
 bool IsValidRegistryKeyName(std::u16string_view name);
 
-// UTF-16 <-> UTF-8 as the file stores texts; nothing when the input is not well formed.
-std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
-std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
-
 } // namespace hopwise

@@ -9,6 +9,7 @@
 
 #include "settings/registry.h"
 #include "settings/registry_file.h"
+#include "text/utf_text.h"
 
 namespace hopwise {
 

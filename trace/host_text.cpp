@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "trace/text_convert.h"
+#include "text/utf_text.h"
 
 namespace hopwise {
 

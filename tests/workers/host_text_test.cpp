@@ -9,7 +9,7 @@
 
 #include "tests/support/scripted_echo_stack.h"
 #include "trace/probe_notify.h"
-#include "trace/text_convert.h"
+#include "text/utf_text.h"
 
 namespace hopwise::test {
 namespace {
