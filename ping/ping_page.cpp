@@ -204,6 +204,11 @@ void CPingPage::OnClearHistory()
     ClearHistoryOf(*m_host, m_store, kPingHistorySection);
 }
 
+bool CPingPage::event(QEvent* event)
+{
+    return RunChannelCall(*this, event) || QWidget::event(event);
+}
+
 std::intptr_t CPingPage::sendMessage(std::uint32_t message, std::intptr_t wParam,
                                      std::intptr_t lParam)
 {

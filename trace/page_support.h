@@ -14,6 +14,7 @@
 #include "trace/sync_message_channel.h"
 
 class QComboBox;
+class QEvent;
 class QObject;
 class QWidget;
 
@@ -30,9 +31,14 @@ using PageMessageBox = std::function<void(QWidget* parent, const QString& text)>
 // modal. Safe when the parent is destroyed while it is open.
 void ShowWarningBox(QWidget* parent, const QString& text);
 
-// Queues each call onto page's thread. Qt drops calls still queued when page is destroyed, and
-// a page shuts its run down before that, so no call can outlive it.
+// Posts each call to page as an event, to run on page's thread: the page's event() hands such
+// events to RunChannelCall. Qt drops events still queued when page is destroyed, and a page
+// shuts its run down before that, so no call can outlive it.
 SyncMessageChannel::Poster QueuedPoster(QObject* page);
+
+// Runs the call an event from QueuedPoster carries; false for any other event. The receiver is
+// the page the event was posted to.
+bool RunChannelCall(const QObject& receiver, QEvent* event);
 
 // The upper end of the Max Hop spinner on both pages.
 inline constexpr int kMaxHopUpper = 16960;

@@ -148,6 +148,11 @@ void CTraceRoutePage::OnClearHistory()
     ClearHistoryOf(*m_host, m_store, kTraceHistorySection);
 }
 
+bool CTraceRoutePage::event(QEvent* event)
+{
+    return RunChannelCall(*this, event) || QWidget::event(event);
+}
+
 std::intptr_t CTraceRoutePage::sendMessage(std::uint32_t message, std::intptr_t wParam,
                                            std::intptr_t lParam)
 {

@@ -52,6 +52,9 @@ public:
     // Replaces the message box (tests).
     void setMessageBox(PageMessageBox box) { m_messageBox = std::move(box); }
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam,
                               std::intptr_t lParam) override;
