@@ -41,7 +41,8 @@ int CPageTabCtrl::tabRowHeight() const
 
 void CPageTabCtrl::AddPage(QString title, QWidget* page, bool select, int image)
 {
-    m_pages.push_back(PageEntry{title, page});
+    m_pages.push_back(PageEntry{std::move(title), page});
+    const QString& text = m_pages.back().strTitle;
 
     const QRect client = rect();
     const int rowHeight = tabRowHeight();
@@ -59,8 +60,8 @@ void CPageTabCtrl::AddPage(QString title, QWidget* page, bool select, int image)
     const QSignalBlocker blocker(m_tabBar);
     const int tab = m_tabBar->insertTab(
         static_cast<int>(m_pages.size()),
-        image >= 0 && image < m_imageList.size() ? m_imageList.at(image) : QIcon(), title);
-    m_tabBar->setAccessibleTabName(tab, title);
+        image >= 0 && image < m_imageList.size() ? m_imageList.at(image) : QIcon(), text);
+    m_tabBar->setAccessibleTabName(tab, text);
 
     if (select) {
         const int current = m_tabBar->currentIndex();
