@@ -104,7 +104,9 @@ void UpDownControl::stepBy(int steps)
 
 bool UpDownControl::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_buddy && event->type() == QEvent::KeyPress && isEnabled()) {
+    // The event type first: a buddy being destroyed still sends events here, and comparing it
+    // with the QPointer would cast an object that is no longer a QLineEdit.
+    if (event->type() == QEvent::KeyPress && watched == m_buddy && isEnabled()) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Up || key == Qt::Key_Down) {
             stepBy(key == Qt::Key_Up ? 1 : -1);
