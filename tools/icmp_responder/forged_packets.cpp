@@ -1,5 +1,6 @@
 #include "tools/icmp_responder/forged_packets.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -87,7 +88,7 @@ std::vector<std::uint8_t> ipDatagram(Address from, Address to, std::uint8_t ttl,
     writeAddress(&packet[12], from);
     writeAddress(&packet[16], to);
     writeBig16(&packet[10], InternetChecksum(std::span(packet).first(kIpHeaderSize)));
-    std::memcpy(packet.data() + kIpHeaderSize, payload.data(), payload.size());
+    std::copy(payload.begin(), payload.end(), packet.begin() + kIpHeaderSize);
     return packet;
 }
 
@@ -105,7 +106,7 @@ std::vector<std::uint8_t> echoReply(std::uint16_t identifier, std::uint16_t sequ
     icmp[0] = kEchoReply;
     writeBig16(&icmp[4], identifier);
     writeBig16(&icmp[6], sequence);
-    std::memcpy(icmp.data() + kIcmpHeaderSize, payload.data(), payload.size());
+    std::copy(payload.begin(), payload.end(), icmp.begin() + kIcmpHeaderSize);
     sealIcmp(icmp);
     return icmp;
 }
@@ -147,7 +148,7 @@ std::vector<std::uint8_t> report(std::uint8_t type, std::uint8_t code,
     std::vector<std::uint8_t> icmp(kIcmpHeaderSize + quote.size());
     icmp[0] = type;
     icmp[1] = code;
-    std::memcpy(icmp.data() + kIcmpHeaderSize, quote.data(), quote.size());
+    std::copy(quote.begin(), quote.end(), icmp.begin() + kIcmpHeaderSize);
     sealIcmp(icmp);
     return icmp;
 }
@@ -311,7 +312,7 @@ std::vector<std::uint8_t> ForgeFloodPacket(std::uint32_t n, Address from, Addres
         icmp[0] = kEchoRequest;
         writeBig16(&icmp[4], static_cast<std::uint16_t>(clientIdentifier ^ 0x4000));
         writeBig16(&icmp[6], sequence);
-        std::memcpy(icmp.data() + kIcmpHeaderSize, payload.data(), payload.size());
+        std::copy(payload.begin(), payload.end(), icmp.begin() + kIcmpHeaderSize);
         sealIcmp(icmp);
         return ipDatagram(from, client, 64, icmp);
     }
