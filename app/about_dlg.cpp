@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-#include "app/dialog_units.h"
+#include "widgets/dialog_units.h"
 #include "app/shell_resources.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"

@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "app/hopwise_app.h"
-#include "probe/privilege.h"
+#include "probe/linux/privilege.h"
 #include "res/texts.h"
 
 int main(int argc, char* argv[])

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/dialog_units.h"
+#include "widgets/dialog_units.h"
 #include "app/shell_resources.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"

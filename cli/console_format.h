@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "trace/probe_messages.h"
+#include "run/probe_messages.h"
 
 namespace hopwise::cli {
 

@@ -9,7 +9,7 @@
 #include <ostream>
 
 #include "cli/console_format.h"
-#include "trace/probe_messages.h"
+#include "run/probe_messages.h"
 
 namespace hopwise::cli {
 

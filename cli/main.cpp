@@ -10,9 +10,9 @@
 #include "cli/interrupt_signal.h"
 #include "ping/ping_thread.h"
 #include "probe/echo_permission.h"
-#include "probe/privilege.h"
-#include "trace/message_loop.h"
-#include "trace/probe_run.h"
+#include "probe/linux/privilege.h"
+#include "run/message_loop.h"
+#include "run/probe_run.h"
 #include "trace/trace_route_thread.h"
 
 namespace {

@@ -10,12 +10,12 @@
 #include <limits>
 #include <system_error>
 
-#include "app/up_down_control.h"
+#include "widgets/up_down_control.h"
 #include "ping/ping_thread.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "settings/host_history.h"
-#include "settings/setting_names.h"
+#include "res/stored_names.h"
 #include "settings/settings_store.h"
 
 namespace hopwise {

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/dialog_builder.h"
+#include "widgets/dialog_builder.h"
 #include "ping/ping_inputs.h"
-#include "trace/page_support.h"
-#include "trace/probe_run.h"
+#include "widgets/page_support.h"
+#include "run/probe_run.h"
 
 class QComboBox;
 class QLabel;

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "probe/linux_echo_stack.h"
+#include "probe/linux/linux_echo_stack.h"
 
 namespace hopwise {
 namespace {

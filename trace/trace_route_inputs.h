@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "trace/host_text.h"
-#include "trace/probe_messages.h"
+#include "run/host_text.h"
+#include "run/probe_messages.h"
 
 namespace hopwise {
 

@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <system_error>
 
-#include "app/up_down_control.h"
+#include "widgets/up_down_control.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "settings/host_history.h"
-#include "settings/setting_names.h"
+#include "res/stored_names.h"
 #include "settings/settings_store.h"
 #include "trace/trace_route_thread.h"
 

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/dialog_builder.h"
-#include "trace/page_support.h"
-#include "trace/probe_run.h"
+#include "widgets/dialog_builder.h"
+#include "widgets/page_support.h"
+#include "run/probe_run.h"
 #include "trace/trace_route_inputs.h"
 
 class QCheckBox;

@@ -2,7 +2,7 @@
 
 #include "probe/echo_service.h"
 #include "probe/resolver.h"
-#include "trace/probe_notify.h"
+#include "run/probe_notify.h"
 
 namespace hopwise {
 

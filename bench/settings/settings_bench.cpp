@@ -11,7 +11,7 @@
 
 #include "settings/host_history.h"
 #include "settings/registry_text.h"
-#include "settings/setting_names.h"
+#include "res/stored_names.h"
 #include "settings/settings_store.h"
 
 namespace {

@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "app/about_dlg.h"
-#include "app/dialog_units.h"
+#include "widgets/dialog_units.h"
 #include "app/hopwise_app.h"
 #include "app/main_frame.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"
 #include "settings/host_history.h"
-#include "settings/setting_names.h"
+#include "res/stored_names.h"
 #include "settings/settings_store.h"
 
 namespace hopwise {

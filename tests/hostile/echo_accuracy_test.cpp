@@ -11,9 +11,9 @@
 #include "ping/ping_thread.h"
 #include "probe/echo_status.h"
 #include "tests/hostile/hostile_network.h"
-#include "tests/net/real_echo.h"
+#include "tests/probe/real_echo.h"
 #include "tests/support/scripted_echo_stack.h"
-#include "tests/workers/recording_target.h"
+#include "tests/run/recording_target.h"
 #include "trace/trace_route_thread.h"
 
 namespace hopwise::test {

@@ -4,8 +4,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "probe/linux_echo_stack.h"
-#include "tests/net/real_echo.h"
+#include "probe/linux/linux_echo_stack.h"
+#include "tests/probe/real_echo.h"
 #include "tests/support/isolated_process.h"
 #include "tests/support/scripted_echo_stack.h"
 

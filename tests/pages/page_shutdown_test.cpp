@@ -7,7 +7,7 @@
 #include <poll.h>
 
 #include "ping/ping_page.h"
-#include "probe/probe_interrupt.h"
+#include "probe/linux/probe_interrupt.h"
 #include "res/resource_ids.h"
 #include "tests/pages/page_test_support.h"
 #include "trace/trace_route_page.h"

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "settings/host_history.h"
-#include "settings/setting_names.h"
+#include "res/stored_names.h"
 #include "settings/settings_store.h"
 #include "tests/support/scripted_echo_stack.h"
 #include "tests/support/table_resolver.h"

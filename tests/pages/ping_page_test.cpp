@@ -4,7 +4,7 @@
 #include <QHeaderView>
 #include <QTest>
 
-#include "app/up_down_control.h"
+#include "widgets/up_down_control.h"
 #include "ping/ping_page.h"
 #include "res/resource_ids.h"
 #include "tests/pages/page_test_support.h"

@@ -5,8 +5,8 @@
 #include <QTest>
 #include <pthread.h>
 
-#include "app/dialog_units.h"
-#include "app/up_down_control.h"
+#include "widgets/dialog_units.h"
+#include "widgets/up_down_control.h"
 #include "probe/echo_status.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "probe/privilege.h"
+#include "probe/linux/privilege.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/isolated_process.h"
 #include "tests/support/net_namespace.h"

@@ -15,7 +15,7 @@
 #include <future>
 #include <thread>
 
-#include "probe/probe_interrupt.h"
+#include "probe/linux/probe_interrupt.h"
 #include "probe/resolver.h"
 #include "tests/support/isolated_process.h"
 #include "tests/support/scripted_echo_stack.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/host_history.h"
-#include "settings/setting_names.h"
+#include "res/stored_names.h"
 #include "settings/settings_store.h"
 #include "settings_test_util.h"
 

@@ -1,6 +1,6 @@
 #include "tests/support/net_namespace.h"
 
-#include "probe/linux_echo_stack.h"
+#include "probe/linux/linux_echo_stack.h"
 
 #include <fcntl.h>
 #include <sched.h>

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "probe/echo_status.h"
-#include "probe/probe_interrupt.h"
+#include "probe/linux/probe_interrupt.h"
 
 namespace hopwise::test {
 namespace {

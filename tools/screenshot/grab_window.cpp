@@ -11,7 +11,7 @@
 
 #include "app/about_dlg.h"
 #include "app/main_frame.h"
-#include "settings/setting_names.h"
+#include "res/stored_names.h"
 #include "settings/settings_store.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "ping/ping_page.h"
 #include "probe/echo_permission.h"
 #include "res/resource_ids.h"
-#include "settings/setting_names.h"
+#include "res/stored_names.h"
 #include "settings/settings_store.h"
 #include "trace/trace_route_page.h"
 

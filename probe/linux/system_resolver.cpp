@@ -1,0 +1,131 @@
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "probe/linux/probe_interrupt.h"
+#include "probe/resolver.h"
+
+namespace hopwise {
+namespace {
+
+std::optional<IpAddress> lookUpNameNow(const std::string& name)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    // One socket type, so each address comes once and the list's first entry is its first.
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || !list)
+        return std::nullopt;
+
+    std::optional<IpAddress> first;
+    for (const addrinfo* entry = list; entry; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
+            first = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
+            break;
+        }
+    }
+    freeaddrinfo(list);
+    return first;
+}
+
+std::optional<std::string> lookUpAddressNow(IpAddress address)
+{
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = address;
+    char host[NI_MAXHOST];
+    // NI_NAMEREQD: an address without a name has no name, not its own dotted form.
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, host, sizeof host, nullptr,
+                    0, NI_NAMEREQD) != 0)
+        return std::nullopt;
+    return std::string(host);
+}
+
+// A lookup that the thread's probe interrupt can abandon. The C library's lookups can't be
+// cancelled, so the lookup runs on a helper thread of its own; when the interrupt is raised the
+// caller returns at once and the helper finishes in the background, holding the shared state.
+template <typename Result, typename Lookup> Result lookUpInterruptibly(Lookup lookup)
+{
+    ProbeInterrupt* interrupt = CurrentProbeInterrupt();
+    if (!interrupt)
+        return lookup();
+    if (interrupt->raised())
+        return Result{};
+
+    struct Shared {
+        std::mutex mutex;
+        Result result{};
+        int doneFd = -1;
+        ~Shared()
+        {
+            if (doneFd >= 0)
+                close(doneFd);
+        }
+    };
+    auto shared = std::make_shared<Shared>();
+    shared->doneFd = eventfd(0, EFD_CLOEXEC);
+    if (shared->doneFd < 0)
+        return lookup();
+
+    try {
+        std::thread([shared, lookup]() mutable {
+            Result result = lookup();
+            std::lock_guard lock(shared->mutex);
+            shared->result = std::move(result);
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = write(shared->doneFd, &one, sizeof one);
+        }).detach();
+    } catch (const std::system_error&) {
+        return lookup();
+    }
+
+    pollfd fds[2] = {{shared->doneFd, POLLIN, 0}, {interrupt->pollDescriptor(), POLLIN, 0}};
+    const nfds_t count = interrupt->pollDescriptor() >= 0 ? 2 : 1;
+    for (;;) {
+        const int ready = poll(fds, count, count == 2 ? -1 : 50);
+        if (ready < 0 && errno != EINTR)
+            return Result{};
+        if (fds[0].revents & POLLIN) {
+            std::lock_guard lock(shared->mutex);
+            return std::move(shared->result);
+        }
+        if (interrupt->raised())
+            return Result{};
+    }
+}
+
+class SystemResolver final : public HostResolver {
+public:
+    std::optional<IpAddress> lookUpName(const char* name) override
+    {
+        std::string copy(name);
+        return lookUpInterruptibly<std::optional<IpAddress>>(
+            [copy] { return lookUpNameNow(copy); });
+    }
+
+    std::optional<std::string> lookUpAddress(IpAddress address) override
+    {
+        return lookUpInterruptibly<std::optional<std::string>>(
+            [address] { return lookUpAddressNow(address); });
+    }
+};
+
+} // namespace
+
+HostResolver& SystemHostResolver()
+{
+    static SystemResolver resolver;
+    return resolver;
+}
+
+} // namespace hopwise

@@ -1,0 +1,39 @@
+#pragma once
+
+// The pieces both workers share: the notifications they send and the option block of a probe.
+
+#include <array>
+#include <cstdint>
+
+#include "probe/echo_service.h"
+#include "probe/ip_address.h"
+#include "run/probe_messages.h"
+
+namespace hopwise {
+
+// "Dest IP: " + the longest dotted address + NUL fits with room to spare.
+using DestinationText = std::array<char16_t, 32>;
+
+// "Dest IP: " followed by the dotted form of the address, NUL-terminated.
+DestinationText MakeDestinationText(IpAddress destination);
+
+// Option block for one probe: TTL is the low 8 bits of the value (a hop count of 256 goes out
+// as TTL 0, 300 as 44), everything else zero, no option bytes.
+EchoOptions ProbeOptions(std::int32_t ttl);
+
+// One probe as both workers send it: no data, the option block above, the status of the reply
+// record cleared (nothing else of it), one record of room. Yields SendEcho's count.
+std::uint32_t SendProbe(EchoHandle handle, IpAddress destination, std::int32_t ttl,
+                        std::int32_t timeoutMs, EchoReply& reply);
+
+// True when SendEcho's zero count means this process may not send ICMP at all.
+bool EchoNotPermitted(std::uint32_t replyCount);
+
+// Each sends one notification to the target (nothing when it is nullptr).
+void NotifyFinished(ProbeMessageTarget* target);
+void NotifyUnresolved(ProbeMessageTarget* target);
+void NotifyDestination(ProbeMessageTarget* target, IpAddress destination);
+void NotifyResult(ProbeMessageTarget* target, const ProbeResult& result);
+void NotifyNotPermitted(ProbeMessageTarget* target);
+
+} // namespace hopwise
