@@ -71,15 +71,7 @@ QString FormatNumTrials(std::int32_t trials)
 
 CPingPage::CPingPage(SettingsStore& store) : m_store(store)
 {
-    m_iMaxHopCount =
-        m_store.GetSettingInt(kPingSettingsSection, kMaxHopCountName, kDefaultMaxHopCount);
-    m_iNumTrials = m_store.GetSettingInt(kPingSettingsSection, kNumTrialsName, kDefaultNumTrials);
-    // Edited by hand below zero, the timeout would become a wait of some 49 days per echo, and
-    // the row limit a trimming that never ends: both are taken as 0.
-    m_iHopTimeout = std::max(
-        0, m_store.GetSettingInt(kPingSettingsSection, kHopTimeoutName, kDefaultHopTimeout));
-    m_iMaxItemsInList = std::max(0, m_store.GetSettingInt(kPingSettingsSection, kMaxItemsInListName,
-                                                          kDefaultMaxItemsInList));
+    LoadSettings(m_store, static_cast<PingSettings&>(*this));
 }
 
 CPingPage::~CPingPage()
@@ -87,10 +79,7 @@ CPingPage::~CPingPage()
     // Before anything of the page goes: the worker reads the page and sends to it.
     m_run.reset();
     m_pWindow = nullptr;
-    m_store.WriteSettingInt(kPingSettingsSection, kMaxHopCountName, m_iMaxHopCount);
-    m_store.WriteSettingInt(kPingSettingsSection, kNumTrialsName, m_iNumTrials);
-    m_store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, m_iHopTimeout);
-    m_store.WriteSettingInt(kPingSettingsSection, kMaxItemsInListName, m_iMaxItemsInList);
+    SaveSettings(m_store, static_cast<const PingSettings&>(*this));
 }
 
 bool CPingPage::Create(QWidget* parent)

@@ -29,13 +29,7 @@ QString fromRes(std::string_view text)
 
 CTraceRoutePage::CTraceRoutePage(SettingsStore& store) : m_store(store)
 {
-    m_iMaxHopCount =
-        m_store.GetSettingInt(kTraceSettingsSection, kMaxHopCountName, kDefaultMaxHopCount);
-    // Edited by hand below zero, it would become a wait of some 49 days per echo.
-    m_iHopTimeout = std::max(
-        0, m_store.GetSettingInt(kTraceSettingsSection, kHopTimeoutName, kDefaultHopTimeout));
-    m_bResolveIP =
-        m_store.GetSettingInt(kTraceSettingsSection, kResolveIpName, kDefaultResolveIp) != 0;
+    LoadSettings(m_store, static_cast<TraceRouteSettings&>(*this));
 }
 
 CTraceRoutePage::~CTraceRoutePage()
@@ -43,14 +37,7 @@ CTraceRoutePage::~CTraceRoutePage()
     // Before anything of the page goes: the worker reads the page and sends to it.
     m_run.reset();
     m_pWindow = nullptr;
-    saveSettings();
-}
-
-void CTraceRoutePage::saveSettings()
-{
-    m_store.WriteSettingInt(kTraceSettingsSection, kMaxHopCountName, m_iMaxHopCount);
-    m_store.WriteSettingInt(kTraceSettingsSection, kHopTimeoutName, m_iHopTimeout);
-    m_store.WriteSettingInt(kTraceSettingsSection, kResolveIpName, m_bResolveIP ? 1 : 0);
+    SaveSettings(m_store, static_cast<const TraceRouteSettings&>(*this));
 }
 
 bool CTraceRoutePage::Create(QWidget* parent)

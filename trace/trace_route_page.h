@@ -59,7 +59,6 @@ private:
     std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam,
                               std::intptr_t lParam) override;
     void addHop(const ProbeResult& result);
-    void saveSettings();
 
     SettingsStore& m_store;
     PageMessageBox m_messageBox = ShowWarningBox;
