@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <type_traits>
 #include <variant>
 
 #include "res/stored_names.h"
@@ -28,19 +27,19 @@ struct PingSettings {
     std::atomic<std::int32_t> m_iMaxHopCount{kDefaultMaxHopCount}; // TTL of every request
     std::atomic<std::int32_t> m_iNumTrials{kDefaultNumTrials};     // -1: until cancelled
     std::atomic<std::int32_t> m_iHopTimeout{kDefaultHopTimeout};   // milliseconds per request
-    std::int32_t m_iMaxItemsInList = kDefaultMaxItemsInList; // rows the page keeps; no worker reads it
+    std::int32_t m_iMaxItemsInList =
+        kDefaultMaxItemsInList; // rows the page keeps; no worker reads it
 };
 
-template <class Settings>
-struct SettingEntry {
-    using Member = std::variant<std::atomic<std::int32_t> Settings::*, std::atomic<bool> Settings::*,
-                                std::int32_t Settings::*>;
+template <class Settings> struct SettingEntry {
+    using Member = std::variant<std::atomic<std::int32_t> Settings::*,
+                                std::atomic<bool> Settings::*, std::int32_t Settings::*>;
     std::u16string_view name;
     Member member;
-    std::int32_t defaultValue;
+    std::int32_t defaultValue = 0;
     // A timeout or row limit edited by hand below zero would become a wait of some 49 days per
     // echo, or a trimming that never ends: such values are taken as 0.
-    bool notNegative;
+    bool notNegative = false;
 };
 
 inline constexpr SettingEntry<TraceRouteSettings> kTraceRouteSettingTable[] = {
@@ -68,11 +67,46 @@ inline std::u16string_view SettingsSection(const TraceRouteSettings&)
 {
     return kTraceSettingsSection;
 }
-inline std::u16string_view SettingsSection(const PingSettings&) { return kPingSettingsSection; }
+inline std::u16string_view SettingsSection(const PingSettings&)
+{
+    return kPingSettingsSection;
+}
+
+namespace detail {
+
+// std::visit could throw (for a valueless variant, which these never are); the pages save from
+// their destructors, so the members are reached without it.
+template <class Settings>
+std::int32_t ReadMember(const Settings& settings,
+                        const typename SettingEntry<Settings>::Member& member) noexcept
+{
+    if (const auto* number = std::get_if<std::atomic<std::int32_t> Settings::*>(&member)) {
+        return settings.**number;
+    }
+    if (const auto* flag = std::get_if<std::atomic<bool> Settings::*>(&member)) {
+        return (settings.**flag) ? 1 : 0;
+    }
+    const auto* plain = std::get_if<std::int32_t Settings::*>(&member);
+    return plain != nullptr ? settings.**plain : 0;
+}
+
+template <class Settings>
+void WriteMember(Settings& settings, const typename SettingEntry<Settings>::Member& member,
+                 std::int32_t value) noexcept
+{
+    if (const auto* number = std::get_if<std::atomic<std::int32_t> Settings::*>(&member)) {
+        settings.** number = value;
+    } else if (const auto* flag = std::get_if<std::atomic<bool> Settings::*>(&member)) {
+        settings.** flag = value != 0;
+    } else if (const auto* plain = std::get_if<std::int32_t Settings::*>(&member)) {
+        settings.** plain = value;
+    }
+}
+
+} // namespace detail
 
 // Reads every setting of the page's table from its section, in table order.
-template <class Settings>
-void LoadSettings(SettingsStore& store, Settings& settings)
+template <class Settings> void LoadSettings(SettingsStore& store, Settings& settings)
 {
     for (const SettingEntry<Settings>& entry : SettingTable(settings)) {
         std::int32_t value =
@@ -80,26 +114,16 @@ void LoadSettings(SettingsStore& store, Settings& settings)
         if (entry.notNegative && value < 0) {
             value = 0;
         }
-        std::visit(
-            [&](auto member) {
-                if constexpr (std::is_same_v<decltype(member), std::atomic<bool> Settings::*>) {
-                    settings.*member = value != 0;
-                } else {
-                    settings.*member = value;
-                }
-            },
-            entry.member);
+        detail::WriteMember(settings, entry.member, value);
     }
 }
 
 // Writes every setting of the page's table back, changed or not, in table order.
-template <class Settings>
-void SaveSettings(SettingsStore& store, const Settings& settings)
+template <class Settings> void SaveSettings(SettingsStore& store, const Settings& settings)
 {
     for (const SettingEntry<Settings>& entry : SettingTable(settings)) {
-        const std::int32_t value = std::visit(
-            [&](auto member) { return static_cast<std::int32_t>(settings.*member); }, entry.member);
-        store.WriteSettingInt(SettingsSection(settings), entry.name, value);
+        store.WriteSettingInt(SettingsSection(settings), entry.name,
+                              detail::ReadMember(settings, entry.member));
     }
 }
 
