@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: deps build run test asan tsan fuzz format tidy clean install-cap
+.PHONY: deps build run test asan tsan fuzz format lint clean install-cap
 
 deps:
 	@tools/install-deps.sh
@@ -37,8 +37,9 @@ fuzz: deps
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
-tidy: build
-	git ls-files '*.cpp' | grep -v '^tests/fuzz/' | xargs clang-tidy -p $(BUILD_DIR) --quiet
+# Layers, formatting and clang-tidy, as CI runs them.
+lint: build
+	tools/lint.sh $(BUILD_DIR)
 
 # Opt-in, as root: lets users outside net.ipv4.ping_group_range use raw ICMP sockets. The
 # programs keep the capability permitted but not effective, raising it only to open a socket.
