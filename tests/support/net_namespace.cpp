@@ -102,19 +102,6 @@ NamespaceEtcFiles::~NamespaceEtcFiles()
     std::filesystem::remove_all(m_dir, ignored);
 }
 
-void LinkNamespaces(const NetNamespace& a, const std::string& addressA, const NetNamespace& b,
-                    const std::string& addressB)
-{
-    // Both ends are made inside their namespaces, so the names need only be unique there.
-    static std::atomic<int> sequence{0};
-    const std::string link = "hwv" + std::to_string(sequence++);
-    runOrThrow("ip link add " + link + "a netns " + a.name() + " type veth peer name " + link +
-               "b netns " + b.name() + " && ip -n " + a.name() + " addr add " + addressA + " dev " +
-               link + "a && ip -n " + b.name() + " addr add " + addressB + " dev " + link +
-               "b && ip -n " + a.name() + " link set " + link + "a up && ip -n " + b.name() +
-               " link set " + link + "b up");
-}
-
 EnterNamespace::EnterNamespace(const NetNamespace& ns)
     : m_original(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
 {
@@ -142,9 +129,15 @@ RouterChain::RouterChain(int routers, int base) : m_routers(routers), m_base(bas
     for (int i = 0; i < routers; ++i)
         m_nodes.push_back(std::make_unique<NetNamespace>("r" + std::to_string(i + 1)));
     m_nodes.push_back(std::make_unique<NetNamespace>("target"));
-    for (int link = 0; link <= routers; ++link)
-        LinkNamespaces(*m_nodes[link], address(link, 1) + "/30", *m_nodes[link + 1],
-                       address(link, 2) + "/30");
+    for (int link = 0; link <= routers; ++link) {
+        // Both ends are made inside their namespaces, so the names need only be unique there.
+        const std::string& a = m_nodes[link]->name();
+        const std::string& b = m_nodes[link + 1]->name();
+        runOrThrow("ip link add hwr netns " + a + " type veth peer name hwl netns " + b +
+                   " && ip -n " + a + " addr add " + address(link, 1) + "/30 dev hwr && ip -n " +
+                   b + " addr add " + address(link, 2) + "/30 dev hwl && ip -n " + a +
+                   " link set hwr up && ip -n " + b + " link set hwl up");
+    }
     // Node j sits between link j-1 (its end .2) and link j (its end .1); links further left go
     // through its left neighbour, links further right through its right neighbour.
     for (int node = 0; node <= routers + 1; ++node) {

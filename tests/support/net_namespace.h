@@ -46,10 +46,6 @@ private:
     std::string m_dir;
 };
 
-// A veth pair between two namespaces with the given addresses (CIDR, e.g. "10.200.1.1/30").
-void LinkNamespaces(const NetNamespace& a, const std::string& addressA, const NetNamespace& b,
-                    const std::string& addressB);
-
 // The calling thread inside the namespace until destroyed; the thread's cached echo sockets
 // belong to the namespace they were made in, so they are dropped on the way in and out.
 class EnterNamespace : NoCopy {
@@ -61,8 +57,8 @@ private:
     int m_original;
 };
 
-// client - router 1 - ... - router N - target with static routes both ways. Link i (0-based) is
-// 10.<base>.<i>.0/30, its left end .1 and its right end .2.
+// client - router 1 - ... - router N - target on veth pairs, with static routes both ways. Link i
+// (0-based) is 10.<base>.<i>.0/30, its left end .1 and its right end .2.
 class RouterChain {
 public:
     RouterChain(int routers, int base = 201);
