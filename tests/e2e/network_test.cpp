@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include <iterator>
 #include <sstream>
 #include <thread>
 

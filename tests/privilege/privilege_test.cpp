@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <memory>
 #include <thread>
 
 #include "tests/cli/cli_process.h"
@@ -41,9 +42,11 @@ TEST_P(Privilege, NothingIsEffectiveWhileARunWaits)
         GTEST_SKIP() << "needs setcap (libcap2-bin) and setpriv (util-linux)";
     const PrivilegeCase& row = GetParam();
     NetNamespace ns("cap");
-    ns.exec("sysctl -qw net.ipv4.icmp_echo_ignore_all=1 net.ipv4.ping_group_range='1 0'");
+    ASSERT_EQ(ns.exec("sysctl -qw net.ipv4.icmp_echo_ignore_all=1 net.ipv4.ping_group_range='1 0'"),
+              0);
     const std::string dir = "/tmp/hopwise-cap-" + std::to_string(getpid());
     const std::string program = dir + "/hopwise-cli";
+    const std::shared_ptr<void> removeDir(nullptr, [&dir](void*) { RunCommand("rm -rf " + dir); });
     ASSERT_EQ(RunCommand("rm -rf " + dir + " && mkdir -m 755 " + dir + " && cp " +
                          HOPWISE_CLI_PATH + " " + program + " && " + row.install + " " + program),
               0);
@@ -63,7 +66,6 @@ TEST_P(Privilege, NothingIsEffectiveWhileARunWaits)
                         "CapInh:\t0000000000000000\nCapPrm:\t0000000000002000\n");
     }
     const CliOutcome outcome = run.finish(10s);
-    RunCommand("rm -rf " + dir);
     EXPECT_EQ(outcome.exitCode, row.exitCode) << outcome.err;
     EXPECT_NE((outcome.out + outcome.err).find(row.says + (row.exitCode ? program : "")),
               std::string::npos)

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace hopwise::test {
@@ -34,10 +35,12 @@ std::string RunIsolated(const IsolatedFiles& files, const std::function<std::str
         const std::string resolv = std::string(dir) + "/resolv.conf";
         std::ofstream(hosts) << files.hosts;
         std::ofstream(resolv) << files.resolvConf;
-        if (mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0 ||
-            mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
-            return std::string("binding the private files: ") + std::strerror(errno);
-        return {};
+        const bool bound =
+            mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0 &&
+            mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+        const std::string error = std::strerror(errno);
+        std::filesystem::remove_all(dir); // the mounts keep the files for as long as they last
+        return bound ? std::string() : "binding the private files: " + error;
     };
     return RunInChild(isolate, body, timeoutMs);
 }
