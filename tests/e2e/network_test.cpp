@@ -137,7 +137,8 @@ TEST_P(HostileReply, OnlyTheGenuineAnswerIsTaken)
 {
     if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
         GTEST_SKIP() << reason;
-    const auto& [asUser, row] = GetParam();
+    const bool asUser = std::get<0>(GetParam());
+    const HostileCase& row = std::get<1>(GetParam());
     const std::vector<std::string> want = Words(row.probes);
     const auto seen = [&](std::size_t i, const std::string& who, std::uint32_t rtt) {
         const std::uint32_t delay = i < want.size() && want[i] != "-" ? std::stoul(&want[i][1]) : 0;

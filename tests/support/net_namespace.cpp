@@ -129,23 +129,26 @@ RouterChain::RouterChain(int routers, int base) : m_routers(routers), m_base(bas
     for (int i = 0; i < routers; ++i)
         m_nodes.push_back(std::make_unique<NetNamespace>("r" + std::to_string(i + 1)));
     m_nodes.push_back(std::make_unique<NetNamespace>("target"));
-    for (int link = 0; link <= routers; ++link) {
-        // Both ends are made inside their namespaces, so the names need only be unique there.
-        const std::string& a = m_nodes[link]->name();
-        const std::string& b = m_nodes[link + 1]->name();
+    // Both ends of a link are made inside their namespaces, so the names need only be unique there.
+    const auto connect = [this](const std::string& a, const std::string& b, int link) {
         runOrThrow("ip link add hwr netns " + a + " type veth peer name hwl netns " + b +
                    " && ip -n " + a + " addr add " + address(link, 1) + "/30 dev hwr && ip -n " +
                    b + " addr add " + address(link, 2) + "/30 dev hwl && ip -n " + a +
                    " link set hwr up && ip -n " + b + " link set hwl up");
-    }
+    };
     // Node j sits between link j-1 (its end .2) and link j (its end .1); links further left go
     // through its left neighbour, links further right through its right neighbour.
+    const auto route = [this](int node, int link) {
+        return " && ip route add " + address(link, 0) + "/30 via " +
+               (link < node ? address(node - 1, 1) : address(node, 2));
+    };
+    for (int link = 0; link <= routers; ++link)
+        connect(m_nodes[link]->name(), m_nodes[link + 1]->name(), link);
     for (int node = 0; node <= routers + 1; ++node) {
         std::string routes = "true";
         for (int link = 0; link <= routers; ++link) {
             if (link < node - 1 || link > node)
-                routes += " && ip route add " + address(link, 0) + "/30 via " +
-                          (link < node ? address(node - 1, 1) : address(node, 2));
+                routes += route(node, link);
         }
         runOrThrow("ip netns exec " + m_nodes[node]->name() + " sh -c '" + routes + "'");
     }
