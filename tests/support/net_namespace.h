@@ -1,8 +1,7 @@
 #pragma once
 
-// Throw-away network namespaces for tests that send real packets. Every name carries a per-run
-// prefix, everything is removed in the destructor (and on failure), and nothing here ever
-// routes beyond the namespaces it made.
+// Throw-away network namespaces for tests that send real packets. Names carry the run's pid,
+// the destructors remove everything, and nothing routes beyond the namespaces.
 
 #include <memory>
 #include <string>
@@ -10,22 +9,25 @@
 
 namespace hopwise::test {
 
-// Why namespace tests can't run here (not root, no `ip`, no netns support), or empty.
+// Why namespace tests can't run here (not root, no `ip`, no netns support), or empty. The first
+// call also removes what killed runs left behind.
 std::string NetNamespaceSkipReason();
 
-// Runs a shell command, returns its exit status; output is captured into *output when given.
+// Runs a shell command and yields its exit status; stdout and stderr go to *output when given.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
-class NetNamespace {
+struct NoCopy {
+    NoCopy() = default;
+    NoCopy(const NoCopy&) = delete;
+    NoCopy& operator=(const NoCopy&) = delete;
+};
+
+// "hw<pid>-<n>-<role>" with lo up, ICMP error rate limits off and forwarding on.
+class NetNamespace : NoCopy {
 public:
-    // Creates "hw<pid>-<n>-<role>" with lo up, ICMP error rate limiting off and forwarding on.
     explicit NetNamespace(const std::string& role);
     ~NetNamespace();
-    NetNamespace(const NetNamespace&) = delete;
-    NetNamespace& operator=(const NetNamespace&) = delete;
-
     const std::string& name() const { return m_name; }
-    // Runs a command inside the namespace ("ip netns exec NAME sh -c ...").
     int exec(const std::string& command, std::string* output = nullptr) const;
     void sysctl(const std::string& key, const std::string& value) const;
 
@@ -33,52 +35,44 @@ private:
     std::string m_name;
 };
 
-// /etc/netns/NAME/{hosts,resolv.conf}, which `ip netns exec` binds over the real ones, for as
-// long as this lives. resolv.conf names 127.0.0.1 inside the namespace, where nothing listens,
-// so a name that the hosts file lacks fails at once and no query leaves the namespace.
-class NamespaceEtcFiles {
+// /etc/netns/NAME/{hosts,resolv.conf}, which `ip netns exec` binds over the real ones. The
+// resolv.conf names 127.0.0.1, where nothing listens inside, so no query leaves the namespace.
+class NamespaceEtcFiles : NoCopy {
 public:
     NamespaceEtcFiles(const std::string& ns, const std::string& hosts);
     ~NamespaceEtcFiles();
-    NamespaceEtcFiles(const NamespaceEtcFiles&) = delete;
-    NamespaceEtcFiles& operator=(const NamespaceEtcFiles&) = delete;
 
 private:
     std::string m_dir;
 };
 
-// A veth pair between two namespaces with the given addresses (CIDR, e.g. "10.200.1.1/30").
-void LinkNamespaces(const NetNamespace& a, const std::string& addressA, const NetNamespace& b,
-                    const std::string& addressB);
-
-// Runs the calling thread inside the namespace until destroyed (setns on the thread only;
-// sockets made meanwhile stay in that namespace; the thread's cached echo sockets are dropped on
-// the way in and out).
-class EnterNamespace {
+// The calling thread inside the namespace until destroyed; the thread's cached echo sockets
+// belong to the namespace they were made in, so they are dropped on the way in and out.
+class EnterNamespace : NoCopy {
 public:
     explicit EnterNamespace(const NetNamespace& ns);
     ~EnterNamespace();
-    EnterNamespace(const EnterNamespace&) = delete;
-    EnterNamespace& operator=(const EnterNamespace&) = delete;
 
 private:
-    int m_original = -1;
+    int m_original;
 };
 
-// A chain client - router1 - ... - routerN - target with static routes both ways.
-// Addresses: link i (0-based) is 10.<base>.<i>.0/30, the left end .1, the right end .2.
+// client - router 1 - ... - router N - target on veth pairs, with static routes both ways. Link i
+// (0-based) is 10.<base>.<i>.0/30, its left end .1 and its right end .2.
 class RouterChain {
 public:
     RouterChain(int routers, int base = 201);
     NetNamespace& client() { return *m_nodes.front(); }
     NetNamespace& target() { return *m_nodes.back(); }
     NetNamespace& router(int i) { return *m_nodes[1 + i]; } // 0-based
-    // The address of router i on its link towards the client (the one it answers from).
-    std::string routerAddress(int i) const;
-    std::string targetAddress() const;
+    // Router i's address towards the client, the one its reports come from.
+    std::string routerAddress(int i) const { return address(i, 2); }
+    std::string targetAddress() const { return address(m_routers, 2); }
     int routers() const { return m_routers; }
 
 private:
+    std::string address(int link, int end) const;
+
     int m_routers;
     int m_base;
     std::vector<std::unique_ptr<NetNamespace>> m_nodes;
