@@ -1,5 +1,5 @@
-// hopwise-cli: the trace route and ping pages on a console. Parsing, the console receiver and
-// the signal handlers live here; the runs are the same workers the window uses.
+// hopwise-cli: one trace route or ping run for the host on the command line, on the same workers
+// the window uses, with a console receiver in place of the page.
 
 #include <iostream>
 #include <memory>
@@ -42,7 +42,7 @@ int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& op
 
 int main(int argc, char** argv)
 {
-    // Before anything else, and before any thread exists: see probe/privilege.h.
+    // Before anything else, and before any thread exists: see probe/linux/privilege.h.
     switch (RestrictPrivileges()) {
     case PrivilegeOutcome::RefusedSetuid:
         std::cerr << SetuidRefusalMessage(argc > 0 ? argv[0] : "hopwise-cli") << '\n';
