@@ -7,12 +7,26 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/exit_codes.h"
+#include "res/texts.h"
 
 namespace hopwise::cli {
 
 namespace {
 
 constexpr std::int32_t kMaxTimeoutMs = 600000;
+
+// The outcomes read as the pages' status line and message box have them.
+std::string exitCodeHelp()
+{
+    std::string help = "Exit codes:\n";
+    help += "  0    " + std::string(res::kStatusDone) + "\n";
+    help += "  1    " + std::string(res::kStatusCancelled) +
+            " (Ctrl-C; a second Ctrl-C exits at once with 130)\n";
+    help += "  2    bad usage\n";
+    help += "  3    " + std::string(res::kCantResolveName) + "\n";
+    help += "  4    ICMP echo not permitted, or installed set-user-ID\n";
+    return help;
+}
 
 void addCommon(CLI::App& command, CliOptions& options)
 {
@@ -41,11 +55,11 @@ bool isKnownOption(const std::string& arg)
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
 {
     CliOptions options;
-    std::string count = "inf";
+    std::string count(res::kInfiniteTrials);
 
     CLI::App app("Trace the route to an IPv4 host, or ping it, with ICMP echo requests.",
                  "hopwise-cli");
-    app.footer(kExitCodeHelp);
+    app.footer(exitCodeHelp());
     app.require_subcommand(1);
     app.failure_message(CLI::FailureMessage::help);
 
@@ -62,8 +76,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         ->check(CLI::Range(1, 255))
         ->capture_default_str();
     // The page's words for "until cancelled", in any case.
-    ping->add_option("--count", count, "Number of requests, or inf to send until Ctrl-C")
-        ->check(CLI::IsMember({"inf", "infinity"}, CLI::ignore_case) |
+    ping->add_option("--count", count,
+                     "Number of requests, or " + std::string(res::kInfiniteTrials) +
+                         " to send until Ctrl-C")
+        ->check(CLI::IsMember({std::string(res::kInfiniteTrials),
+                               std::string(res::kInfiniteTrialsLong)},
+                              CLI::ignore_case) |
                 CLI::Range(1, std::numeric_limits<std::int32_t>::max()))
         ->capture_default_str();
     addCommon(*ping, options);

@@ -3,14 +3,12 @@
 #include <cstdio>
 #include <string_view>
 
+#include "res/texts.h"
 #include "text/utf_text.h"
 
 namespace hopwise::cli {
 
 namespace {
-
-constexpr const char* kNoResponse = "No Response";
-constexpr std::string_view kDestinationPrefix = "Dest IP: ";
 
 nlohmann::ordered_json textOrNull(const char* text)
 {
@@ -23,10 +21,12 @@ std::string trimRight(std::string text)
     return text;
 }
 
-std::string pingColumns(const char* ip, const std::string& time, const std::string& ttl)
+std::string pingColumns(std::string_view ip, std::string_view time, std::string_view ttl)
 {
     char row[96];
-    std::snprintf(row, sizeof row, "%-16s %-9s %s", ip, time.c_str(), ttl.c_str());
+    std::snprintf(row, sizeof row, "%-16.*s %-9.*s %.*s", static_cast<int>(ip.size()), ip.data(),
+                  static_cast<int>(time.size()), time.data(), static_cast<int>(ttl.size()),
+                  ttl.data());
     return trimRight(row);
 }
 
@@ -34,9 +34,11 @@ std::string pingColumns(const char* ip, const std::string& time, const std::stri
 
 std::string HopLine(const ProbeResult& result)
 {
-    const char* address = result.m_address != nullptr ? result.m_address : kNoResponse;
+    const std::string address =
+        result.m_address != nullptr ? result.m_address : std::string(res::kNoResponse);
+    const std::string format(res::kHopFormat);
     char line[64];
-    std::snprintf(line, sizeof line, "%s [%d ms]", address,
+    std::snprintf(line, sizeof line, format.c_str(), address.c_str(),
                   static_cast<int>(result.m_reply->roundTripTime));
     return line;
 }
@@ -48,13 +50,13 @@ std::string HopNameLine(const char* name)
 
 std::string PingHeader()
 {
-    return pingColumns("IP", "Time", "TTL");
+    return pingColumns(res::kReplyColumnIp, res::kReplyColumnTime, res::kReplyColumnTtl);
 }
 
 std::string PingRow(const ProbeResult& result)
 {
     if (result.m_address == nullptr) {
-        return pingColumns(kNoResponse, "", "");
+        return pingColumns(res::kNoResponse, "", "");
     }
     return pingColumns(result.m_address, std::to_string(result.m_reply->roundTripTime) + " ms",
                        std::to_string(result.m_reply->options.ttl));
@@ -69,8 +71,8 @@ nlohmann::ordered_json DestinationEvent(const char16_t* text)
 {
     const std::string line = DestinationLine(text);
     std::string_view address = line;
-    if (address.substr(0, kDestinationPrefix.size()) == kDestinationPrefix) {
-        address.remove_prefix(kDestinationPrefix.size());
+    if (address.starts_with(res::kDestIpPrefix)) {
+        address.remove_prefix(res::kDestIpPrefix.size());
     }
     return {{"event", "destination"}, {"text", line}, {"address", std::string(address)}};
 }

@@ -3,12 +3,11 @@
 #include <utility>
 
 #include "cli/exit_codes.h"
+#include "res/texts.h"
 
 namespace hopwise::cli {
 
 namespace {
-
-constexpr const char* kCantResolve = "Can't resolve name";
 
 const char* outcomeName(RunOutcome outcome)
 {
@@ -71,7 +70,7 @@ std::intptr_t ConsoleReceiver::sendMessage(std::uint32_t message, std::intptr_t 
         break;
     case WM_PROBE_UNRESOLVED:
         m_unresolved = true;
-        m_err << kCantResolve << '\n' << std::flush;
+        m_err << res::kCantResolveName << '\n' << std::flush;
         if (m_json) {
             line(UnresolvedEvent().dump());
         }
@@ -135,7 +134,7 @@ void ConsoleReceiver::finished()
     if (m_json) {
         line(FinishedEvent(outcomeName(m_outcome)).dump());
     } else {
-        line(m_cancel.load() ? "Cancelled" : "Done");
+        line(std::string(m_cancel.load() ? res::kStatusCancelled : res::kStatusDone));
     }
     if (m_onFinished) {
         m_onFinished();

@@ -1,6 +1,6 @@
 #pragma once
 
-// hopwise-cli's exit codes; --help lists them too.
+// hopwise-cli's exit codes; --help lists them too (cli_options.cpp).
 
 namespace hopwise::cli {
 
@@ -10,13 +10,5 @@ inline constexpr int kExitUsage = 2;         // bad arguments
 inline constexpr int kExitUnresolved = 3;    // the host names no usable address
 inline constexpr int kExitNotPermitted = 4;  // may not send ICMP echo requests, or set-user-ID
 inline constexpr int kExitInterrupted = 130; // a second Ctrl-C: left at once
-
-inline constexpr const char* kExitCodeHelp =
-    "Exit codes:\n"
-    "  0    Done\n"
-    "  1    Cancelled (Ctrl-C; a second Ctrl-C exits at once with 130)\n"
-    "  2    bad usage\n"
-    "  3    Can't resolve name\n"
-    "  4    ICMP echo not permitted, or installed set-user-ID\n";
 
 } // namespace hopwise::cli

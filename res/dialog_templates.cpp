@@ -1,6 +1,7 @@
 #include "res/dialog_templates.h"
 
 #include "res/resource_ids.h"
+#include "res/texts.h"
 
 namespace hopwise::res {
 namespace {
@@ -26,7 +27,7 @@ constexpr ControlTemplate kTraceControls[] = {
     {kStaticId, StaticText, 0x40020000, "Max Delay", 3, 108, 33, 8},
     {kTraceMaxDelay, Edit, 0x40810080, "", 36, 105, 35, 14},
     {kTraceMaxDelaySpin, UpDown, 0x40000036, "", 62, 105, 11, 14},
-    {kTraceDestIp, StaticText, 0x50020000, "Dest IP: ", 0, 127, 84, 8},
+    {kTraceDestIp, StaticText, 0x50020000, kDestIpPrefix, 0, 127, 84, 8},
     {kTraceHost, ComboBox, 0x50210842, "", 32, 5, 78, 92},
     {kTraceStatus, StaticText, 0x40020000, "", 90, 127, 41, 8},
     {kTraceCancel, PushButton, 0x40010000, "Cancel", 89, 127, 43, 9},
@@ -41,7 +42,7 @@ constexpr ControlTemplate kPingControls[] = {
     {kPingMaxHop, Edit, 0x50810080, "", 31, 23, 29, 14},
     {kPingMaxHopSpin, UpDown, 0x50000036, "", 50, 23, 11, 14},
     {kStaticId, StaticText, 0x50020000, "Max Hop", 2, 26, 29, 8},
-    {kPingDestIp, StaticText, 0x50020000, "Dest IP: ", 0, 127, 84, 8},
+    {kPingDestIp, StaticText, 0x50020000, kDestIpPrefix, 0, 127, 84, 8},
     {kPingHost, ComboBox, 0x50210842, "", 32, 5, 78, 92},
     {kPingStatus, StaticText, 0x40020000, "", 87, 126, 41, 8},
     {kPingReplyList, ListView, 0x50810005, "", 2, 41, 128, 85},

@@ -1,7 +1,8 @@
 #pragma once
 
 // Every text the user sees outside the dialog templates: the string table (the frame's title
-// and the tool bar's tooltips), the menu, and the pages' run-time texts. UTF-8.
+// and the tool bar's tooltips), the menu, and the pages' run-time texts, which hopwise-cli
+// prints as well. UTF-8.
 
 #include <array>
 #include <string_view>
@@ -46,13 +47,17 @@ inline constexpr std::string_view kMenuClearPing = "Ping";
 inline constexpr std::string_view kTraceRouteTab = "Hopwise";
 inline constexpr std::string_view kPingTab = "Ping";
 
-// The pages at run time.
+// The pages at run time. The Dest IP line starts out as the prefix alone; each run that
+// resolves its host replaces it with the prefix followed by the dotted destination.
+inline constexpr std::string_view kDestIpPrefix = "Dest IP: ";
 inline constexpr std::string_view kCantResolveName = "Can't resolve name";
 inline constexpr std::string_view kStatusDone = "Done";
 inline constexpr std::string_view kStatusCancelled = "Cancelled";
 inline constexpr std::string_view kNoResponse = "No Response";
 inline constexpr std::string_view kHopFormat = "%s [%d ms]";
+// Num Trials shows -1 as "inf", and takes either word, in any case, for it.
 inline constexpr std::string_view kInfiniteTrials = "inf";
+inline constexpr std::string_view kInfiniteTrialsLong = "infinity";
 inline constexpr std::string_view kReplyColumnIp = "IP";
 inline constexpr std::string_view kReplyColumnTime = "Time";
 inline constexpr std::string_view kReplyColumnTtl = "TTL";

@@ -15,7 +15,7 @@ inline constexpr std::uint32_t WM_PROBE_FINISHED = 1025;
 // The host text named no usable address (wParam 0, lParam 0).
 inline constexpr std::uint32_t WM_PROBE_UNRESOLVED = 1026;
 // wParam: address of a pointer-sized cell that holds the address of the 16-bit text
-// "Dest IP: " followed by the dotted destination address.
+// "Dest IP: " (res::kDestIpPrefix) followed by the dotted destination address.
 inline constexpr std::uint32_t WM_PROBE_DESTINATION = 1027;
 // wParam: address of a ProbeResult.
 inline constexpr std::uint32_t WM_PROBE_RESULT = 1028;

@@ -3,6 +3,7 @@
 #include "probe/echo_permission.h"
 #include "probe/echo_status.h"
 #include "probe/resolver.h"
+#include "res/texts.h"
 
 #include <string_view>
 
@@ -23,14 +24,17 @@ DestinationText MakeDestinationText(IpAddress destination)
 {
     DestinationText text{};
     std::size_t length = 0;
-    for (const char16_t c : std::u16string_view(u"Dest IP: ")) {
-        text[length++] = c;
-    }
-    // The dotted form is plain ASCII, so widening each byte is the whole conversion.
-    for (const char* dotted = FormatAddress(destination);
-         *dotted != '\0' && length + 1 < text.size(); ++dotted) {
-        text[length++] = static_cast<char16_t>(static_cast<unsigned char>(*dotted));
-    }
+    // The prefix and the dotted form are plain ASCII, so widening each byte is the whole
+    // conversion.
+    const auto append = [&](std::string_view ascii) {
+        for (const char c : ascii) {
+            if (length + 1 < text.size()) {
+                text[length++] = static_cast<char16_t>(static_cast<unsigned char>(c));
+            }
+        }
+    };
+    append(res::kDestIpPrefix);
+    append(FormatAddress(destination));
     text[length] = u'\0';
     return text;
 }

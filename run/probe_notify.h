@@ -11,10 +11,11 @@
 
 namespace hopwise {
 
-// "Dest IP: " + the longest dotted address + NUL fits with room to spare.
+// The Dest IP prefix + the longest dotted address + NUL fits with room to spare.
 using DestinationText = std::array<char16_t, 32>;
 
-// "Dest IP: " followed by the dotted form of the address, NUL-terminated.
+// The Dest IP line's text: res::kDestIpPrefix followed by the dotted form of the address,
+// NUL-terminated.
 DestinationText MakeDestinationText(IpAddress destination);
 
 // Option block for one probe: TTL is the low 8 bits of the value (a hop count of 256 goes out

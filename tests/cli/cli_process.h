@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs hopwise-cli (optionally inside a namespace) as a child process with its stdout and stderr
-// captured apart, every wait bounded.
+// captured apart, every wait bounded. Both go to memory files, so a child that writes a lot never
+// blocks on a reader.
 
 #include <sys/types.h>
 
@@ -25,26 +26,26 @@ public:
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
 
-    // Reads output until stdout holds the text or the limit passes; yields whether it does.
-    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit);
-    // The same for stderr.
-    bool waitForError(const std::string& text, std::chrono::milliseconds limit);
+    using Ms = std::chrono::milliseconds;
+
+    // Waits until stdout (stderr) holds the text, the child ends or the limit passes; yields
+    // whether it does.
+    bool waitForOutput(const std::string& text, Ms limit) { return waitFor(0, text, limit); }
+    bool waitForError(const std::string& text, Ms limit) { return waitFor(1, text, limit); }
     void signal(int number);
-    // Reads to the end and reaps the child; kills it when the limit passes first.
-    CliOutcome finish(std::chrono::milliseconds limit);
-    const std::string& out() const { return m_out; }
+    // Waits for the child to end and reaps it; kills it when the limit passes first.
+    CliOutcome finish(Ms limit);
+    const std::string& out() const { return m_text[0]; }
     pid_t pid() const { return m_pid; }
 
 private:
-    bool pump(int timeoutMs);
-    bool waitFor(const std::string& buffer, const std::string& text,
-                 std::chrono::milliseconds limit); // false once both pipes are at their end
+    bool waitFor(int stream, const std::string& text, Ms limit);
+    bool exited(int timeoutMs); // also reads what the child wrote meanwhile
 
     pid_t m_pid = -1;
-    int m_outFd = -1;
-    int m_errFd = -1;
-    std::string m_out;
-    std::string m_err;
+    int m_pidFd = -1;
+    int m_fd[2] = {-1, -1}; // stdout, stderr
+    std::string m_text[2];  // what each held when last read
 };
 
 // The built hopwise-cli with these arguments; `prefix` runs it through another command first
