@@ -1,7 +1,7 @@
 #pragma once
 
-// What the three parts of the Linux echo stack share: opening a thread's ICMP sockets
-// (icmp_socket_open.cpp), sending a request (icmp_socket_send.cpp) and waiting
+// What the three parts of the Linux echo stack share: opening a thread's ICMP sockets and the
+// permission check (icmp_socket_open.cpp), sending a request (icmp_socket_send.cpp) and waiting
 // for and reading its answer (icmp_socket_receive.cpp). LinuxEchoStack::control runs them in
 // turn. Nothing outside probe/linux/ includes this.
 

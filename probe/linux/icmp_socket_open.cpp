@@ -1,5 +1,6 @@
 // Opening a thread's ICMP sockets: the datagram socket first, a raw one when that is refused,
-// kept per thread and per network namespace, with the kernel filters a raw socket needs.
+// kept per thread and per network namespace, with the kernel filters a raw socket needs; and the
+// permission check, which tries the same sockets without keeping them.
 
 #include "probe/linux/icmp_socket.h"
 
@@ -16,8 +17,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <optional>
+#include <string>
+#include <system_error>
 
+#include "probe/linux/linux_echo_stack.h"
 #include "probe/linux/privilege.h"
 
 namespace hopwise::icmp_socket {
@@ -64,7 +69,8 @@ void attachIdentifierFilter(int fd, std::uint16_t identifier)
     setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
 }
 
-int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier)
+// An ICMP socket of the kind with nothing set on it yet.
+int openBare(IcmpSocketKind kind)
 {
     const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
     int fd = -1;
@@ -80,6 +86,24 @@ int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier)
     }
     if (fd < 0) {
         errno = socketError; // the caller tells a refusal from a shortage by it
+    }
+    return fd;
+}
+
+bool canOpen(IcmpSocketKind kind)
+{
+    const int fd = openBare(kind);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier)
+{
+    const int fd = openBare(kind);
+    if (fd < 0) {
         return -1;
     }
     // Round trips come from the kernel's receive stamp, not from when we got round to reading.
@@ -186,3 +210,33 @@ AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSo
 }
 
 } // namespace hopwise::icmp_socket
+
+namespace hopwise {
+
+IcmpSocketKind LinuxEchoStack::permittedKind()
+{
+    if (m_first == IcmpSocketKind::Datagram && icmp_socket::canOpen(IcmpSocketKind::Datagram)) {
+        return IcmpSocketKind::Datagram;
+    }
+    if (icmp_socket::canOpen(IcmpSocketKind::Raw)) {
+        return IcmpSocketKind::Raw;
+    }
+    return IcmpSocketKind::None;
+}
+
+const char* EchoPermissionHint()
+{
+    // Names the exact commands, with this very program's path for the capability.
+    static const std::string hint = [] {
+        std::error_code error;
+        const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+        return std::string("ICMP sockets are not permitted for this user: allow them with sysctl "
+                           "net.ipv4.ping_group_range or grant cap_net_raw, for example\n"
+                           "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+                           "  sudo setcap cap_net_raw+p ") +
+               (error ? std::string("<program>") : self.string());
+    }();
+    return hint.c_str();
+}
+
+} // namespace hopwise

@@ -56,6 +56,18 @@ void ScriptedEchoStack::waitOutTimeouts(bool wait)
     m_waitOutTimeouts = wait;
 }
 
+void ScriptedEchoStack::permit(IcmpSocketKind kind)
+{
+    std::lock_guard lock(m_mutex);
+    m_permitted = kind;
+}
+
+IcmpSocketKind ScriptedEchoStack::permittedKind()
+{
+    std::lock_guard lock(m_mutex);
+    return m_permitted;
+}
+
 std::uint32_t ScriptedEchoStack::control(std::uint32_t protocol, std::uint32_t action,
                                          const void* request, std::uint32_t* requestLength,
                                          void* reply, std::uint32_t* replyLength)

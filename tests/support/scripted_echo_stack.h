@@ -39,10 +39,13 @@ public:
     // Silence is answered at once unless this is set: then each unanswered request waits out its
     // timeout, or until the thread's probe interrupt is raised (then it yields 995).
     void waitOutTimeouts(bool wait);
+    // What the permission check hears (default: the datagram socket is permitted).
+    void permit(IcmpSocketKind kind);
 
     std::uint32_t control(std::uint32_t protocol, std::uint32_t action, const void* request,
                           std::uint32_t* requestLength, void* reply,
                           std::uint32_t* replyLength) override;
+    IcmpSocketKind permittedKind() override;
 
     std::vector<ScriptedCall> calls() const;
     std::size_t callCount() const;
@@ -53,6 +56,7 @@ private:
     std::optional<EchoReplyInfo> m_default;
     std::vector<Responder> m_next;
     bool m_waitOutTimeouts = false;
+    IcmpSocketKind m_permitted = IcmpSocketKind::Datagram;
     std::vector<ScriptedCall> m_calls;
 };
 
