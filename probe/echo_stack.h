@@ -90,7 +90,7 @@ std::uint32_t EchoStackControl(std::uint32_t protocol, std::uint32_t action, con
 // nullptr puts the system's ICMP sockets back. Install before starting threads that send.
 EchoStack* InstallEchoStack(EchoStack* stack);
 
-// The stack on the system's ICMP sockets (linux_echo_stack.h).
+// The stack on the system's ICMP sockets (linux/linux_echo_stack.h).
 EchoStack& SystemEchoStack();
 
 } // namespace hopwise

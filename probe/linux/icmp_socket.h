@@ -21,8 +21,7 @@ class ProbeInterrupt;
 
 namespace icmp_socket {
 
-inline constexpr int kUnknown = -1000;     // no value set yet: the next request sets it
-inline constexpr int kPacketsPerPass = 64; // interrupt and deadline are rechecked between passes
+inline constexpr int kUnknown = -1000; // no value set yet: the next request sets it
 
 // One ICMP socket and the option values it currently has, so that a run of requests with the
 // same options costs no setsockopt at all.

@@ -140,8 +140,9 @@ void CachedSocket::reset()
     *this = CachedSocket{};
 }
 
-// Thread ids are unique within the system's pid space, so threads (and other pingers keyed by
-// pid) don't share an identifier on raw sockets.
+// A raw socket's identifier is the low 16 bits of the thread id, which keeps the threads of one
+// process (and pingers keyed by pid) apart; two thread ids 65536 apart do share one, and then
+// only the sequence tells their replies apart.
 ThreadSockets::ThreadSockets() : tid(static_cast<pid_t>(syscall(SYS_gettid)))
 {
     identifier = static_cast<std::uint16_t>(tid);

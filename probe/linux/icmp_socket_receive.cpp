@@ -23,13 +23,16 @@ namespace hopwise::icmp_socket {
 namespace {
 
 constexpr std::size_t kControlSize = 512;
+// Queues are read in bounded passes: the interrupt and the deadline are rechecked between them.
+constexpr int kPacketsPerPass = 64;
 
 std::int64_t nanoseconds(const timespec& t)
 {
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// What one received message adds to the decoder's view: ancillary data and the sender.
+// What a received message's ancillary data adds to the decoder's view; for a report from the
+// error queue, also the address of whoever sent it.
 struct ReceivedMeta {
     bool haveStamp = false;
     timespec stamp{};

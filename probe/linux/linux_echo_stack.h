@@ -21,7 +21,7 @@ public:
     IcmpSocketKind permittedKind() override;
 
     // The socket kind the calling thread's last request went out on (None before any request,
-    // or when neither kind was permitted).
+    // or when no socket could be opened for it).
     IcmpSocketKind kindInUse() const;
 
 private:
