@@ -73,9 +73,13 @@ AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSo
 
 // Sending (icmp_socket_send.cpp).
 
+// Gives the socket the request's TTL, TOS, don't-fragment flag and IP options (the system's
+// defaults without an option block); false when the kernel refuses one of them.
 bool applyOptions(CachedSocket& socket, const EchoRequest& request);
+// The echo request message; on a raw socket with our identifier and its checksum.
 void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, IcmpSocketKind kind,
                  std::uint16_t identifier, std::uint16_t sequence);
+// Sends the packet and notes when it left (on the clock of the kernel's receive stamps).
 bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
                 IpAddress destination, timespec& sentAt);
 

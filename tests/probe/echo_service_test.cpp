@@ -57,9 +57,9 @@ TEST(SendEcho, yieldsTheCountTheLastErrorAndRecordsReadInPlace)
         {"bufferBelowOneRecord", 27, {}, 0, kErrorInsufficientBuffer, kStale, ""},
         {"noRecord", 84, writes({rec(0, 0, 0)}), 0, kIpDestHostUnreachable, from, ""},
         {"silenceLeavesNoStaleResponder", 28, {}, 0, kIpReqTimedOut, 0, ""},
-        {"eachRecordRelativeToItself", 84,
-         writes({rec(2, 2, 56), rec(0, 3, 30, 2, 33)}, "ABCDE\7\10"), 2, kKept, from,
-         "AB||CDE|\7\10|"},
+        // The second record's options would end inside the buffer only if counted from its start.
+        {"eachRecordRelativeToItself", 84, writes({rec(2, 2, 56), rec(0, 3, 30, 2, 60)}, "ABCDE"),
+         2, kKept, from, "AB||CDE||"},
         {"neverBeyondTheBuffer", 40, writes({rec(5, 100, 28, 4, 0xFFFFFFF0u)}), 1, kKept, from,
          "||"},
     };
@@ -77,6 +77,8 @@ TEST(SendEcho, yieldsTheCountTheLastErrorAndRecordsReadInPlace)
                   c.count);
         EXPECT_EQ(GetLastEchoError(), c.lastError);
         EXPECT_EQ(stack.callCount(), c.replySize < 28 ? 0u : 1u);
+        for (const ScriptedCall& call : stack.calls()) // 20 + 4 bytes, raised to the reply size
+            EXPECT_EQ(call.block->size(), c.replySize);
         EXPECT_EQ(buffer[0].address, c.responder);
         EXPECT_EQ(buffer[0].reserved, c.responder == kStale ? 0x5A5A : 0);
         const auto text = [](const std::uint8_t* at, std::size_t size) {

@@ -45,40 +45,35 @@ std::string echoesCarryTheirOwnOptions()
     return descriptors() == opened ? "" : "a socket opened per echo";
 }
 
-class Loopback : public testing::TestWithParam<UserCase> {};
-
-TEST_P(Loopback, echoesOnThePermittedSocketKindOnly)
+TEST(LoopbackEcho, goesOutOnThePermittedSocketKindOnly)
 {
     if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
         GTEST_SKIP() << reason;
-    const UserCase& c = GetParam();
-    NetNamespace ns("loopback");
-    ns.sysctl("net.ipv4.ping_group_range", c.admittedGroups);
-    EXPECT_EQ(RunAsUser(&ns, c.uid, c.uid,
-                        [&c]() -> std::string {
-                            LinuxEchoStack stack; // datagram first, then raw, as the system's
-                            ScopedEchoStack installed(stack);
-                            if (CheckEchoPermission() != c.permitted)
-                                return std::string("permitted: ") +
-                                       IcmpSocketKindName(CheckEchoPermission());
-                            if (c.permitted != IcmpSocketKind::None)
-                                return echoesCarryTheirOwnOptions();
-                            const EchoOutcome refused = Echo("127.0.0.1", nullptr, 500);
-                            return refused.lastError == kErrorAccessDenied &&
-                                           refused.elapsedMs < 500
-                                       ? ""
-                                       : "not refused at once";
-                        }),
-              "");
+    const UserCase cases[] = {{"root", 0, "1 0", IcmpSocketKind::Raw},
+                              {"admitted user", 65534, "65534 65534", IcmpSocketKind::Datagram},
+                              {"user admitted to neither", 65534, "1 0", IcmpSocketKind::None}};
+    for (const UserCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        NetNamespace ns("loopback");
+        ns.sysctl("net.ipv4.ping_group_range", c.admittedGroups);
+        EXPECT_EQ(RunAsUser(&ns, c.uid, c.uid,
+                            [&c]() -> std::string {
+                                LinuxEchoStack stack; // datagram first, then raw, as the system's
+                                ScopedEchoStack installed(stack);
+                                if (CheckEchoPermission() != c.permitted)
+                                    return std::string("permitted: ") +
+                                           IcmpSocketKindName(CheckEchoPermission());
+                                if (c.permitted != IcmpSocketKind::None)
+                                    return echoesCarryTheirOwnOptions();
+                                const EchoOutcome refused = Echo("127.0.0.1", nullptr, 500);
+                                return refused.lastError == kErrorAccessDenied &&
+                                               refused.elapsedMs < 500
+                                           ? ""
+                                           : "not refused at once";
+                            }),
+                  "");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Users, Loopback,
-                         testing::Values(UserCase{"rootOnRaw", 0, "1 0", IcmpSocketKind::Raw},
-                                         UserCase{"admittedUserOnDatagram", 65534, "65534 65534",
-                                                  IcmpSocketKind::Datagram},
-                                         UserCase{"userAdmittedToNeither", 65534, "1 0",
-                                                  IcmpSocketKind::None}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace hopwise::test

@@ -1,5 +1,5 @@
 // Name and address resolution: the dotted-text shortcut and the failure values against a table,
-// and the system resolver in a child process that can reach no name server.
+// and the system resolver in a child process that can reach no name server but a silent one.
 
 #include <gtest/gtest.h>
 
@@ -56,23 +56,17 @@ TEST(Resolver, looksUpOnlyWhatNeedsALookup)
     EXPECT_EQ(table.addressLookups(), 3); // never for the failure value
 }
 
-TEST(SystemResolver, readsTheHostsFileAndAbandonsALookupOnInterrupt)
+TEST(SystemResolver, takesTheFirstAddressAndAbandonsALookupOnInterrupt)
 {
     if (const std::string reason = IsolationSkipReason(); !reason.empty())
         GTEST_SKIP() << reason;
-    // The child has a network namespace of its own: loopback down at first, then a name server
-    // on it that never answers.
+    // The child has a network namespace of its own, where the only name server never answers.
     const std::string failure = RunIsolated(
         {"192.0.2.5 first.test\n192.0.2.6 first.test\n",
          "nameserver 127.0.0.1\noptions timeout:5\n"},
         []() -> std::string {
             if (ResolveHostName("first.test") != Ip("192.0.2.5"))
                 return "first.test did not resolve to its first address";
-            if (ResolveHostName("unknown.test") != kAddressNone)
-                return "unknown.test resolved";
-            const char* name = ResolveHostAddress(Ip("192.0.2.6"));
-            if (!name || std::string(name) != "first.test" || ResolveHostAddress(Ip("192.0.2.77")))
-                return "reverse lookups went wrong";
             const int server = socket(AF_INET, SOCK_DGRAM, 0);
             const sockaddr_in at{AF_INET, htons(53), {htonl(INADDR_LOOPBACK)}, {}};
             if (RunCommand("ip link set lo up") != 0 ||
