@@ -11,11 +11,12 @@ enum class IcmpSocketKind {
     Raw,      // SOCK_RAW / IPPROTO_ICMP, needs CAP_NET_RAW
 };
 
-// Cheap up-front check: opens and closes one socket of each kind in the order SendEcho tries
-// them, and yields the first that works.
+// Cheap up-front check, asked of the installed echo stack (EchoStack::permittedKind): the kind
+// SendEcho's requests would go out on now. The system's stack opens and closes one socket of
+// each kind in the order it tries them, and yields the first that works.
 IcmpSocketKind CheckEchoPermission();
 
-// What to tell a user when the check yields None.
+// What to tell a user when the check yields None (how to permit ICMP sockets on this system).
 const char* EchoPermissionHint();
 
 const char* IcmpSocketKindName(IcmpSocketKind kind);

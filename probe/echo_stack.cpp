@@ -11,6 +11,12 @@ namespace {
 
 std::atomic<EchoStack*> g_installedStack{nullptr};
 
+EchoStack& installedStack()
+{
+    EchoStack* stack = g_installedStack.load(std::memory_order_acquire);
+    return stack ? *stack : SystemEchoStack();
+}
+
 template <typename T> T load(const std::uint8_t* block, std::uint32_t offset)
 {
     T value;
@@ -96,10 +102,25 @@ std::uint32_t EchoStackControl(std::uint32_t protocol, std::uint32_t action, con
                                std::uint32_t* requestLength, void* reply,
                                std::uint32_t* replyLength)
 {
-    EchoStack* stack = g_installedStack.load(std::memory_order_acquire);
-    if (!stack)
-        stack = &SystemEchoStack();
-    return stack->control(protocol, action, request, requestLength, reply, replyLength);
+    return installedStack().control(protocol, action, request, requestLength, reply, replyLength);
+}
+
+IcmpSocketKind CheckEchoPermission()
+{
+    return installedStack().permittedKind();
+}
+
+const char* IcmpSocketKindName(IcmpSocketKind kind)
+{
+    switch (kind) {
+    case IcmpSocketKind::None:
+        return "none";
+    case IcmpSocketKind::Datagram:
+        return "datagram";
+    case IcmpSocketKind::Raw:
+        return "raw";
+    }
+    return "none";
 }
 
 EchoStack* InstallEchoStack(EchoStack* stack)

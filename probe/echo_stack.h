@@ -1,13 +1,15 @@
 #pragma once
 
 // The stack control entry that SendEcho calls: it takes the packed request block and writes
-// reply records into the caller's buffer. The entry dispatches to an installable EchoStack, so
-// tests put a scripted stack in place of the real sockets.
+// reply records into the caller's buffer. The entry, and the permission check
+// (echo_permission.h), dispatch to an installable EchoStack, so tests put a scripted stack in
+// place of the real sockets.
 
 #include <cstdint>
 #include <optional>
 #include <span>
 
+#include "probe/echo_permission.h"
 #include "probe/echo_service.h"
 
 namespace hopwise {
@@ -73,6 +75,9 @@ public:
     virtual std::uint32_t control(std::uint32_t protocol, std::uint32_t action, const void* request,
                                   std::uint32_t* requestLength, void* reply,
                                   std::uint32_t* replyLength) = 0;
+    // The socket kind a request would go out on now, found without sending anything; None when
+    // no kind is permitted, and every request then fails with kErrorAccessDenied.
+    virtual IcmpSocketKind permittedKind() = 0;
 };
 
 // The entry SendEcho calls. Yields 0 when it wrote reply records (possibly a count of 0), or a
@@ -85,7 +90,7 @@ std::uint32_t EchoStackControl(std::uint32_t protocol, std::uint32_t action, con
 // nullptr puts the system's ICMP sockets back. Install before starting threads that send.
 EchoStack* InstallEchoStack(EchoStack* stack);
 
-// The stack on the system's ICMP sockets (linux_echo_stack.h).
+// The stack on the system's ICMP sockets (linux/linux_echo_stack.h).
 EchoStack& SystemEchoStack();
 
 } // namespace hopwise

@@ -17,8 +17,11 @@ public:
                           std::uint32_t* requestLength, void* reply,
                           std::uint32_t* replyLength) override;
 
+    // Tries the kinds in the order a request would, opening and closing one socket of each.
+    IcmpSocketKind permittedKind() override;
+
     // The socket kind the calling thread's last request went out on (None before any request,
-    // or when neither kind was permitted).
+    // or when no socket could be opened for it).
     IcmpSocketKind kindInUse() const;
 
 private:

@@ -35,6 +35,7 @@ public:
         std::memcpy(reply, bytes, size < *replyLength ? size : *replyLength);
         return 0;
     }
+    hopwise::IcmpSocketKind permittedKind() override { return hopwise::IcmpSocketKind::Raw; }
 };
 
 } // namespace

@@ -5,8 +5,7 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <filesystem>
+#include <chrono>
 
 #include "tests/support/isolated_process.h"
 #include "tests/support/scripted_echo_stack.h"
@@ -16,28 +15,23 @@ namespace hopwise::test {
 EchoOutcome Echo(const char* destination, const EchoOptions* options, std::uint32_t timeoutMs,
                  const std::vector<std::uint8_t>& data)
 {
-    std::vector<std::uint8_t> buffer(sizeof(EchoReply) + data.size() + 64, 0xCC);
+    using namespace std::chrono;
+    // One record, the echoed data and up to 40 option bytes.
+    std::vector<EchoReply> buffer(3 + (data.size() + sizeof(EchoReply) - 1) / sizeof(EchoReply));
     EchoOutcome outcome;
     SetLastEchoError(0);
-    const auto start = std::chrono::steady_clock::now();
-    outcome.count = SendEcho(OpenEchoHandle(), Ip(destination), data.data(),
-                             static_cast<std::uint16_t>(data.size()), options, buffer.data(),
-                             static_cast<std::uint32_t>(buffer.size()), timeoutMs);
-    outcome.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
+    const auto start = steady_clock::now();
+    outcome.count =
+        SendEcho(OpenEchoHandle(), Ip(destination), data.data(),
+                 static_cast<std::uint16_t>(data.size()), options, buffer.data(),
+                 static_cast<std::uint32_t>(buffer.size() * sizeof(EchoReply)), timeoutMs);
+    outcome.elapsedMs = duration_cast<milliseconds>(steady_clock::now() - start).count();
     outcome.lastError = GetLastEchoError();
-    std::memcpy(&outcome.record, buffer.data(), sizeof(EchoReply));
-    if (outcome.count > 0) {
-        const EchoReply& record = outcome.record;
-        if (record.dataSize > 0 && record.dataOffset + record.dataSize <= buffer.size())
-            outcome.data.assign(buffer.data() + record.dataOffset,
-                                buffer.data() + record.dataOffset + record.dataSize);
-        const auto& o = record.options;
-        if (o.optionsSize > 0 && o.optionsOffset + o.optionsSize <= buffer.size())
-            outcome.options.assign(buffer.data() + o.optionsOffset,
-                                   buffer.data() + o.optionsOffset + o.optionsSize);
-    }
+    outcome.record = buffer[0];
+    if (const std::uint8_t* bytes = outcome.count > 0 ? buffer[0].data() : nullptr)
+        outcome.data.assign(bytes, bytes + buffer[0].dataSize);
+    if (const std::uint8_t* bytes = outcome.count > 0 ? buffer[0].optionBytes() : nullptr)
+        outcome.options.assign(bytes, bytes + buffer[0].options.optionsSize);
     return outcome;
 }
 
@@ -56,14 +50,6 @@ std::string RunAsUser(const NetNamespace* ns, unsigned uid, unsigned gid,
         return {};
     };
     return RunInChild(becomeUser, body, timeoutMs);
-}
-
-int OpenDescriptorCount()
-{
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
 }
 
 } // namespace hopwise::test

@@ -3,7 +3,6 @@
 // Helpers for tests that send real echoes: one SendEcho with everything it produced gathered
 // up, and a child process that runs part of a test as another user inside a namespace.
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -31,8 +30,5 @@ EchoOutcome Echo(const char* destination, const EchoOptions* options, std::uint3
 // (empty means it passed) or how the child failed; the child is killed after timeoutMs.
 std::string RunAsUser(const NetNamespace* ns, unsigned uid, unsigned gid,
                       const std::function<std::string()>& body, int timeoutMs = 10000);
-
-// The number of descriptors this process has open.
-int OpenDescriptorCount();
 
 } // namespace hopwise::test

@@ -3,9 +3,13 @@
 // A stack that sends nothing: it records every request block it is handed and answers from a
 // script, so the echo service and the workers can be tested message by message.
 
-#include <cstdint>
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -14,14 +18,11 @@
 
 namespace hopwise::test {
 
-// One request as the stack saw it.
+// One request as the stack saw it: a copy of the whole block, which the spans of request (and
+// of every copy of this call) point into.
 struct ScriptedCall {
-    std::vector<std::uint8_t> block; // the whole request block, blockLength bytes
-    std::uint32_t blockLength = 0;
-    std::uint32_t replyLength = 0;
-    std::uint32_t protocol = 0;
-    std::uint32_t action = 0;
-    EchoRequest request; // spans point into block
+    std::shared_ptr<const std::vector<std::uint8_t>> block;
+    EchoRequest request;
 };
 
 class ScriptedEchoStack final : public EchoStack {
@@ -30,20 +31,21 @@ public:
     using Responder = std::function<std::uint32_t(const EchoRequest& request, void* reply,
                                                   std::uint32_t replySize)>;
 
-    // Requests with this time to live get this reply.
     void answerTtl(std::uint8_t ttl, const EchoReplyInfo& reply);
     // Every request not otherwise scripted gets this reply (default: silence).
     void answerAll(const EchoReplyInfo& reply);
-    // The next request (in call order) is handled by this responder, before any other rule.
+    // The next request in call order goes to this responder, before any other rule.
     void answerNext(Responder responder);
     // Silence is answered at once unless this is set: then each unanswered request waits out its
     // timeout, or until the thread's probe interrupt is raised (then it yields 995).
-    void waitOutTimeouts(bool wait);
+    void waitOutTimeouts(bool wait) { m_waitOutTimeouts = wait; }
+    // What the permission check hears (default: datagram sockets are permitted).
+    void permit(IcmpSocketKind kind) { m_permitted = kind; }
 
     std::uint32_t control(std::uint32_t protocol, std::uint32_t action, const void* request,
                           std::uint32_t* requestLength, void* reply,
                           std::uint32_t* replyLength) override;
-
+    IcmpSocketKind permittedKind() override { return m_permitted; }
     std::vector<ScriptedCall> calls() const;
     std::size_t callCount() const;
 
@@ -51,12 +53,12 @@ private:
     mutable std::mutex m_mutex;
     std::map<std::uint8_t, EchoReplyInfo> m_byTtl;
     std::optional<EchoReplyInfo> m_default;
-    std::vector<Responder> m_next;
-    bool m_waitOutTimeouts = false;
+    std::deque<Responder> m_next;
     std::vector<ScriptedCall> m_calls;
+    std::atomic<bool> m_waitOutTimeouts{false};
+    std::atomic<IcmpSocketKind> m_permitted{IcmpSocketKind::Datagram};
 };
 
-// Installs a stack for the scope of a test.
 class ScopedEchoStack {
 public:
     explicit ScopedEchoStack(EchoStack& stack) : m_previous(InstallEchoStack(&stack)) {}
@@ -69,6 +71,9 @@ private:
 };
 
 // An address from its dotted text (test data only).
-IpAddress Ip(const char* dotted);
+inline IpAddress Ip(const char* dotted)
+{
+    return inet_addr(dotted);
+}
 
 } // namespace hopwise::test

@@ -1,0 +1,243 @@
+// Opening a thread's ICMP sockets: the datagram socket first, a raw one when that is refused,
+// kept per thread and per network namespace, with the kernel filters a raw socket needs; and the
+// permission check, which tries the same sockets without keeping them.
+
+#include "probe/linux/icmp_socket.h"
+
+#include <netinet/in.h>
+
+#include <linux/filter.h>
+#include <linux/icmp.h>
+
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "probe/linux/linux_echo_stack.h"
+#include "probe/linux/privilege.h"
+
+namespace hopwise::icmp_socket {
+
+namespace {
+
+// Set in a forked child, where sockets inherited from the parent may belong elsewhere.
+std::atomic<bool> g_forked{false};
+
+void markForked()
+{
+    g_forked.store(true, std::memory_order_relaxed);
+}
+
+[[maybe_unused]] const int g_forkWatch = pthread_atfork(nullptr, nullptr, markForked);
+
+bool isRefusal(int error)
+{
+    return error == EACCES || error == EPERM || error == EPROTONOSUPPORT || error == EAFNOSUPPORT ||
+           error == ESOCKTNOSUPPORT;
+}
+
+int enable(int fd, int level, int name)
+{
+    const int on = 1;
+    return setsockopt(fd, level, name, &on, sizeof on);
+}
+
+// Everyone's echo replies reach every raw ICMP socket; under another process's flood they would
+// fill our receive buffer and push our own reply out. The kernel keeps only echo replies with our
+// identifier (and the error reports the ICMP filter lets through) in the queue.
+void attachIdentifierFilter(int fd, std::uint16_t identifier)
+{
+    sock_filter code[] = {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), // X = IP header length
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),  // ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp_type::kEchoReply, 0, 2),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4), // echo identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    const sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+}
+
+// An ICMP socket of the kind with nothing set on it yet.
+int openBare(IcmpSocketKind kind)
+{
+    const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
+    int fd = -1;
+    int socketError = 0;
+    {
+        // cap_net_raw, where granted, is effective for this one call only.
+        std::optional<ScopedRawSocketPrivilege> privilege;
+        if (kind == IcmpSocketKind::Raw) {
+            privilege.emplace();
+        }
+        fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+        socketError = errno;
+    }
+    if (fd < 0) {
+        errno = socketError; // the caller tells a refusal from a shortage by it
+    }
+    return fd;
+}
+
+bool canOpen(IcmpSocketKind kind)
+{
+    const int fd = openBare(kind);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier)
+{
+    const int fd = openBare(kind);
+    if (fd < 0) {
+        return -1;
+    }
+    // Round trips come from the kernel's receive stamp, not from when we got round to reading.
+    enable(fd, SOL_SOCKET, SO_TIMESTAMPNS);
+    if (kind == IcmpSocketKind::Datagram) {
+        // Without IP_RECVERR a router's report would only surface as an errno on some later
+        // call, without the router's address.
+        enable(fd, IPPROTO_IP, IP_RECVERR);
+        enable(fd, IPPROTO_IP, IP_RECVTTL);
+        enable(fd, IPPROTO_IP, IP_RECVTOS);
+        enable(fd, IPPROTO_IP, IP_RECVOPTS);
+    } else {
+        // A raw ICMP socket sees every ICMP packet of the namespace; the kernel drops the types
+        // that can never answer an echo before they wake us.
+        icmp_filter filter{};
+        filter.data = ~((1u << icmp_type::kEchoReply) | (1u << icmp_type::kDestUnreachable) |
+                        (1u << icmp_type::kSourceQuench) | (1u << icmp_type::kTimeExceeded) |
+                        (1u << icmp_type::kParameterProblem));
+        setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+        attachIdentifierFilter(fd, identifier);
+    }
+    return fd;
+}
+
+} // namespace
+
+thread_local ThreadSockets t_sockets;
+
+void CachedSocket::reset()
+{
+    if (fd >= 0) {
+        close(fd);
+    }
+    *this = CachedSocket{};
+}
+
+// A raw socket's identifier is the low 16 bits of the thread id, which keeps the threads of one
+// process (and pingers keyed by pid) apart; two thread ids 65536 apart do share one, and then
+// only the sequence tells their replies apart.
+ThreadSockets::ThreadSockets() : tid(static_cast<pid_t>(syscall(SYS_gettid)))
+{
+    identifier = static_cast<std::uint16_t>(tid);
+}
+
+void ThreadSockets::drop()
+{
+    datagram.reset();
+    raw.reset();
+    datagramRefused = false;
+    rawRefused = false;
+    keyKnown = false;
+}
+
+void ThreadSockets::checkNamespace()
+{
+    if (keyKnown && !g_forked.load(std::memory_order_relaxed)) {
+        return;
+    }
+    const auto nowTid = static_cast<pid_t>(syscall(SYS_gettid));
+    if (nowTid != tid) {
+        // A forked child must not answer to its parent's identifier.
+        drop();
+        tid = nowTid;
+        identifier = static_cast<std::uint16_t>(tid);
+    }
+    struct stat ns {};
+    if (stat("/proc/thread-self/ns/net", &ns) != 0) {
+        keyKnown = true; // no /proc: nothing to compare against
+        return;
+    }
+    if (keyKnown && ns.st_dev == netnsDevice && ns.st_ino == netnsInode) {
+        return;
+    }
+    drop();
+    keyKnown = true;
+    netnsDevice = ns.st_dev;
+    netnsInode = ns.st_ino;
+}
+
+AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket)
+{
+    ThreadSockets& cache = t_sockets;
+    const IcmpSocketKind order[2] = {first, IcmpSocketKind::Raw};
+    const int tries = first == IcmpSocketKind::Raw ? 1 : 2;
+    for (int i = 0; i < tries; ++i) {
+        const bool datagram = order[i] == IcmpSocketKind::Datagram;
+        CachedSocket& candidate = datagram ? cache.datagram : cache.raw;
+        bool& refused = datagram ? cache.datagramRefused : cache.rawRefused;
+        if (candidate.fd < 0 && !refused) {
+            candidate.fd = openIcmpSocket(order[i], cache.identifier);
+            if (candidate.fd < 0) {
+                if (!isRefusal(errno)) {
+                    return AcquireResult::NoResources;
+                }
+                refused = true;
+            }
+        }
+        if (candidate.fd >= 0) {
+            kind = order[i];
+            socket = &candidate;
+            return AcquireResult::Ready;
+        }
+    }
+    return AcquireResult::Refused;
+}
+
+} // namespace hopwise::icmp_socket
+
+namespace hopwise {
+
+IcmpSocketKind LinuxEchoStack::permittedKind()
+{
+    if (m_first == IcmpSocketKind::Datagram && icmp_socket::canOpen(IcmpSocketKind::Datagram)) {
+        return IcmpSocketKind::Datagram;
+    }
+    if (icmp_socket::canOpen(IcmpSocketKind::Raw)) {
+        return IcmpSocketKind::Raw;
+    }
+    return IcmpSocketKind::None;
+}
+
+const char* EchoPermissionHint()
+{
+    // Names the exact commands, with this very program's path for the capability.
+    static const std::string hint = [] {
+        std::error_code error;
+        const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+        return std::string("ICMP sockets are not permitted for this user: allow them with sysctl "
+                           "net.ipv4.ping_group_range or grant cap_net_raw, for example\n"
+                           "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+                           "  sudo setcap cap_net_raw+p ") +
+               (error ? std::string("<program>") : self.string());
+    }();
+    return hint.c_str();
+}
+
+} // namespace hopwise

@@ -1,0 +1,270 @@
+// Waiting for the answer to a request and reading it: kernel receive stamps and ancillary data,
+// the reply decoder's verdict on each packet, and emptying the queues of what can't be ours.
+
+#include "probe/linux/icmp_socket.h"
+
+#include <netinet/in.h>
+
+#include <linux/errqueue.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <span>
+
+#include "probe/linux/probe_interrupt.h"
+
+namespace hopwise::icmp_socket {
+
+namespace {
+
+constexpr std::size_t kControlSize = 512;
+// Queues are read in bounded passes: the interrupt and the deadline are rechecked between them.
+constexpr int kPacketsPerPass = 64;
+
+std::int64_t nanoseconds(const timespec& t)
+{
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// What a received message's ancillary data adds to the decoder's view; for a report from the
+// error queue, also the address of whoever sent it.
+struct ReceivedMeta {
+    bool haveStamp = false;
+    timespec stamp{};
+    bool haveTtl = false;
+    std::uint8_t ttl = 0;
+    bool haveTos = false;
+    std::uint8_t tos = 0;
+    std::span<const std::uint8_t> options;
+    const sock_extended_err* error = nullptr;
+    IpAddress offender = 0;
+};
+
+ReceivedMeta readControl(msghdr& message)
+{
+    ReceivedMeta meta;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        const auto* payload = reinterpret_cast<const std::uint8_t*>(CMSG_DATA(c));
+        const std::size_t length = c->cmsg_len - CMSG_LEN(0);
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
+            length >= sizeof(timespec)) {
+            std::memcpy(&meta.stamp, payload, sizeof(timespec));
+            meta.haveStamp = true;
+        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL && length >= sizeof(int)) {
+            int ttl = 0;
+            std::memcpy(&ttl, payload, sizeof ttl);
+            meta.ttl = static_cast<std::uint8_t>(ttl);
+            meta.haveTtl = true;
+        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TOS && length >= 1) {
+            meta.tos = payload[0];
+            meta.haveTos = true;
+        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVOPTS) {
+            // Received options are labelled with the option that asked for them.
+            meta.options = {payload, length};
+        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR &&
+                   length >= sizeof(sock_extended_err)) {
+            meta.error = reinterpret_cast<const sock_extended_err*>(payload);
+            if (length >= sizeof(sock_extended_err) + sizeof(sockaddr_in)) {
+                sockaddr_in offender{};
+                std::memcpy(&offender, payload + sizeof(sock_extended_err), sizeof offender);
+                if (offender.sin_family == AF_INET) {
+                    meta.offender = offender.sin_addr.s_addr;
+                }
+            }
+        }
+    }
+    return meta;
+}
+
+std::uint32_t roundTripMs(const ReceivedMeta& meta, const timespec& sentAt)
+{
+    timespec received = meta.stamp;
+    if (!meta.haveStamp) {
+        clock_gettime(CLOCK_REALTIME, &received);
+    }
+    const std::int64_t elapsed = nanoseconds(received) - nanoseconds(sentAt);
+    // The wall clock may step backwards between the two stamps.
+    return elapsed <= 0 ? 0u : static_cast<std::uint32_t>(elapsed / 1000000);
+}
+
+enum class ReadResult { Matched, Empty, Failed };
+
+// Reads one message from the socket's ordinary queue (or its error queue) without blocking and
+// writes the reply record when it answers our request.
+ReadResult readOne(const Exchange& exchange, bool errorQueue)
+{
+    std::vector<std::uint8_t>& buffer = t_sockets.receive;
+    // The kernel writes what it sends back and says how much; clearing it would only cost time.
+    alignas(cmsghdr) std::array<std::uint8_t, kControlSize> control; // NOLINT
+    sockaddr_in from{};
+    iovec vector{buffer.data(), buffer.size()};
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    const ssize_t got =
+        recvmsg(exchange.fd, &message, MSG_DONTWAIT | (errorQueue ? MSG_ERRQUEUE : 0));
+    if (got < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            return ReadResult::Empty;
+        }
+        // A datagram socket reports a queued ICMP error this way; the error queue holds it.
+        return ReadResult::Failed;
+    }
+    const std::span<const std::uint8_t> bytes{buffer.data(), static_cast<std::size_t>(got)};
+    const ReceivedMeta meta = readControl(message);
+
+    IcmpReplyFields fields;
+    IpAddress responder = 0;
+    if (errorQueue) {
+        if (meta.error == nullptr || meta.error->ee_origin != SO_EE_ORIGIN_ICMP ||
+            message.msg_namelen < sizeof(sockaddr_in) || from.sin_family != AF_INET) {
+            return ReadResult::Failed; // a local error, not a report about our request
+        }
+        fields = DecodeQuotedEcho(bytes, from.sin_addr.s_addr, meta.error->ee_type,
+                                  meta.error->ee_code, exchange.sent);
+        responder = meta.offender;
+    } else {
+        fields = DecodeIcmpReply(bytes, exchange.sent);
+        responder = fields.hasIpHeader ? fields.source : from.sin_addr.s_addr;
+    }
+    if (fields.verdict == IcmpVerdict::NotOurs) {
+        return ReadResult::Failed;
+    }
+
+    EchoReplyInfo info;
+    info.address = responder;
+    info.status = fields.status;
+    info.roundTripTime = roundTripMs(meta, exchange.sentAt);
+    if (fields.hasIpHeader) {
+        info.ttl = fields.ttl;
+        info.tos = fields.tos;
+        info.flags = fields.flags;
+        info.options = fields.options;
+    } else {
+        info.ttl = meta.haveTtl ? meta.ttl : 0;
+        info.tos = meta.haveTos ? meta.tos : 0;
+        info.options = meta.options;
+    }
+    info.data = fields.data;
+    WriteEchoReply(exchange.reply, exchange.replyLength, info);
+    return ReadResult::Matched;
+}
+
+} // namespace
+
+std::int64_t monotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return nanoseconds(now);
+}
+
+bool interruptRaised(const ProbeInterrupt* interrupt)
+{
+    return interrupt != nullptr && interrupt->raised();
+}
+
+WaitResult waitFor(int fd, std::int64_t deadlineNs, const ProbeInterrupt* interrupt)
+{
+    for (;;) {
+        if (interruptRaised(interrupt)) {
+            return WaitResult::Interrupted;
+        }
+        const std::int64_t remaining = deadlineNs - monotonicNs();
+        if (remaining <= 0) {
+            return WaitResult::Deadline;
+        }
+        std::array<pollfd, 2> fds{};
+        nfds_t count = 0;
+        if (fd >= 0) {
+            fds[count++] = {fd, POLLIN, 0};
+        }
+        const int interruptFd = interrupt != nullptr ? interrupt->pollDescriptor() : -1;
+        if (interruptFd >= 0) {
+            fds[count++] = {interruptFd, POLLIN, 0};
+        }
+        // Without an eventfd the flag is only seen at wake-ups, so those come often enough.
+        const std::int64_t slice = (interrupt != nullptr && interruptFd < 0)
+                                       ? std::min<std::int64_t>(remaining, 50000000)
+                                       : remaining;
+        const timespec timeout{static_cast<time_t>(slice / 1000000000),
+                               static_cast<long>(slice % 1000000000)};
+        const int ready = ppoll(fds.data(), count, &timeout, nullptr);
+        if (ready < 0 && errno != EINTR) {
+            return WaitResult::Deadline;
+        }
+        if (interruptRaised(interrupt)) {
+            return WaitResult::Interrupted;
+        }
+        if (ready > 0 && fd >= 0 && fds[0].revents != 0) {
+            return WaitResult::Readable;
+        }
+    }
+}
+
+bool drainQueued(const Exchange& exchange)
+{
+    for (int i = 0; i < kPacketsPerPass; ++i) {
+        const ReadResult result = readOne(exchange, false);
+        if (result == ReadResult::Matched) {
+            return true;
+        }
+        if (result == ReadResult::Empty) {
+            break;
+        }
+    }
+    if (exchange.kind != IcmpSocketKind::Datagram) {
+        return false;
+    }
+    for (int i = 0; i < kPacketsPerPass; ++i) {
+        const ReadResult result = readOne(exchange, true);
+        if (result == ReadResult::Matched) {
+            return true;
+        }
+        if (result == ReadResult::Empty) {
+            break;
+        }
+    }
+    return false;
+}
+
+void discardErrorQueue(int fd)
+{
+    for (int i = 0; i < kPacketsPerPass; ++i) {
+        std::array<std::uint8_t, 64> bytes; // NOLINT: only read up to what the kernel wrote
+        alignas(cmsghdr) std::array<std::uint8_t, kControlSize> control; // NOLINT: likewise
+        iovec vector{bytes.data(), bytes.size()};
+        msghdr message{};
+        message.msg_iov = &vector;
+        message.msg_iovlen = 1;
+        message.msg_control = control.data();
+        message.msg_controllen = control.size();
+        if (recvmsg(fd, &message, MSG_DONTWAIT | MSG_ERRQUEUE) < 0) {
+            return;
+        }
+    }
+}
+
+void discardQueued(int fd, IcmpSocketKind kind)
+{
+    for (int i = 0; i < 4 * kPacketsPerPass; ++i) {
+        std::array<std::uint8_t, 64> bytes; // NOLINT: nothing of it is read
+        if (recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_TRUNC) < 0) {
+            break;
+        }
+    }
+    if (kind == IcmpSocketKind::Datagram) {
+        discardErrorQueue(fd);
+    }
+}
+
+} // namespace hopwise::icmp_socket
