@@ -2,7 +2,8 @@
 
 // What the ping worker reads from its page: the stored settings (every request's TTL is the low
 // 8 bits of m_iMaxHopCount; m_iNumTrials -1 runs until cancelled, 0 or less otherwise makes one
-// trial) and the run's own host, cancel flag and receiver.
+// trial) and the run's own host, cancel flag and receiver. The page must outlive every run it
+// starts, as it does when it holds the run's ProbeRun as a member.
 
 #include <atomic>
 

@@ -92,8 +92,6 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix)
     return true;
 }
 
-// Decodes one UTF-8 sequence at pos; rejects overlong forms, surrogates and values past U+10FFFF.
-
 std::vector<std::uint8_t> stringData(std::u16string_view text)
 {
     std::vector<std::uint8_t> data;

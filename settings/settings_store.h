@@ -8,7 +8,8 @@
 // (GetSettingInt, WriteSettingInt, WriteSettingString) create missing keys down to the section
 // and use the application's name as product key; the list routines (ReadSectionEntries,
 // DeleteSection) walk a path with "Hopwise" fixed in it and never create anything. Every call
-// opens what it needs and closes it again, re-reading the file each time; nothing is cached.
+// opens what it needs and closes it again, and reads the file again, so that the next call sees
+// a hand edit; only the parsed document is kept, for as long as the file's bytes stay the same.
 // Only the application's window thread is expected to call these.
 
 #include <cstdint>

@@ -1,8 +1,9 @@
 #pragma once
 
-// What the trace route worker reads from its page: the stored settings and the run's own host,
-// cancel flag and receiver. The page (the window's or the console's) owns one of these and must
-// outlive every run it starts.
+// What the trace route worker reads from its page: the stored settings (the hop limit again before
+// every further hop) and the run's own host, cancel flag and receiver. The window's page is one of
+// these, the console fills one; either must outlive every run it starts, as it does when it holds
+// the run's ProbeRun as a member.
 
 #include <atomic>
 

@@ -1,128 +1,62 @@
 #pragma once
 
-// A receiver that copies out everything a notification carries while the message is being
-// handled (the records die with the send), so tests can compare whole runs afterwards.
+// A window for tests: copies what the records carry while they live, and writes the whole run
+// down as one text: "Dest IP: 10.9.9.9 | 10.0.0.1 r1.test | - | finished" ("-": no answer).
+// Every message is handled on one thread.
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "probe/echo_service.h"
 #include "run/probe_messages.h"
 
 namespace hopwise::test {
 
 struct RecordedMessage {
     std::uint32_t message = 0;
-    std::intptr_t wParam = 0;
-    std::intptr_t lParam = 0;
-    std::thread::id thread;
-    std::u16string destination;         // WM_PROBE_DESTINATION
-    std::optional<std::string> address; // WM_PROBE_RESULT
-    std::optional<std::string> name;    // WM_PROBE_RESULT
-    bool hasReply = false;              // WM_PROBE_RESULT: the reply pointer was set
+    std::optional<std::string> address; // WM_PROBE_RESULT: the responder
     EchoReply reply{};                  // WM_PROBE_RESULT: copy of the record
-    std::string hint;                   // WM_PROBE_NOT_PERMITTED
 };
 
 class RecordingTarget final : public ProbeMessageTarget {
 public:
-    // Runs after each message was recorded, on the receiving thread, while the sender waits.
-    using Hook = std::function<void(const RecordedMessage&, std::size_t index)>;
+    // Runs on the receiving thread after each message was recorded, while the sender waits.
+    std::function<void(const RecordedMessage&)> m_hook;
 
-    explicit RecordingTarget(Hook hook = {}) : m_hook(std::move(hook)) {}
-
-    // Before the run starts.
-    void setHook(Hook hook) { m_hook = std::move(hook); }
-
-    std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam,
-                              std::intptr_t lParam) override
+    std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam, std::intptr_t) override
     {
-        RecordedMessage record;
-        record.message = message;
-        record.wParam = wParam;
-        record.lParam = lParam;
-        record.thread = std::this_thread::get_id();
+        RecordedMessage record{message, std::nullopt};
+        std::string line = message == WM_PROBE_FINISHED     ? "finished"
+                           : message == WM_PROBE_UNRESOLVED ? "unresolved"
+                                                            : "not permitted";
         if (message == WM_PROBE_DESTINATION) {
-            record.destination = DestinationTextOf(wParam);
+            const std::u16string text = DestinationTextOf(wParam);
+            line.assign(text.begin(), text.end());
         } else if (message == WM_PROBE_RESULT) {
             const ProbeResult& result = ProbeResultOf(wParam);
             if (result.m_address != nullptr) {
                 record.address = result.m_address;
             }
-            if (result.m_name != nullptr) {
-                record.name = result.m_name;
-            }
-            record.hasReply = result.m_reply != nullptr;
-            if (record.hasReply) {
-                record.reply = *result.m_reply;
-            }
-        } else if (message == WM_PROBE_NOT_PERMITTED) {
-            record.hint = NotPermittedHintOf(wParam);
+            line = record.address.value_or("-");
+            line += result.m_name != nullptr ? std::string(" ") + result.m_name : "";
+            record.reply = *result.m_reply;
+            m_results.push_back(record);
         }
-        std::size_t index = 0;
-        {
-            std::lock_guard lock(m_mutex);
-            m_messages.push_back(record);
-            index = m_messages.size() - 1;
-        }
-        m_changed.notify_all();
+        m_transcript += (m_transcript.empty() ? "" : " | ") + line;
         if (m_hook) {
-            m_hook(record, index);
+            m_hook(record);
         }
         return 1;
     }
 
-    std::vector<RecordedMessage> messages() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-
-    std::vector<std::uint32_t> kinds() const
-    {
-        std::vector<std::uint32_t> kinds;
-        for (const RecordedMessage& record : messages()) {
-            kinds.push_back(record.message);
-        }
-        return kinds;
-    }
-
-    std::vector<RecordedMessage> results() const
-    {
-        std::vector<RecordedMessage> results;
-        for (const RecordedMessage& record : messages()) {
-            if (record.message == WM_PROBE_RESULT) {
-                results.push_back(record);
-            }
-        }
-        return results;
-    }
-
-    // Waits (bounded) until `count` messages of this kind arrived; yields whether they did.
-    bool waitFor(std::uint32_t message, std::chrono::milliseconds limit, std::size_t count = 1)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, limit, [&] {
-            std::size_t seen = 0;
-            for (const RecordedMessage& record : m_messages) {
-                seen += record.message == message ? 1 : 0;
-            }
-            return seen >= count;
-        });
-    }
+    // Read once the run is over.
+    std::vector<RecordedMessage> results() const { return m_results; }
+    std::string transcript() const { return m_transcript; }
 
 private:
-    Hook m_hook;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<RecordedMessage> m_messages;
+    std::vector<RecordedMessage> m_results;
+    std::string m_transcript;
 };
 
 } // namespace hopwise::test
