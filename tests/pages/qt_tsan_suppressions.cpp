@@ -3,7 +3,7 @@
 // condition between threads, and its posted-event list (appended by a worker's post, drained by
 // the window thread's event loop, both under Qt's own mutex), look like races. Reports with a
 // frame in QtCore are suppressed; races between our own frames are still reported, and our own
-// hand-over through posted events is annotated where it happens (trace/page_support.cpp).
+// hand-over through posted events is annotated where it happens (widgets/queued_poster.cpp).
 
 extern "C" const char* __tsan_default_suppressions();
 
