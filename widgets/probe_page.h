@@ -55,6 +55,7 @@ struct ProbePageShape {
 class ProbePage : public QWidget, private ProbeMessageTarget {
     Q_OBJECT
 public:
+    ~ProbePage() override;
     ProbePage(const ProbePage&) = delete;
     ProbePage& operator=(const ProbePage&) = delete;
 
@@ -85,7 +86,6 @@ protected:
 
     // The store must outlive the page.
     ProbePage(SettingsStore& store, const ProbePageShape& shape);
-    ~ProbePage() override;
 
     // The cancel action: the worker stops at its next check; Cancel stays visible, disabled,
     // until the run has ended. The page itself is never closed by it.
@@ -134,6 +134,14 @@ private:
 // m_bCancel on the page itself. The settings are loaded at construction; at destruction the run
 // is ended before the inputs go, and then every setting is written back, changed or not.
 template <class Inputs, class Settings> class ProbePageOf : public ProbePage, public Inputs {
+public:
+    ~ProbePageOf() override
+    {
+        endRun();
+        this->m_pWindow = nullptr;
+        SaveSettings(store(), static_cast<const Settings&>(*this));
+    }
+
 protected:
     using Worker = std::uint32_t (*)(Inputs*);
 
@@ -141,12 +149,6 @@ protected:
         : ProbePage(store, shape), m_worker(worker)
     {
         LoadSettings(store, static_cast<Settings&>(*this));
-    }
-    ~ProbePageOf() override
-    {
-        endRun();
-        this->m_pWindow = nullptr;
-        SaveSettings(store(), static_cast<const Settings&>(*this));
     }
 
 private:
