@@ -22,7 +22,7 @@ ScriptedEchoStack::Responder Answer(std::uint8_t time)
 {
     return [=](const EchoRequest&, void* reply, std::uint32_t size) {
         WriteEchoReply(reply, size,
-                       {.address = Ip("10.1.0.1"), .roundTripTime = time, .ttl = time});
+                       {.address = Ip("10.1.0.1"), .roundTripTime = 2u * time, .ttl = time});
         return 0u;
     };
 }
@@ -152,8 +152,8 @@ void FiftyNineReplies(PageTest& t)
 }
 
 const QString kNoName = "Can't resolve name";
-const QStringList kHops{"10.1.0.1 [3 ms]", "> r\xc3\xa4uter.example", "No Response [0 ms]"};
-const QStringList kRows{"No Response 0 0", "10.1.0.1 59 59", "10.1.0.1 58 58"};
+const QStringList kHops{"10.1.0.1 [6 ms]", "> r\xc3\xa4uter.example", "No Response [0 ms]"};
+const QStringList kRows{"No Response 0 0", "10.1.0.1 118 59", "10.1.0.1 116 58"};
 
 // History: a host goes in unless an entry begins with it, in any case. Max Hop text that is no
 // number in 0..16960 keeps the last position, the stored 20. Num Trials -1 reads "inf".
