@@ -4,10 +4,11 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-#include "widgets/dialog_units.h"
 #include "app/shell_resources.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"
+#include "widgets/dialog_units.h"
+#include "widgets/qt_text.h"
 
 namespace hopwise {
 namespace {
@@ -23,11 +24,6 @@ constexpr int kOkY = 137;
 constexpr int kOkWidth = 40;
 constexpr int kOkHeight = 14;
 
-QString fromUtf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 } // namespace
 
 CAboutDlg::CAboutDlg(QWidget* owner) : QDialog(owner)
@@ -36,7 +32,7 @@ CAboutDlg::CAboutDlg(QWidget* owner) : QDialog(owner)
     const DialogUnits units(font());
 
     setObjectName(QString::number(dialog.id));
-    setWindowTitle(fromUtf8(dialog.caption));
+    setWindowTitle(FromUtf8(dialog.caption));
     setModal(true);
     setFixedSize(units.toPixelsX(dialog.width), units.toPixelsY(dialog.height));
 
@@ -49,7 +45,7 @@ CAboutDlg::CAboutDlg(QWidget* owner) : QDialog(owner)
             label->setPixmap(AppIcon().pixmap(rect.size()));
             label->setAccessibleName(QStringLiteral("Hopwise icon"));
         } else {
-            label->setText(fromUtf8(control.text));
+            label->setText(FromUtf8(control.text));
             label->setWordWrap(false);
             const bool centred = (control.style & kStaticAlignMask) == kStaticCenter;
             label->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);

@@ -5,6 +5,7 @@
 #include "app/about_dlg.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
+#include "widgets/qt_text.h"
 
 namespace hopwise {
 namespace {
@@ -14,8 +15,7 @@ constexpr int kExitNoWindow = 1;
 
 std::u16string utf16(std::string_view utf8)
 {
-    const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-    return text.toStdU16String();
+    return FromUtf8(utf8).toStdU16String();
 }
 
 } // namespace

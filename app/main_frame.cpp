@@ -9,11 +9,12 @@
 #include <algorithm>
 #include <utility>
 
-#include "widgets/dialog_units.h"
 #include "app/shell_resources.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
+#include "widgets/dialog_units.h"
+#include "widgets/qt_text.h"
 
 namespace hopwise {
 namespace {
@@ -28,11 +29,6 @@ constexpr qsizetype kStringLoadLimit = 255;
 
 // Space the tab host keeps around its pages (see CPageTabCtrl::AddPage).
 constexpr int kPageMargins = 10;
-
-QString text(std::string_view utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 
 } // namespace
 
@@ -93,9 +89,9 @@ bool CMainFrame::OnCreate()
 
     // A page that fails to build is simply not shown.
     m_wndTracePage.Create(&m_wndTabHost);
-    m_wndTabHost.AddPage(text(res::kTraceRouteTab), &m_wndTracePage, true, -1);
+    m_wndTabHost.AddPage(FromUtf8(res::kTraceRouteTab), &m_wndTracePage, true, -1);
     m_wndPingPage.Create(&m_wndTabHost);
-    m_wndTabHost.AddPage(text(res::kPingTab), &m_wndPingPage, false, -1);
+    m_wndTabHost.AddPage(FromUtf8(res::kPingTab), &m_wndPingPage, false, -1);
 
     for (std::size_t slot = 0; slot < kTooltipIds.size(); ++slot) {
         m_tooltipTexts[slot] = LoadStringCopy(kTooltipIds[slot]);
@@ -125,17 +121,17 @@ bool CMainFrame::createCommandBar()
     m_wndCommandBar.m_menuBar = menuBar;
     setMenuBar(menuBar);
 
-    QMenu* file = menuBar->addMenu(text(res::kMenuFile));
+    QMenu* file = menuBar->addMenu(FromUtf8(res::kMenuFile));
     file->setObjectName(QStringLiteral("menuFile"));
-    file->addAction(commandAction(text(res::kMenuFileExit), res::kCmdFileExit));
+    file->addAction(commandAction(FromUtf8(res::kMenuFileExit), res::kCmdFileExit));
 
-    QMenu* tools = menuBar->addMenu(text(res::kMenuTools));
+    QMenu* tools = menuBar->addMenu(FromUtf8(res::kMenuTools));
     tools->setObjectName(QStringLiteral("menuTools"));
-    tools->addAction(commandAction(text(res::kMenuToolsAbout), res::kCmdAppAbout));
-    QMenu* clear = tools->addMenu(text(res::kMenuToolsClearCache));
+    tools->addAction(commandAction(FromUtf8(res::kMenuToolsAbout), res::kCmdAppAbout));
+    QMenu* clear = tools->addMenu(FromUtf8(res::kMenuToolsClearCache));
     clear->setObjectName(QStringLiteral("menuClearCache"));
-    clear->addAction(commandAction(text(res::kMenuClearHopwise), res::kCmdClearHopwiseCache));
-    clear->addAction(commandAction(text(res::kMenuClearPing), res::kCmdClearPingCache));
+    clear->addAction(commandAction(FromUtf8(res::kMenuClearHopwise), res::kCmdClearHopwiseCache));
+    clear->addAction(commandAction(FromUtf8(res::kMenuClearPing), res::kCmdClearPingCache));
 
     const QPixmap bitmap = AboutToolBitmap();
     if (bitmap.isNull()) {
@@ -152,7 +148,7 @@ bool CMainFrame::createCommandBar()
     addToolBar(Qt::TopToolBarArea, toolBar);
 
     // The button's text names it for screen readers; its tooltip is the bar's text for About.
-    QAction* about = commandAction(text(res::kMenuToolsAbout), res::kCmdAppAbout);
+    QAction* about = commandAction(FromUtf8(res::kMenuToolsAbout), res::kCmdAppAbout);
     about->setIcon(QIcon(bitmap));
     about->setToolTip(m_tooltipTexts[kAboutTooltipSlot]);
     toolBar->addAction(about);

@@ -6,6 +6,7 @@
 
 #include "res/resource_ids.h"
 #include "res/texts.h"
+#include "widgets/qt_text.h"
 
 // Resources compiled into a static library are only linked in when something refers to them.
 static void initShellResources()
@@ -14,24 +15,16 @@ static void initShellResources()
 }
 
 namespace hopwise {
-namespace {
-
-QString fromUtf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-} // namespace
 
 QString LoadResourceString(int id)
 {
     if (id == res::kStrMainFrame) {
         // The frame's string holds newline-separated fields; the title is the first.
-        return fromUtf8(res::kMainFrameString).section(QLatin1Char('\n'), 0, 0);
+        return FromUtf8(res::kMainFrameString).section(QLatin1Char('\n'), 0, 0);
     }
     for (const auto& entry : res::kTooltipStrings) {
         if (entry.id == id) {
-            return fromUtf8(entry.text);
+            return FromUtf8(entry.text);
         }
     }
     return {};

@@ -10,9 +10,10 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "widgets/dialog_units.h"
-#include "widgets/up_down_control.h"
 #include "res/resource_ids.h"
+#include "widgets/dialog_units.h"
+#include "widgets/qt_text.h"
+#include "widgets/up_down_control.h"
 
 namespace hopwise {
 namespace {
@@ -28,7 +29,7 @@ constexpr int kFieldRowHeight = 14;
 
 QString textOf(const ControlTemplate& control)
 {
-    return QString::fromUtf8(control.text.data(), static_cast<qsizetype>(control.text.size()));
+    return FromUtf8(control.text);
 }
 
 QWidget* makeWidget(const ControlTemplate& control, QWidget* dialog)

@@ -1,9 +1,8 @@
-// main() for the widget tests: the offscreen platform unless the caller chose one, and a
-// private, temporary config home so that no test ever reads or writes the user's settings.
+// main() for the widget tests: offscreen unless chosen otherwise, and private config and
+// runtime directories, so no test meets the user's settings or running instance.
 
 #include <QApplication>
 #include <QTemporaryDir>
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
@@ -12,11 +11,12 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QTemporaryDir configHome;
-    if (!configHome.isValid()) {
+    QTemporaryDir runtime;
+    if (!configHome.isValid() || !runtime.isValid()) {
         return 2;
     }
     qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
-
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

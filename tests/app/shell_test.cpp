@@ -1,0 +1,134 @@
+// The main window as the application builds it, with the settings file in the private config
+// home, and the real program: one instance at a time, no capability left on its threads.
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "app/hopwise_app.h"
+#include "settings/host_history.h"
+#include "widgets/dialog_units.h"
+
+namespace hopwise {
+namespace {
+
+class MainWindowTest : public ::testing::TestWithParam<void (*)(CMainFrame&)> {};
+
+TEST_P(MainWindowTest, startsOnTheTraceRoutePageAndEveryWayOutSavesTheSettings)
+{
+    static std::int32_t value = 7; // a new one in each case
+    CHopwiseApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame& frame = *app.mainWindow();
+    QTabBar& tabs = *frame.tabHost().tabBar();
+    EXPECT_EQ(frame.windowTitle(), "Hopwise");
+    EXPECT_EQ(QStringList({tabs.tabText(0), tabs.tabText(1)}), QStringList({"Hopwise", "Ping"}));
+    // Below the tab row, inset by 5, at the size of the pages' template.
+    const int h = tabs.sizeHint().height();
+    const DialogUnits units(frame.tracePage().font());
+    const QRect place(5, h + 5, units.toPixelsX(132), units.toPixelsY(136));
+    EXPECT_EQ(frame.tabHost().size(), place.size() + QSize(10, h + 10));
+    EXPECT_EQ(frame.tracePage().geometry(), place);
+    EXPECT_EQ(frame.pingPage().geometry(), place);
+    EXPECT_TRUE(frame.tracePage().isVisible() && !frame.pingPage().isVisible());
+    tabs.setCurrentIndex(1);
+    EXPECT_TRUE(!frame.tracePage().isVisible() && frame.pingPage().isVisible());
+
+    QStringList items;
+    for (const QMenu* menu : frame.commandBar().menuBar()->findChildren<QMenu*>()) {
+        for (const QAction* action : menu->actions()) {
+            items << (menu->title() + " > " + action->text() + " " + action->data().toString());
+        }
+    }
+    EXPECT_EQ(items,
+              QStringList({"File > Exit 32774", "Tools > About Hopwise... 57664",
+                           "Tools > Clear Cached IP/Name ", "Clear Cached IP/Name > Hopwise 32776",
+                           "Clear Cached IP/Name > Ping 32777"}));
+    // The frame clears a page's history whichever tab shows.
+    RecordHost(app.settings(), u"Hopwise", u"traced");
+    RecordHost(app.settings(), u"Ping", u"pinged");
+    frame.findChild<QAction*>("32776")->trigger();
+    EXPECT_TRUE(LoadHostHistory(app.settings(), u"Hopwise").empty());
+    EXPECT_EQ(LoadHostHistory(app.settings(), u"Ping").size(), 1u);
+    frame.findChild<QAction*>("32777")->trigger();
+    EXPECT_TRUE(LoadHostHistory(app.settings(), u"Ping").empty());
+    EXPECT_EQ(frame.RouteCommand(57600), CMainFrame::CommandTaker::None);
+
+    frame.tracePage().m_iMaxHopCount = ++value;
+    frame.pingPage().m_iHopTimeout = value;
+    GetParam()(frame);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
+    EXPECT_EQ(app.settings().GetSettingInt(u"HopwiseDialog", u"m_iMaxHopCount", -1), value);
+    EXPECT_EQ(app.settings().GetSettingInt(u"PingDialog", u"m_iHopTimeout", -1), value);
+}
+
+INSTANTIATE_TEST_SUITE_P(WaysOut, MainWindowTest,
+                         ::testing::Values(
+                             +[](CMainFrame& f) { f.findChild<QAction*>("32774")->trigger(); },
+                             +[](CMainFrame& f) {
+                                 QApplication::setActiveWindow(&f);
+                                 QTest::keyClick(&f, Qt::Key_Q, Qt::ControlModifier);
+                             },
+                             +[](CMainFrame& f) { f.close(); },
+                             +[](CMainFrame&) { std::raise(SIGTERM); },
+                             +[](CMainFrame&) { std::raise(SIGINT); }));
+
+bool RunningInstanceRaised()
+{
+    return QTest::qWaitFor(
+        [] {
+            SingleInstance client(SingleInstance::ServerName(HOPWISE_BINARY));
+            return client.askRunningInstanceToRaise() && client.otherConfirmedRaise();
+        },
+        10000);
+}
+
+TEST(SingleInstance, secondLaunchRaisesTheRunningInstanceAndExitsMinusOne)
+{
+    QProcess killed;
+    killed.start(HOPWISE_BINARY, {});
+    ASSERT_TRUE(RunningInstanceRaised());
+    killed.kill();
+    ASSERT_TRUE(killed.waitForFinished(10000));
+
+    QProcess first;
+    first.start(HOPWISE_BINARY, {});
+    ASSERT_TRUE(RunningInstanceRaised()) << "the killed instance's socket is in the way";
+    QProcess second;
+    second.start(HOPWISE_BINARY, {});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 255);
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(10000));
+    EXPECT_EQ(first.exitCode(), 0);
+}
+
+TEST(WindowPrivilege, idleWindowHasNoEffectiveCapability)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: only root starts with capabilities to drop";
+    }
+    QProcess window;
+    window.start(HOPWISE_BINARY, {});
+    ASSERT_TRUE(RunningInstanceRaised()); // up and waiting for the user
+    QStringList sets;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(window.processId()));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks.filePath(task + "/status"));
+        status.open(QIODevice::ReadOnly); // a thread that ended meanwhile has nothing to read
+        sets << QString(status.readAll()).split('\n').filter(QRegularExpression("^Cap(Eff|Prm):"));
+    }
+    ASSERT_FALSE(sets.isEmpty()); // nothing effective; cap_net_raw at most permitted
+    EXPECT_EQ(sets.filter(QRegularExpression("^CapEff:\\s+0+$|^CapPrm:\\s+0+(2000)?$")), sets);
+}
+
+} // namespace
+} // namespace hopwise

@@ -1,0 +1,226 @@
+// Both pages through their controls, against the scripted echo stack and the table resolver.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "ping/ping_page.h"
+#include "settings/host_history.h"
+#include "tests/support/scripted_echo_stack.h"
+#include "tests/support/table_resolver.h"
+#include "trace/trace_route_page.h"
+
+namespace hopwise::test {
+namespace {
+
+ScriptedEchoStack::Responder Answer(std::uint8_t time)
+{
+    return [=](const EchoRequest&, void* reply, std::uint32_t size) {
+        WriteEchoReply(reply, size,
+                       {.address = Ip("10.1.0.1"), .roundTripTime = 2u * time, .ttl = time});
+        return 0u;
+    };
+}
+
+// The design's control ids; a run's bound is Max Hop on the trace route page, Num Trials on ping.
+struct PageKind {
+    bool trace;
+    int go, cancel, host, status, destIp, results, bound;
+    std::vector<int> inputs; // disabled during a run
+};
+const PageKind kTrace{
+    true, 1001, 1024, 1008, 1009, 1007, 1002, 1003, {1001, 1003, 1004, 1008, 1028}};
+const PageKind kPing{false, 1017, 1027, 1018, 1022, 1021, 1023, 1003, {1017, 1019, 1003, 1018}};
+
+struct PageTest : ::testing::Test {
+    PageTest()
+    {
+        store.SetRegistryKey(u"Velmor");
+        store.SetAppName(u"Hopwise");
+        resolver.addName("target", {Ip("10.0.0.9")});
+    }
+
+    void open(const PageKind& pageKind)
+    {
+        kind = &pageKind;
+        page = kind->trace ? std::unique_ptr<ProbePage>(std::make_unique<CTraceRoutePage>(store))
+                           : std::make_unique<CPingPage>(store);
+        page->setMessageBox([this](QWidget*, const QString& text) {
+            boxes << (status()->isHidden() ? text : "shown after the run ended");
+        });
+        EXPECT_TRUE(page->Create(&parent));
+    }
+
+    template <class Widget = QWidget> Widget* at(int id) const
+    {
+        return page->findChild<Widget*>(QString::number(id));
+    }
+    QLabel* status() const { return at<QLabel>(kind->status); }
+    // One text per item, its columns joined; a child's after "> ".
+    QStringList results() const
+    {
+        QStringList texts;
+        for (QTreeWidgetItemIterator it(at<QTreeWidget>(kind->results)); *it != nullptr; ++it) {
+            const QStringList columns{(*it)->text(0), (*it)->text(1), (*it)->text(2)};
+            texts << ((*it)->parent() != nullptr ? "> " : "") + columns.join(' ').trimmed();
+        }
+        return texts;
+    }
+
+    void go(const QString& host, const QString& bound)
+    {
+        at<QComboBox>(kind->host)->setEditText(host);
+        at<QLineEdit>(kind->bound)->setText(bound);
+        at<QPushButton>(kind->go)->click();
+    }
+    void run(const QString& host, const QString& bound)
+    {
+        go(host, bound);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return at(kind->go)->isEnabled(); }));
+    }
+
+    QStringList boxes;
+    QTemporaryDir dir;
+    SettingsStore store{dir.filePath("Hopwise.reg").toStdString()};
+    ScriptedEchoStack stack;
+    ScopedEchoStack installStack{stack};
+    TableResolver resolver;
+    ScopedHostResolver installResolver{resolver};
+    QWidget parent;
+    const PageKind* kind = nullptr;
+    std::unique_ptr<ProbePage> page;
+};
+
+struct RunCase {
+    const PageKind* kind;
+    void (*arrange)(PageTest&);
+    const char* host;
+    const char* bound;
+    const char* shown; // the bound's field after GO
+    int rows;
+    QStringList topRows;
+    QString box;
+    const char* history; // entries joined by ","
+};
+
+class RunTest : public PageTest, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(RunTest, showsTheResultsAndEndsDone)
+{
+    const RunCase& c = GetParam();
+    c.arrange(*this);
+    open(*c.kind);
+    run(c.host, c.bound);
+    EXPECT_EQ(at<QLineEdit>(c.kind->bound)->text(), c.shown);
+    EXPECT_EQ(results().mid(0, c.topRows.size()), c.topRows);
+    EXPECT_EQ(results().size(), c.rows);
+    EXPECT_EQ(boxes.join('\n'), c.box);
+    EXPECT_EQ(at<QLabel>(c.kind->destIp)->text(),
+              QString(c.host) == "target" ? "Dest IP: 10.0.0.9" : "Dest IP: ");
+    EXPECT_EQ(status()->text(), "Done");
+    EXPECT_TRUE(!status()->isHidden() && at(c.kind->cancel)->isHidden());
+    QStringList history;
+    for (const std::u16string& entry :
+         LoadHostHistory(store, c.kind->trace ? u"Hopwise" : u"Ping")) {
+        history << QString::fromStdU16String(entry);
+    }
+    EXPECT_EQ(history.join(','), c.history);
+    EXPECT_EQ(at<QComboBox>(c.kind->host)->count(), history.size());
+}
+
+void Nothing(PageTest&) {}
+void NamedRouterThenSilence(PageTest& t)
+{
+    t.stack.answerNext(Answer(3));
+    // The silent hop comes right after an answered one: it must not show that hop's time.
+    t.stack.answerTtl(3, {.address = Ip("10.0.0.9"), .roundTripTime = 5});
+    t.resolver.addAddress(Ip("10.1.0.1"), "r\xc3\xa4uter.example");
+    t.store.WriteSettingInt(u"HopwiseDialog", u"m_bResolveIP", 1);
+    RecordHost(t.store, u"Hopwise", u"TARGET.example");
+}
+void FiftyNineReplies(PageTest& t)
+{
+    for (std::uint8_t i = 1; i < 60; ++i) {
+        t.stack.answerNext(Answer(i));
+    }
+    RecordHost(t.store, u"Ping", u"targ");
+}
+
+const QString kNoName = "Can't resolve name";
+const QStringList kHops{"10.1.0.1 [6 ms]", "> r\xc3\xa4uter.example", "No Response [0 ms]"};
+const QStringList kRows{"No Response 0 0", "10.1.0.1 118 59", "10.1.0.1 116 58"};
+
+// History: a host goes in unless an entry begins with it, in any case. Max Hop text that is no
+// number in 0..16960 keeps the last position, the stored 20. Num Trials -1 reads "inf".
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunTest,
+    ::testing::Values(
+        RunCase{
+            &kTrace, NamedRouterThenSilence, "target", "20", "20", 4, kHops, {}, "TARGET.example"},
+        RunCase{&kTrace, Nothing, "target", "0", "0", 0, {}, {}, "target"},
+        RunCase{&kTrace, Nothing, "target", " 4 ", " 4 ", 3, {}, {}, "target"},
+        RunCase{&kTrace, Nothing, "target", "16961", "16961", 19, {}, {}, "target"},
+        RunCase{&kTrace, Nothing, "", "5", "5", 0, {}, kNoName, ""},
+        RunCase{&kPing, FiftyNineReplies, "target", "60x", "60", 50, kRows, {}, "targ,target"},
+        RunCase{&kPing, Nothing, "nowhere", "INFinity", "inf", 0, {}, kNoName, "nowhere"},
+        RunCase{&kPing, Nothing, "nowhere", "-1", "inf", 0, {}, kNoName, "nowhere"},
+        RunCase{&kPing, Nothing, "nowhere", "  +12x", "12", 0, {}, kNoName, "nowhere"},
+        RunCase{
+            &kPing, Nothing, "nowhere", "99999999999", "2147483647", 0, {}, kNoName, "nowhere"}));
+
+class CancelTest : public PageTest,
+                   public ::testing::WithParamInterface<std::tuple<const PageKind*, bool>> {};
+
+TEST_P(CancelTest, cancelOrEscapeEndsTheRunCancelledAndTheNextGoClearsIt)
+{
+    stack.waitOutTimeouts(true); // each probe takes its whole second: the run is slow to end
+    open(*std::get<0>(GetParam()));
+    parent.show(); // Escape works where the user could press it: in a shown, focused page
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    go("target", kind->trace ? "20" : "inf");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stack.callCount() == 1; }));
+    EXPECT_TRUE(std::none_of(kind->inputs.begin(), kind->inputs.end(),
+                             [&](int id) { return at(id)->isEnabled(); }));
+    EXPECT_TRUE(status()->isHidden() && !at(kind->cancel)->isHidden() &&
+                at(kind->cancel)->isEnabled());
+    if (std::get<1>(GetParam())) {
+        at(kind->results)->setFocus();
+        QTest::keyClick(at(kind->results), Qt::Key_Escape);
+    } else {
+        at<QPushButton>(kind->cancel)->click();
+    }
+    EXPECT_FALSE(at(kind->cancel)->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return at(kind->go)->isEnabled(); }));
+    EXPECT_EQ(status()->text(), "Cancelled");
+    run("target", "1");
+    EXPECT_EQ(status()->text(), "Done");
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, CancelTest,
+                         ::testing::Combine(::testing::Values(&kTrace, &kPing), ::testing::Bool()));
+
+TEST_F(PageTest, pagesDestroyedMidRunGoPromptly)
+{
+    stack.waitOutTimeouts(true);
+    store.WriteSettingInt(u"HopwiseDialog", u"m_iHopTimeout", 30000);
+    open(kTrace);
+    go("target", "5");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stack.callCount() == 1; })); // a 30 s echo
+    std::unique_ptr<ProbePage> trace = std::move(page);
+    open(kPing);
+    go("target", "5"); // no event loop runs: its first notification waits, unhandled
+    const auto start = std::chrono::steady_clock::now();
+    page.reset();
+    trace.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2))
+        << "shutdown waited for the echo or the window";
+    QCoreApplication::processEvents(); // what was queued for the pages is dropped
+}
+
+} // namespace
+} // namespace hopwise::test

@@ -1,0 +1,207 @@
+#include "widgets/probe_page.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTreeWidget>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "res/resource_ids.h"
+#include "res/texts.h"
+#include "settings/host_history.h"
+#include "widgets/qt_text.h"
+#include "widgets/queued_poster.h"
+#include "widgets/up_down_control.h"
+
+namespace hopwise {
+namespace {
+
+// The upper end of the Max Hop spinner on both pages.
+constexpr int kMaxHopUpper = 16960;
+
+void fillList(QComboBox& combo, const std::vector<std::u16string>& hosts)
+{
+    for (const std::u16string& host : hosts) {
+        combo.addItem(FromUtf16(host));
+    }
+    // Adding to an empty list makes the first item current, which would fill the edit field.
+    combo.setCurrentIndex(-1);
+    combo.clearEditText();
+}
+
+} // namespace
+
+void ShowWarningBox(QWidget* parent, const QString& text)
+{
+    // On the heap and watched: the page (its parent) may be torn down while the box is open.
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Warning, FromUtf8(res::kAppName), text,
+                                                QMessageBox::Ok, parent);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->exec();
+    delete box.data();
+}
+
+ProbePage::ProbePage(SettingsStore& store, const ProbePageShape& shape)
+    : m_store(store), m_shape(shape)
+{
+}
+
+ProbePage::~ProbePage() = default;
+
+bool ProbePage::Create(QWidget* parent)
+{
+    setParent(parent);
+    m_controls = BuildDialogControls(m_shape.dialog(), this);
+    m_go = control<QPushButton>(m_shape.controls.go);
+    m_cancel = control<QPushButton>(m_shape.controls.cancel);
+    m_host = control<QComboBox>(m_shape.controls.host);
+    m_status = control<QLabel>(m_shape.controls.status);
+    m_destIp = control<QLabel>(m_shape.controls.destIp);
+    m_maxHopSpin = control<UpDownControl>(m_shape.controls.maxHopSpin);
+    m_results = control<QTreeWidget>(m_shape.controls.results);
+
+    connect(m_go, &QPushButton::clicked, this, [this] { OnCommand(m_shape.controls.go); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { OnCommand(m_shape.controls.cancel); });
+    // Escape anywhere on the page is the dialog's cancel command.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, [this] { OnCommand(res::kCmdCancel); });
+    return OnInitPage();
+}
+
+bool ProbePage::OnInitPage()
+{
+    fillList(*m_host, LoadHostHistory(m_store, m_shape.historySection));
+    m_maxHopSpin->setRange(0, kMaxHopUpper);
+    m_maxHopSpin->setPosition(runFields().maxHopCount & 0xFFFF);
+    return true;
+}
+
+void ProbePage::OnCommand(int id)
+{
+    if (id == m_shape.controls.go) {
+        OnGo();
+    } else if (id == m_shape.controls.cancel || id == res::kCmdCancel) {
+        cancelRun();
+    } else if (id == m_shape.clearHistoryCommand) {
+        OnClearHistory();
+    }
+    // The OK command (Enter in a field) starts nothing.
+}
+
+void ProbePage::takeMaxHop()
+{
+    // Text that is no number in range makes the spinner answer with its error flag over the
+    // last position; the run takes that position.
+    m_maxHopSpin->setRange(0, kMaxHopUpper);
+    runFields().maxHopCount = m_maxHopSpin->position() & 0xFFFF;
+}
+
+void ProbePage::setInputsEnabled(bool enabled)
+{
+    for (const int id : m_shape.inputs) {
+        m_controls.control(id)->setEnabled(enabled);
+    }
+}
+
+void ProbePage::OnGo()
+{
+    // The previous run has handled its last message; at most its thread is still returning.
+    m_run.reset();
+
+    takeInputs();
+    setInputsEnabled(false);
+
+    const RunFields run = runFields();
+    const QString host = m_host->currentText();
+    SetHostText(run.host, Utf16View(host));
+    // Recorded unless an item already begins with it; without MatchCaseSensitive the
+    // comparison ignores case, and every item is compared.
+    if (m_host->findText(host, Qt::MatchStartsWith) == -1) {
+        RecordHost(m_store, m_shape.historySection, Utf16View(host));
+        m_host->addItem(host);
+        m_host->setEditText(host);
+    }
+
+    m_status->hide();
+    run.cancel = false;
+    m_cancel->show();
+    m_cancel->setEnabled(true);
+
+    m_results->clear();
+
+    try {
+        m_run = startWorker(*this, QueuedPoster(this));
+    } catch (const std::system_error&) {
+        // No thread, no run: end it here as a worker would, so the page doesn't hang in
+        // "running".
+        run.window = nullptr;
+        OnWorkerMessage(WM_PROBE_FINISHED, -1, 0);
+    }
+}
+
+void ProbePage::cancelRun()
+{
+    runFields().cancel = true;
+    m_cancel->setEnabled(false);
+}
+
+void ProbePage::OnClearHistory()
+{
+    const std::vector<std::u16string> left = ClearHostHistory(m_store, m_shape.historySection);
+    m_host->clear();
+    fillList(*m_host, left);
+}
+
+bool ProbePage::event(QEvent* event)
+{
+    return RunChannelCall(*this, event) || QWidget::event(event);
+}
+
+std::intptr_t ProbePage::sendMessage(std::uint32_t message, std::intptr_t wParam,
+                                     std::intptr_t lParam)
+{
+    return OnWorkerMessage(message, wParam, lParam);
+}
+
+void ProbePage::showMessage(const QString& text)
+{
+    // The page may be gone when the box returns: nothing of it is touched afterwards.
+    const PageMessageBox box = m_messageBox;
+    box(this, text);
+}
+
+std::intptr_t ProbePage::OnWorkerMessage(std::uint32_t message, std::intptr_t wParam,
+                                         std::intptr_t /*lParam*/)
+{
+    switch (message) {
+    case WM_PROBE_FINISHED:
+        m_cancel->hide();
+        m_status->setText(FromUtf8(runFields().cancel ? res::kStatusCancelled : res::kStatusDone));
+        m_status->show();
+        setInputsEnabled(true);
+        break;
+    case WM_PROBE_UNRESOLVED:
+        showMessage(FromUtf8(res::kCantResolveName));
+        break;
+    case WM_PROBE_NOT_PERMITTED:
+        showMessage(QString::fromUtf8(NotPermittedHintOf(wParam)));
+        break;
+    case WM_PROBE_DESTINATION:
+        m_destIp->setText(QString::fromUtf16(DestinationTextOf(wParam)));
+        break;
+    case WM_PROBE_RESULT:
+        addResult(ProbeResultOf(wParam));
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+} // namespace hopwise
