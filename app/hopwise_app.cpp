@@ -4,19 +4,14 @@
 
 #include "app/about_dlg.h"
 #include "res/resource_ids.h"
+#include "res/stored_names.h"
 #include "res/texts.h"
-#include "widgets/qt_text.h"
 
 namespace hopwise {
 namespace {
 
 constexpr int kExitAnotherInstance = -1;
 constexpr int kExitNoWindow = 1;
-
-std::u16string utf16(std::string_view utf8)
-{
-    return FromUtf8(utf8).toStdU16String();
-}
 
 } // namespace
 
@@ -49,8 +44,8 @@ int CHopwiseApp::Run()
 bool CHopwiseApp::InitInstance()
 {
     // The pages read their settings as the frame constructs them, so the keys are named first.
-    m_settings.SetRegistryKey(utf16(res::kCompanyKey));
-    m_settings.SetAppName(utf16(res::kAppName));
+    m_settings.SetRegistryKey(kCompanyKey);
+    m_settings.SetAppName(kApplicationName);
 
     auto* frame = new CMainFrame(m_settings, this);
     if (!frame->LoadFrame()) {

@@ -39,7 +39,7 @@ constexpr Column kColumns[] = {
 std::int32_t ParseNumTrials(const QString& text)
 {
     const QString lower = text.toLower();
-    if (lower == u"inf" || lower == u"infinity") {
+    if (lower == FromUtf8(res::kInfiniteTrials) || lower == FromUtf8(res::kInfiniteTrialsLong)) {
         return -1;
     }
     qsizetype at = 0;

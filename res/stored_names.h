@@ -1,15 +1,31 @@
 #pragma once
 
-// Where the pages keep their numeric settings, and the defaults they read with. The value
-// names are the page members that hold them.
+// The names the settings are stored under: the company and product keys, the sections, the
+// pages' values (named after the page members that hold them) and the defaults they are read
+// with. The store speaks UTF-16.
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
+#include "res/texts.h"
+
 namespace hopwise {
 
+namespace detail {
+// The product key is the application's name; it is spelled once, in texts.h.
+inline constexpr auto kApplicationNameUnits = [] {
+    std::array<char16_t, res::kAppName.size()> units{};
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(res::kAppName[i]); // ASCII
+    }
+    return units;
+}();
+} // namespace detail
+
 inline constexpr std::u16string_view kCompanyKey = u"Velmor";
-inline constexpr std::u16string_view kApplicationName = u"Hopwise";
+inline constexpr std::u16string_view kApplicationName{detail::kApplicationNameUnits.data(),
+                                                      detail::kApplicationNameUnits.size()};
 
 inline constexpr std::u16string_view kTraceSettingsSection = u"HopwiseDialog";
 inline constexpr std::u16string_view kPingSettingsSection = u"PingDialog";

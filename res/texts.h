@@ -12,8 +12,6 @@ namespace hopwise::res {
 // The application's name: the product key of the settings, the window caption and the
 // message box caption.
 inline constexpr std::string_view kAppName = "Hopwise";
-// The settings' company key, named once at start-up.
-inline constexpr std::string_view kCompanyKey = "Velmor";
 
 // String 128: the frame's title is its first field.
 inline constexpr std::string_view kMainFrameString = "Hopwise";

@@ -27,6 +27,7 @@
 #include "probe/echo_permission.h"
 #include "res/resource_ids.h"
 #include "res/stored_names.h"
+#include "res/texts.h"
 #include "settings/settings_store.h"
 #include "trace/trace_route_page.h"
 
@@ -154,7 +155,9 @@ int main(int argc, char** argv)
         }
         print("ping", seconds, pingLast);
     });
-    if (!finished || pingStatus->text() != QStringLiteral("Done")) {
+    if (!finished ||
+        pingStatus->text() != QString::fromUtf8(res::kStatusDone.data(),
+                                                static_cast<qsizetype>(res::kStatusDone.size()))) {
         std::printf("ping run did not finish\n");
         return 1;
     }
