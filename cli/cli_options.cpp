@@ -79,9 +79,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     ping->add_option("--count", count,
                      "Number of requests, or " + std::string(res::kInfiniteTrials) +
                          " to send until Ctrl-C")
-        ->check(CLI::IsMember({std::string(res::kInfiniteTrials),
-                               std::string(res::kInfiniteTrialsLong)},
-                              CLI::ignore_case) |
+        ->check(CLI::IsMember(
+                    {std::string(res::kInfiniteTrials), std::string(res::kInfiniteTrialsLong)},
+                    CLI::ignore_case) |
                 CLI::Range(1, std::numeric_limits<std::int32_t>::max()))
         ->capture_default_str();
     addCommon(*ping, options);

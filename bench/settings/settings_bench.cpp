@@ -9,9 +9,9 @@
 #include <fstream>
 #include <string>
 
+#include "res/stored_names.h"
 #include "settings/host_history.h"
 #include "settings/registry_text.h"
-#include "res/stored_names.h"
 #include "settings/settings_store.h"
 
 namespace {
