@@ -76,7 +76,10 @@ double pageRate(CPingPage& page, std::int32_t trials)
         }
     });
     poll.start(1);
-    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    limit.start(limitMs);
     loop.exec();
     if (status->isHidden()) {
         page.OnCancelPing();

@@ -70,7 +70,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: first_paint NAME RUNS PROGRAM\n");
         return 2;
     }
-    const QString name = args[1];
+    const QString& name = args[1];
     const int runs = std::clamp(args[2].toInt(), 1, 50);
     QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr || screenHasPaint(*screen)) {
