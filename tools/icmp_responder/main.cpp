@@ -125,6 +125,9 @@ bool parseAddress(const char* text, Address& address)
 
 bool parseLong(const char* text, long low, long high, long& value)
 {
+    if (text == nullptr) {
+        return false;
+    }
     char* end = nullptr;
     errno = 0;
     const long parsed = std::strtol(text, &end, 10);
@@ -249,7 +252,7 @@ Settings parseArguments(int argc, char** argv)
             break;
         case kSeconds: {
             char* end = nullptr;
-            settings.seconds = std::strtod(optarg, &end);
+            settings.seconds = optarg != nullptr ? std::strtod(optarg, &end) : 0;
             if (end == optarg || *end != '\0' || !(settings.seconds > 0) ||
                 settings.seconds > kMaxSeconds) {
                 fail("--seconds takes more than 0, at most 600");
