@@ -1,34 +1,25 @@
 #pragma once
 
-// Helpers for tests that send real echoes: one SendEcho with everything it produced gathered
-// up, and a child process that runs part of a test as another user inside a namespace.
+// One SendEcho of "hopwise" through whatever stack is installed, with everything it produced
+// gathered up, for tests that send real echoes.
 
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "probe/echo_service.h"
-#include "tests/support/net_namespace.h"
 
 namespace hopwise::test {
 
 struct EchoOutcome {
     std::uint32_t count = 0;
     std::uint32_t lastError = 0;
-    EchoReply record{};
-    std::vector<std::uint8_t> data;
-    std::vector<std::uint8_t> options;
     std::int64_t elapsedMs = 0;
+    EchoReply record{};
+    std::string data;    // the echoed bytes
+    std::string options; // the reply's IP option bytes
 };
 
-// One SendEcho through whatever stack is installed; options may be null.
-EchoOutcome Echo(const char* destination, const EchoOptions* options, std::uint32_t timeoutMs,
-                 const std::vector<std::uint8_t>& data = {'h', 'o', 'p', 'w', 'i', 's', 'e'});
-
-// Runs body in a forked child that joined ns (when given) and became uid/gid. Yields body's text
-// (empty means it passed) or how the child failed; the child is killed after timeoutMs.
-std::string RunAsUser(const NetNamespace* ns, unsigned uid, unsigned gid,
-                      const std::function<std::string()>& body, int timeoutMs = 10000);
+EchoOutcome Echo(const char* destination, std::uint32_t timeoutMs,
+                 const EchoOptions* options = nullptr);
 
 } // namespace hopwise::test
