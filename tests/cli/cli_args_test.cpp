@@ -21,10 +21,10 @@ struct CliCase {
     std::string args; // split at blanks
     int exitCode;
     std::string out;
-    std::string err;     // for a usage error (2) the message; the command's help follows it
-    bool cancel = false; // as if Ctrl-C came before the first probe
-    IcmpSocketKind permitted = IcmpSocketKind::Datagram; // None: no ICMP socket at all
+    std::string err;      // for a usage error (2) the message; the command's help follows it
+    bool cancel = false;  // as if Ctrl-C came before the first probe
     bool refused = false; // the system refuses the first probe as not permitted
+    IcmpSocketKind permitted = IcmpSocketKind::Datagram; // None: no ICMP socket at all
 };
 
 const std::string kDest = "Dest IP: 10.9.9.9\n";
@@ -81,8 +81,8 @@ const CliCase kCases[] = {
     {"ping --json t", 4,
      kJson + R"({"event":"not_permitted","hint":)" + nlohmann::json(EchoPermissionHint()).dump() +
          "}\n" + kFinished + "not_permitted\"}\n",
-     kHint, false, IcmpSocketKind::Datagram, true},
-    {"trace --resolve t", 4, "", kHint, false, IcmpSocketKind::None},
+     kHint, false, true},
+    {"trace --resolve t", 4, "", kHint, false, false, IcmpSocketKind::None},
     {"ping --json 0.0.0.0", 3, "{\"event\":\"unresolved\"}\n" + kFinished + "unresolved\"}\n",
      kUnresolved},
 };

@@ -52,8 +52,8 @@ public:
                 m_pid = -1;
             char buf[4096];
             for (const int i : {1, 2})
-                for (ssize_t got; (got = pread(m_fd[i], buf, sizeof buf, m_text[i].size())) > 0;)
-                    m_text[i].append(buf, got);
+                for (ssize_t n; (n = pread(m_fd[i], buf, sizeof buf, std::ssize(m_text[i]))) > 0;)
+                    m_text[i].append(buf, n);
             if (fd > 0 && m_text[fd].find(text) != std::string::npos)
                 return true;
             if (m_pid < 0 || std::chrono::steady_clock::now() >= deadline)

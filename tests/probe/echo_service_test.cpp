@@ -32,20 +32,20 @@ TEST(SendEcho, yieldsTheCountTheLastErrorAndRecordsReadInPlace)
 {
     const struct {
         const char* name;
-        std::uint32_t replySize;
         std::vector<EchoReply> records; // the stack writes them and "ABCDE" after; none: silence
+        std::uint32_t replySize;
         std::uint32_t count;
         std::uint32_t lastError;
         IpAddress responder; // of the first record
         std::string bytes;   // each counted record's data and option bytes, each followed by '|'
     } cases[] = {
-        {"bufferBelowOneRecord", 27, {}, 0, kErrorInsufficientBuffer, kStale, ""},
-        {"noRecord", 84, {rec(0, 0, 0)}, 0, kIpDestHostUnreachable, kFrom, ""},
-        {"silenceLeavesNoStaleResponder", 28, {}, 0, kIpReqTimedOut, 0, ""},
+        {"bufferBelowOneRecord", {}, 27, 0, kErrorInsufficientBuffer, kStale, ""},
+        {"noRecord", {rec(0, 0, 0)}, 84, 0, kIpDestHostUnreachable, kFrom, ""},
+        {"silenceLeavesNoStaleResponder", {}, 28, 0, kIpReqTimedOut, 0, ""},
         // The second record's options lie beyond the buffer, counted from that record's start.
-        {"perRecord", 84, {rec(2, 2, 56), rec(0, 3, 30, 2, 60)}, 2, kKept, kFrom, "AB||CDE||"},
+        {"perRecord", {rec(2, 2, 56), rec(0, 3, 30, 2, 60)}, 84, 2, kKept, kFrom, "AB||CDE||"},
         // Five records claimed, one fits: its data ends at the buffer's end, its options beyond.
-        {"neverBeyondTheBuffer", 33, {rec(5, 5, 28, 4, 0xFFFFFFF0u)}, 1, kKept, kFrom, "ABCDE||"},
+        {"neverBeyondTheBuffer", {rec(5, 5, 28, 4, 0xFFFFFFF0u)}, 33, 1, kKept, kFrom, "ABCDE||"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

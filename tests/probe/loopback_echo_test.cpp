@@ -45,13 +45,13 @@ TEST(LoopbackEcho, goesOutOnThePermittedSocketKindOnly)
     if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
         GTEST_SKIP() << reason;
     const struct {
-        unsigned uid;
         const char* admittedGroups; // net.ipv4.ping_group_range
+        unsigned uid;
         IcmpSocketKind permitted;
-    } cases[] = {{0, "1 0", IcmpSocketKind::Raw},
-                 {0, "0 0", IcmpSocketKind::Datagram},
-                 {65534, "65534 65534", IcmpSocketKind::Datagram},
-                 {65534, "1 0", IcmpSocketKind::None}};
+    } cases[] = {{"1 0", 0, IcmpSocketKind::Raw},
+                 {"0 0", 0, IcmpSocketKind::Datagram},
+                 {"65534 65534", 65534, IcmpSocketKind::Datagram},
+                 {"1 0", 65534, IcmpSocketKind::None}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.uid) + " " + IcmpSocketKindName(c.permitted));
         NetNamespace ns("loopback");

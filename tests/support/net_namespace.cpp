@@ -109,6 +109,7 @@ std::string RunInNamespace(const NetNamespace& ns, unsigned uid,
     void* shared = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     const pid_t child = shared == MAP_FAILED ? -1 : fork();
     if (child == 0) {
+        // The alarm kills a child that overruns, which bounds the wait below.
         alarm(static_cast<unsigned>((timeoutMs + 999) / 1000));
         std::string result = enter(ns, uid);
         result = result.empty() ? body() : result;
