@@ -9,34 +9,45 @@
 #include <sched.h>
 
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <thread>
 
 #include "probe/echo_permission.h"
 #include "probe/echo_status.h"
-#include "tests/cli/cli_process.h"
+#include "tests/e2e/child_process.h"
 #include "tests/probe/real_echo.h"
+#include "tests/support/net_namespace.h"
 #include "tests/support/scripted_echo_stack.h"
 
 namespace hopwise::test {
 namespace {
 
-// hopwise-cli inside the client namespace, as root or as the ordinary user. Like the peer, it runs
-// at a real-time priority: a busy build machine woke it up to 11 ms late, which would be charged to
-// the engine's round trips.
-std::vector<std::string> InClient(const NetNamespace& client, bool asUser)
-{
-    std::vector<std::string> prefix{"ip", "netns", "exec", client.name(), "chrt", "-f", "10"};
-    if (asUser)
-        prefix.insert(prefix.end(),
-                      {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-    return prefix;
-}
-
 std::vector<std::string> Words(const std::string& text)
 {
     std::istringstream in(text);
     return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+// The stdout of a successful hopwise-cli run inside the client namespace, as root or as the
+// ordinary user. Like the peer, it runs at a real-time priority: a busy build machine woke it up
+// to 11 ms late, which would be charged to the engine's round trips.
+std::string RunCli(const NetNamespace& client, bool asUser, const std::string& args)
+{
+    ChildProcess cli(Words("ip netns exec " + client.name() + " chrt -f 10 " +
+                           (asUser ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
+                           HOPWISE_CLI_PATH + " " + args));
+    EXPECT_EQ(cli.finish(std::chrono::seconds(30)), 0) << cli.err();
+    return cli.out();
+}
+
+// Round-trip times vary from run to run: "[3 ms]" reads "[N ms]", a ping row's padded "3 ms"
+// column reads "N ms " (its width is checked in-process, with fixed times).
+std::string WithoutTimes(const std::string& text)
+{
+    static const std::regex bracketed(R"(\[\d+ ms\])");
+    static const std::regex column(R"(\b\d+ ms +)");
+    return std::regex_replace(std::regex_replace(text, bracketed, "[N ms]"), column, "N ms ");
 }
 
 std::string RowName(bool asUser, const char* name)
@@ -70,20 +81,18 @@ TEST_P(RouterChainCli, PrintsTheRoute)
         GTEST_SKIP() << reason;
     const auto& [asUser, row] = GetParam();
     RouterChain chain(3, 213);
-    chain.client().sysctl("net.ipv4.ping_group_range", "65534 65534");
-    NamespaceEtcFiles files(chain.client().name(), "127.0.0.1 localhost\n10.213.0.2 r1.test\n"
-                                                   "10.213.2.2 r3.test\n10.213.3.2 target.test\n");
+    RunCommand("ip netns exec " + chain.client().name() +
+               " sysctl -qw net.ipv4.ping_group_range='65534 65534'");
+    chain.client().setHosts("127.0.0.1 localhost\n10.213.0.2 r1.test\n10.213.2.2 r3.test\n"
+                            "10.213.3.2 target.test\n");
     // The router still forwards, but what it sends itself has no route.
     if (row.silentRouter >= 0) {
-        ASSERT_EQ(chain.router(row.silentRouter)
-                      .exec("ip rule add iif lo lookup 77 && ip route add unreachable default "
-                            "table 77"),
+        const std::string router = chain.router(row.silentRouter).name();
+        ASSERT_EQ(RunCommand("ip -n " + router + " rule add iif lo lookup 77 && ip -n " + router +
+                             " route add unreachable default table 77"),
                   0);
     }
-    const CliOutcome run =
-        RunCli(Words(row.args), InClient(chain.client(), asUser), std::chrono::seconds(30));
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(WithoutTimes(run.out), row.out);
+    EXPECT_EQ(WithoutTimes(RunCli(chain.client(), asUser, row.args)), row.out);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RouterChainCli,
@@ -148,24 +157,20 @@ TEST_P(HostileReply, OnlyTheGenuineAnswerIsTaken)
     NetNamespace& client = link.client();
     NetNamespace& target = link.target();
     // The peer owns every answer; forged sources must not be filtered out.
-    target.sysctl("net.ipv4.icmp_echo_ignore_all", "1");
-    ASSERT_EQ(client.exec("sysctl -qw net.ipv4.ping_group_range='65534 65534' "
-                          "net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0"),
-              0);
+    RunCommand("ip netns exec " + target.name() + " sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
+    RunCommand("ip netns exec " + client.name() + " sysctl -qw net.ipv4.ping_group_range='65534 " +
+               "65534' net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0");
     std::vector<std::string> peer =
         Words("ip netns exec " + target.name() + " " + HOPWISE_RESPONDER_PATH + " --other-source " +
               kOther + " --seconds 20 --count " + std::to_string(want.size()) + " " + row.peer);
-    CliProcess responder(peer);
-    ASSERT_TRUE(responder.waitForOutput("ready\n", std::chrono::seconds(5)))
-        << responder.finish(std::chrono::seconds(1)).err;
+    ChildProcess responder(peer);
+    ASSERT_TRUE(responder.waitFor(1, "ready\n", std::chrono::seconds(5))) << responder.err();
 
     std::string got;
     if (row.viaCli) {
-        const CliOutcome run = RunCli(
-            Words("ping --timeout 300 --count " + std::to_string(want.size()) + " " + kTarget),
-            InClient(client, asUser));
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        std::istringstream lines(run.out);
+        std::istringstream lines(
+            RunCli(client, asUser,
+                   "ping --timeout 300 --count " + std::to_string(want.size()) + " " + kTarget));
         std::size_t i = 0;
         for (std::string line; std::getline(lines, line);) {
             char from[32] = {};
@@ -174,22 +179,22 @@ TEST_P(HostileReply, OnlyTheGenuineAnswerIsTaken)
                 got += seen(i++, from == kTarget ? "T" : from, rtt);
         }
     } else {
-        const sched_param realTime{.sched_priority = 10}; // the child inherits it; see InClient
+        const sched_param realTime{.sched_priority = 10}; // the child inherits it; see RunCli
         sched_setscheduler(0, SCHED_FIFO, &realTime);
-        got = RunAsUser(&client, asUser ? 65534 : 0, asUser ? 65534 : 0, [&] {
+        got = RunInNamespace(client, asUser ? 65534 : 0, [&] {
             if (CheckEchoPermission() != (asUser ? IcmpSocketKind::Datagram : IcmpSocketKind::Raw))
                 return std::string("not the socket kind this row is for");
             std::string text;
             for (std::size_t i = 0; i < want.size(); ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(row.pauseMs));
-                const EchoOutcome out = Echo(kTarget.c_str(), nullptr, 300);
+                const EchoOutcome out = Echo(kTarget.c_str(), 300);
                 const IpAddress from = out.record.address;
                 const std::uint32_t status = out.record.status;
                 const std::uint32_t rtt = out.record.roundTripTime;
                 if (out.count == 0)
                     text += out.lastError == kIpReqTimedOut && out.elapsedMs >= 300 ? "- " : "? ";
                 else if (from == Ip(kTarget.c_str()) && status == kIpSuccess &&
-                         out.data == std::vector<std::uint8_t>{'h', 'o', 'p', 'w', 'i', 's', 'e'})
+                         out.data == "hopwise")
                     text += seen(i, "T", rtt);
                 else if (from == Ip(kOther.c_str()) && status == kIpSuccess)
                     text += seen(i, "O", rtt);
@@ -204,9 +209,10 @@ TEST_P(HostileReply, OnlyTheGenuineAnswerIsTaken)
         sched_setscheduler(0, SCHED_OTHER, &normal);
     }
     EXPECT_EQ(got, std::string(row.probes) + " ");
-    const CliOutcome log = responder.finish(std::chrono::seconds(10));
-    EXPECT_NE(log.out.find("done requests " + std::to_string(want.size()) + " "), std::string::npos)
-        << "the peer saw other requests than the probes: " << log.out << log.err;
+    responder.finish(std::chrono::seconds(10));
+    EXPECT_NE(responder.out().find("done requests " + std::to_string(want.size()) + " "),
+              std::string::npos)
+        << "the peer saw other requests than the probes: " << responder.out() << responder.err();
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, HostileReply,

@@ -1,34 +1,46 @@
 #pragma once
 
-// Helpers for tests that send real echoes: one SendEcho with everything it produced gathered
-// up, and a child process that runs part of a test as another user inside a namespace.
+// One SendEcho of "hopwise" (7 bytes: the checksum covers an odd length) through whatever stack
+// is installed, with everything it produced gathered up, for tests that send real echoes.
 
+#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "probe/echo_service.h"
-#include "tests/support/net_namespace.h"
+#include "tests/support/scripted_echo_stack.h"
 
 namespace hopwise::test {
 
 struct EchoOutcome {
     std::uint32_t count = 0;
     std::uint32_t lastError = 0;
-    EchoReply record{};
-    std::vector<std::uint8_t> data;
-    std::vector<std::uint8_t> options;
     std::int64_t elapsedMs = 0;
+    EchoReply record{};
+    std::string data;    // the echoed bytes
+    std::string options; // the reply's IP option bytes
 };
 
-// One SendEcho through whatever stack is installed; options may be null.
-EchoOutcome Echo(const char* destination, const EchoOptions* options, std::uint32_t timeoutMs,
-                 const std::vector<std::uint8_t>& data = {'h', 'o', 'p', 'w', 'i', 's', 'e'});
-
-// Runs body in a forked child that joined ns (when given) and became uid/gid. Yields body's text
-// (empty means it passed) or how the child failed; the child is killed after timeoutMs.
-std::string RunAsUser(const NetNamespace* ns, unsigned uid, unsigned gid,
-                      const std::function<std::string()>& body, int timeoutMs = 10000);
+inline EchoOutcome Echo(const char* destination, std::uint32_t timeoutMs,
+                        const EchoOptions* options = nullptr)
+{
+    using namespace std::chrono;
+    std::vector<EchoReply> buffer(4); // a record, the data and up to 40 option bytes
+    EchoOutcome got;
+    SetLastEchoError(0);
+    const auto start = steady_clock::now();
+    got.count = SendEcho(OpenEchoHandle(), Ip(destination), "hopwise", 7, options, buffer.data(),
+                         buffer.size() * sizeof(EchoReply), timeoutMs);
+    got.elapsedMs = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    got.lastError = GetLastEchoError();
+    got.record = buffer[0];
+    const auto text = [&got](const std::uint8_t* at, std::size_t size) {
+        return got.count > 0 && at ? std::string(reinterpret_cast<const char*>(at), size) : "";
+    };
+    got.data = text(buffer[0].data(), buffer[0].dataSize);
+    got.options = text(buffer[0].optionBytes(), buffer[0].options.optionsSize);
+    return got;
+}
 
 } // namespace hopwise::test

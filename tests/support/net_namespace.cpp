@@ -1,7 +1,10 @@
 #include "tests/support/net_namespace.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +26,24 @@ void runOrThrow(const std::string& command)
         throw std::runtime_error(command + ": " + output);
 }
 
+// In the child of RunInNamespace: what `ip netns exec` does, then the user.
+std::string enter(const NetNamespace& ns, unsigned uid)
+{
+    const int fd = open(("/var/run/netns/" + ns.name()).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || setns(fd, CLONE_NEWNET) != 0 || unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return "child: can't join " + ns.name();
+    for (const std::string file : {"hosts", "resolv.conf"}) {
+        const std::string own = "/etc/netns/" + ns.name() + "/" + file;
+        if (access(own.c_str(), F_OK) == 0 &&
+            mount(own.c_str(), ("/etc/" + file).c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return "child: can't bind " + own;
+    }
+    if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)
+        return "child: can't become " + std::to_string(uid);
+    return {};
+}
+
 } // namespace
 
 int RunCommand(const std::string& command, std::string* output)
@@ -42,8 +63,6 @@ std::string NetNamespaceSkipReason()
     static const std::string reason = []() -> std::string {
         if (geteuid() != 0)
             return "network namespace tests need root";
-        if (RunCommand("ip -V") != 0)
-            return "the `ip` tool (iproute2) is not installed";
         // A killed run can't run its destructors; its names carry its pid, which is then gone.
         RunCommand("for n in $(ls /var/run/netns); do case $n in hw[0-9]*-*) p=${n#hw}; "
                    "kill -0 ${p%%-*} || { ip netns del $n; rm -rf /etc/netns/$n; };; esac; done");
@@ -72,46 +91,48 @@ NetNamespace::~NetNamespace()
     // A process left inside (a flood ping) would keep the network alive after the name is gone;
     // a thread of this process may be inside too, and is not ours to kill.
     RunCommand("ip netns pids " + m_name + " | grep -vx " + std::to_string(getpid()) +
-               " | xargs -r kill -9; ip netns del " + m_name);
+               " | xargs -r kill -9; ip netns del " + m_name + "; rm -rf /etc/netns/" + m_name);
 }
 
-int NetNamespace::exec(const std::string& command, std::string* output) const
+void NetNamespace::setHosts(const std::string& hosts) const
 {
-    std::string quoted = "'";
-    for (const char c : command)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return RunCommand("ip netns exec " + m_name + " sh -c " + quoted + "'", output);
+    const std::string dir = "/etc/netns/" + m_name;
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/hosts") << hosts;
+    std::ofstream(dir + "/resolv.conf") << "nameserver 127.0.0.1\noptions timeout:5 attempts:1\n";
 }
 
-void NetNamespace::sysctl(const std::string& key, const std::string& value) const
+std::string RunInNamespace(const NetNamespace& ns, unsigned uid,
+                           const std::function<std::string()>& body, int timeoutMs)
 {
-    runOrThrow("ip netns exec " + m_name + " sysctl -qw '" + key + "=" + value + "'");
-}
-
-NamespaceEtcFiles::NamespaceEtcFiles(const std::string& ns, const std::string& hosts)
-    : m_dir("/etc/netns/" + ns)
-{
-    std::filesystem::create_directories(m_dir);
-    std::ofstream(m_dir + "/hosts") << hosts;
-    std::ofstream(m_dir + "/resolv.conf") << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
-}
-
-NamespaceEtcFiles::~NamespaceEtcFiles()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_dir, ignored);
+    constexpr std::size_t kSize = 4096;
+    void* shared = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    const pid_t child = shared == MAP_FAILED ? -1 : fork();
+    if (child == 0) {
+        // The alarm kills a child that overruns, which bounds the wait below.
+        alarm(static_cast<unsigned>((timeoutMs + 999) / 1000));
+        std::string result = enter(ns, uid);
+        result = result.empty() ? body() : result;
+        (result.empty() ? std::string("ok") : result).copy(static_cast<char*>(shared), kSize - 1);
+        _exit(0);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child)
+        return "fork or wait failed";
+    const std::string text(static_cast<const char*>(shared));
+    munmap(shared, kSize);
+    if (text.empty())
+        return "the child died without a word (status " + std::to_string(status) + ")";
+    return text == "ok" ? std::string() : text;
 }
 
 EnterNamespace::EnterNamespace(const NetNamespace& ns)
     : m_original(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
 {
     const int target = open(("/var/run/netns/" + ns.name()).c_str(), O_RDONLY | O_CLOEXEC);
-    const bool entered = m_original >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0;
-    close(target);
-    if (!entered) {
-        close(m_original);
+    if (m_original < 0 || target < 0 || setns(target, CLONE_NEWNET) != 0)
         throw std::runtime_error("can't enter namespace " + ns.name());
-    }
+    close(target);
     DropThreadEchoSockets();
 }
 
@@ -122,35 +143,30 @@ EnterNamespace::~EnterNamespace()
     DropThreadEchoSockets();
 }
 
-RouterChain::RouterChain(int routers, int base) : m_routers(routers), m_base(base)
+RouterChain::RouterChain(int routers, int base) : m_base(base)
 {
     // Should anything below throw, the namespaces made so far go with m_nodes.
     m_nodes.push_back(std::make_unique<NetNamespace>("client"));
     for (int i = 0; i < routers; ++i)
         m_nodes.push_back(std::make_unique<NetNamespace>("r" + std::to_string(i + 1)));
     m_nodes.push_back(std::make_unique<NetNamespace>("target"));
-    // Both ends of a link are made inside their namespaces, so the names need only be unique there.
-    const auto connect = [this](const std::string& a, const std::string& b, int link) {
+    // Node j sits between link j-1 (its end .2) and link j (its end .1); both ends of a link are
+    // made inside their namespaces, so the names need only be unique there. Links further left
+    // go through the left neighbour, links further right through the right neighbour.
+    for (int link = 0; link <= routers; ++link) {
+        const std::string a = m_nodes[link]->name();
+        const std::string b = m_nodes[link + 1]->name();
         runOrThrow("ip link add hwr netns " + a + " type veth peer name hwl netns " + b +
                    " && ip -n " + a + " addr add " + address(link, 1) + "/30 dev hwr && ip -n " +
                    b + " addr add " + address(link, 2) + "/30 dev hwl && ip -n " + a +
                    " link set hwr up && ip -n " + b + " link set hwl up");
-    };
-    // Node j sits between link j-1 (its end .2) and link j (its end .1); links further left go
-    // through its left neighbour, links further right through its right neighbour.
-    const auto route = [this](int node, int link) {
-        return " && ip route add " + address(link, 0) + "/30 via " +
-               (link < node ? address(node - 1, 1) : address(node, 2));
-    };
-    for (int link = 0; link <= routers; ++link)
-        connect(m_nodes[link]->name(), m_nodes[link + 1]->name(), link);
+    }
     for (int node = 0; node <= routers + 1; ++node) {
-        std::string routes = "true";
         for (int link = 0; link <= routers; ++link) {
             if (link < node - 1 || link > node)
-                routes += route(node, link);
+                runOrThrow("ip -n " + m_nodes[node]->name() + " route add " + address(link, 0) +
+                           "/30 via " + (link < node ? address(node - 1, 1) : address(node, 2)));
         }
-        runOrThrow("ip netns exec " + m_nodes[node]->name() + " sh -c '" + routes + "'");
     }
 }
 

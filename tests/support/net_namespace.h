@@ -1,8 +1,9 @@
 #pragma once
 
-// Throw-away network namespaces for tests that send real packets. Names carry the run's pid,
-// the destructors remove everything, and nothing routes beyond the namespaces.
+// Throw-away network namespaces for tests that send real packets or look names up. Names carry
+// the run's pid, the destructors remove everything, and nothing routes beyond the namespaces.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,39 +17,32 @@ std::string NetNamespaceSkipReason();
 // Runs a shell command and yields its exit status; stdout and stderr go to *output when given.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
-struct NoCopy {
-    NoCopy() = default;
-    NoCopy(const NoCopy&) = delete;
-    NoCopy& operator=(const NoCopy&) = delete;
-};
-
 // "hw<pid>-<n>-<role>" with lo up, ICMP error rate limits off and forwarding on.
-class NetNamespace : NoCopy {
+class NetNamespace {
 public:
     explicit NetNamespace(const std::string& role);
     ~NetNamespace();
+    NetNamespace(const NetNamespace&) = delete;
+    NetNamespace& operator=(const NetNamespace&) = delete;
     const std::string& name() const { return m_name; }
-    int exec(const std::string& command, std::string* output = nullptr) const;
-    void sysctl(const std::string& key, const std::string& value) const;
+    // /etc/netns/NAME/hosts, which `ip netns exec` and RunInNamespace bind over the real one, with
+    // a resolv.conf naming 127.0.0.1: nothing listens there unless a test makes a silent server
+    // (then a lookup waits 5 s for it), so no query leaves the namespace.
+    void setHosts(const std::string& hosts) const;
 
 private:
     std::string m_name;
 };
 
-// /etc/netns/NAME/{hosts,resolv.conf}, which `ip netns exec` binds over the real ones. The
-// resolv.conf names 127.0.0.1, where nothing listens inside, so no query leaves the namespace.
-class NamespaceEtcFiles : NoCopy {
-public:
-    NamespaceEtcFiles(const std::string& ns, const std::string& hosts);
-    ~NamespaceEtcFiles();
-
-private:
-    std::string m_dir;
-};
+// Runs body in a forked child that joined ns (and its /etc files) and became uid:uid with no
+// other groups. Yields body's text (empty means it passed) or how the child failed; the child is
+// killed after timeoutMs.
+std::string RunInNamespace(const NetNamespace& ns, unsigned uid,
+                           const std::function<std::string()>& body, int timeoutMs = 10000);
 
 // The calling thread inside the namespace until destroyed; the thread's cached echo sockets
 // belong to the namespace they were made in, so they are dropped on the way in and out.
-class EnterNamespace : NoCopy {
+class EnterNamespace {
 public:
     explicit EnterNamespace(const NetNamespace& ns);
     ~EnterNamespace();
@@ -67,13 +61,12 @@ public:
     NetNamespace& router(int i) { return *m_nodes[1 + i]; } // 0-based
     // Router i's address towards the client, the one its reports come from.
     std::string routerAddress(int i) const { return address(i, 2); }
-    std::string targetAddress() const { return address(m_routers, 2); }
-    int routers() const { return m_routers; }
+    std::string targetAddress() const { return address(routers(), 2); }
+    int routers() const { return static_cast<int>(m_nodes.size()) - 2; }
 
 private:
     std::string address(int link, int end) const;
 
-    int m_routers;
     int m_base;
     std::vector<std::unique_ptr<NetNamespace>> m_nodes;
 };
