@@ -134,7 +134,7 @@ void runInClient(benchmark::State& state, const std::string& command)
     }
     const std::string full = command + " " + routers->targetAddress() + " >/dev/null 2>&1";
     for (auto _ : state) {
-        if (routers->client().exec(full) != 0) {
+        if (test::RunCommand("ip netns exec " + routers->client().name() + " " + full) != 0) {
             state.SkipWithError(("failed: " + full).c_str());
             return;
         }
