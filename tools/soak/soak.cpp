@@ -80,7 +80,10 @@ bool waitUntil(const std::function<bool()>& done, int limitMs, const std::functi
         }
     });
     poll.start(5);
-    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    limit.start(limitMs);
     loop.exec();
     return done();
 }
