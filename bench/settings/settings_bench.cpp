@@ -11,6 +11,7 @@
 
 #include "res/stored_names.h"
 #include "settings/host_history.h"
+#include "settings/page_settings.h"
 #include "settings/registry_text.h"
 #include "settings/settings_store.h"
 
@@ -56,12 +57,11 @@ std::string fileWithHistory()
     const std::vector<std::uint8_t> dash = {'-', 0, 0, 0};
     const std::vector<std::uint8_t> number = {20, 0, 0, 0};
     RegistryKeyNode trace{std::u16string(kTraceSettingsSection), {}, {}};
-    for (std::u16string_view name : {kMaxHopCountName, kHopTimeoutName, kResolveIpName})
-        trace.values.push_back({std::u16string(name), kRegDword, number});
+    for (const SettingEntry<TraceRouteSettings>& entry : kTraceRouteSettingTable)
+        trace.values.push_back({std::u16string(entry.name), kRegDword, number});
     RegistryKeyNode ping{std::u16string(kPingSettingsSection), {}, {}};
-    for (std::u16string_view name :
-         {kMaxHopCountName, kNumTrialsName, kHopTimeoutName, kMaxItemsInListName})
-        ping.values.push_back({std::u16string(name), kRegDword, number});
+    for (const SettingEntry<PingSettings>& entry : kPingSettingTable)
+        ping.values.push_back({std::u16string(entry.name), kRegDword, number});
     RegistryKeyNode history{std::u16string(kPingHistorySection), {}, {}};
     for (int i = 0; i < kHistoryEntries; ++i)
         history.values.push_back({hostName(i), kRegSz, dash});
@@ -128,28 +128,19 @@ void StartupReadsAndExitWrites(benchmark::State& state)
         SettingsStore store(fixture.file);
         store.SetRegistryKey(kCompanyKey);
         store.SetAppName(kApplicationName);
-        std::int32_t values[7] = {
-            store.GetSettingInt(kTraceSettingsSection, kMaxHopCountName, kDefaultMaxHopCount),
-            store.GetSettingInt(kTraceSettingsSection, kHopTimeoutName, kDefaultHopTimeout),
-            store.GetSettingInt(kTraceSettingsSection, kResolveIpName, kDefaultResolveIp),
-            store.GetSettingInt(kPingSettingsSection, kMaxHopCountName, kDefaultMaxHopCount),
-            store.GetSettingInt(kPingSettingsSection, kNumTrialsName, kDefaultNumTrials),
-            store.GetSettingInt(kPingSettingsSection, kHopTimeoutName, kDefaultHopTimeout),
-            store.GetSettingInt(kPingSettingsSection, kMaxItemsInListName, kDefaultMaxItemsInList)};
+        // What the two pages read at start-up and write back when the window closes, in the
+        // order they do it (the ping page goes first).
+        TraceRouteSettings trace;
+        PingSettings ping;
+        LoadSettings(store, trace);
+        LoadSettings(store, ping);
         if (changed) {
             ++round;
-            for (std::int32_t& value : values)
-                value = round % 2 == 0 ? 20 : 21;
+            trace.m_iMaxHopCount = ping.m_iMaxHopCount = round % 2 == 0 ? 20 : 21;
+            trace.m_iHopTimeout = ping.m_iHopTimeout = round % 2 == 0 ? 20 : 21;
         }
-        bool ok = store.WriteSettingInt(kPingSettingsSection, kMaxHopCountName, values[3]) &&
-                  store.WriteSettingInt(kPingSettingsSection, kNumTrialsName, values[4]) &&
-                  store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, values[5]) &&
-                  store.WriteSettingInt(kPingSettingsSection, kMaxItemsInListName, values[6]) &&
-                  store.WriteSettingInt(kTraceSettingsSection, kMaxHopCountName, values[0]) &&
-                  store.WriteSettingInt(kTraceSettingsSection, kHopTimeoutName, values[1]) &&
-                  store.WriteSettingInt(kTraceSettingsSection, kResolveIpName, values[2]);
-        if (!ok)
-            state.SkipWithError("write failed");
+        SaveSettings(store, ping);
+        SaveSettings(store, trace);
     }
 }
 
