@@ -13,10 +13,12 @@ namespace hopwise::cli {
 struct CliOptions {
     ProbeKind kind = ProbeKind::Trace;
     std::string host;
-    std::int32_t maxHop = 20; // trace: hops 1 .. maxHop - 1
-    bool resolve = false;     // trace: look up each hop's name
-    std::int32_t ttl = 20;    // ping
-    std::int32_t count = -1;  // ping: -1 until Ctrl-C
+    std::int32_t maxHop = 20;       // trace: hops 1 .. maxHop - 1
+    bool resolve = false;           // trace: look up each hop's name
+    std::int32_t ttl = 20;          // ping
+    std::int32_t count = -1;        // ping: -1 until Ctrl-C
+    std::int32_t intervalMs = 1000; // ping: from one request to the next; 0 back to back
+    bool quiet = false;             // ping: the summary only
     std::int32_t timeoutMs = 1000;
     bool json = false;
 };
@@ -29,5 +31,9 @@ struct ParsedCommandLine {
 };
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// Whether the arguments ask for JSON, looked at before they are parsed (so that a usage error
+// or a refused start can be told as a JSON object too).
+bool WantsJson(int argc, const char* const* argv);
 
 } // namespace hopwise::cli

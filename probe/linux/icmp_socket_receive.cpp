@@ -81,7 +81,8 @@ ReceivedMeta readControl(msghdr& message)
     return meta;
 }
 
-std::uint32_t roundTripMs(const ReceivedMeta& meta, const timespec& sentAt)
+// Microseconds, from the kernel's receive stamp when there is one.
+std::uint32_t roundTripMicros(const ReceivedMeta& meta, const timespec& sentAt)
 {
     timespec received = meta.stamp;
     if (!meta.haveStamp) {
@@ -89,7 +90,10 @@ std::uint32_t roundTripMs(const ReceivedMeta& meta, const timespec& sentAt)
     }
     const std::int64_t elapsed = nanoseconds(received) - nanoseconds(sentAt);
     // The wall clock may step backwards between the two stamps.
-    return elapsed <= 0 ? 0u : static_cast<std::uint32_t>(elapsed / 1000000);
+    // More than 71 minutes can't be a reply to a request that waits 10 at most.
+    return elapsed <= 0
+               ? 0u
+               : static_cast<std::uint32_t>(std::min<std::int64_t>(elapsed / 1000, UINT32_MAX));
 }
 
 enum class ReadResult { Matched, Empty, Failed };
@@ -143,7 +147,8 @@ ReadResult readOne(const Exchange& exchange, bool errorQueue)
     EchoReplyInfo info;
     info.address = responder;
     info.status = fields.status;
-    info.roundTripTime = roundTripMs(meta, exchange.sentAt);
+    info.roundTripMicros = roundTripMicros(meta, exchange.sentAt);
+    info.roundTripTime = *info.roundTripMicros / 1000;
     if (fields.hasIpHeader) {
         info.ttl = fields.ttl;
         info.tos = fields.tos;

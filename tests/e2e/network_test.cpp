@@ -29,25 +29,31 @@ std::vector<std::string> Words(const std::string& text)
     return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-// The stdout of a successful hopwise-cli run inside the client namespace, as root or as the
-// ordinary user. Like the peer, it runs at a real-time priority: a busy build machine woke it up
-// to 11 ms late, which would be charged to the engine's round trips.
-std::string RunCli(const NetNamespace& client, bool asUser, const std::string& args)
+// hopwise-cli's stdout from a run inside the client namespace, as root or as the ordinary user,
+// which must end with the exit code given. Like the peer, it runs at a real-time priority: a busy
+// build machine woke it up to 11 ms late, which would be charged to the engine's round trips.
+std::string RunCli(const NetNamespace& client, bool asUser, const std::string& args,
+                   int exitCode = 0)
 {
     ChildProcess cli(Words("ip netns exec " + client.name() + " chrt -f 10 " +
                            (asUser ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
                            HOPWISE_CLI_PATH + " " + args));
-    EXPECT_EQ(cli.finish(std::chrono::seconds(30)), 0) << cli.err();
+    EXPECT_EQ(cli.finish(std::chrono::seconds(30)), exitCode) << cli.err();
     return cli.out();
 }
 
-// Round-trip times vary from run to run: "[3 ms]" reads "[N ms]", a ping row's padded "3 ms"
-// column reads "N ms " (its width is checked in-process, with fixed times).
+// Round-trip times and run times vary from run to run: each reads N (a padded column's blanks
+// shrink to one; its width is checked in-process, with fixed times).
 std::string WithoutTimes(const std::string& text)
 {
-    static const std::regex bracketed(R"(\[\d+ ms\])");
-    static const std::regex column(R"(\b\d+ ms +)");
-    return std::regex_replace(std::regex_replace(text, bracketed, "[N ms]"), column, "N ms ");
+    static const std::regex rtt(R"(= [\d.]+/[\d.]+/[\d.]+/[\d.]+ ms)");
+    static const std::regex runTime(R"(time \d+ms)");
+    static const std::regex padded(R"(\b\d+\.\d{3} ms +)");
+    static const std::regex time(R"(\b\d+\.\d{3} ms)");
+    std::string plain = std::regex_replace(text, rtt, "= N/N/N/N ms");
+    plain = std::regex_replace(plain, runTime, "time Nms");
+    plain = std::regex_replace(plain, padded, "N ms ");
+    return std::regex_replace(plain, time, "N ms");
 }
 
 std::string RowName(bool asUser, const char* name)
@@ -58,19 +64,32 @@ std::string RowName(bool asUser, const char* name)
 struct ChainCase {
     const char* name;
     const char* args;
-    int silentRouter; // 0-based; -1 when every router reports
+    int silentRouter; // 0-based, the target after the routers; -1 when every node answers
     std::string out;
+    int exitCode = 0;
 };
+
+const std::string kPingHeader = "Dest IP: 10.213.3.2\nSeq   IP               Time        TTL\n";
 
 const ChainCase kChainCases[] = {
     {"TraceNamesTheRoutersInOrder", "trace --resolve --timeout 1000 target.test", -1,
-     "Dest IP: 10.213.3.2\n10.213.0.2 [N ms]\n    r1.test\n10.213.1.2 [N ms]\n"
-     "10.213.2.2 [N ms]\n    r3.test\n10.213.3.2 [N ms]\n    target.test\nDone\n"},
-    {"SilentRouterReadsNoResponse", "trace --timeout 300 10.213.3.2", 1,
-     "Dest IP: 10.213.3.2\n10.213.0.2 [N ms]\nNo Response [N ms]\n10.213.2.2 [N ms]\n"
-     "10.213.3.2 [N ms]\nDone\n"},
-    {"OnePingReadsTheTargetsTtl", "ping --count 1 --timeout 1000 target.test", -1,
-     "Dest IP: 10.213.3.2\nIP               Time      TTL\n10.213.3.2       N ms 61\nDone\n"},
+     "Dest IP: 10.213.3.2\n  1  10.213.0.2  N ms r1.test\n  2  10.213.1.2  N ms\n"
+     "  3  10.213.2.2  N ms r3.test\n  4  10.213.3.2  N ms target.test\nDone\n"
+     "Destination reached at hop 4\n"},
+    {"SilentRouterReadsNoResponse", "trace -w 0.3 10.213.3.2", 1,
+     "Dest IP: 10.213.3.2\n  1  10.213.0.2  N ms\n  2  No Response\n  3  10.213.2.2  N ms\n"
+     "  4  10.213.3.2  N ms\nDone\nDestination reached at hop 4\n"},
+    {"OnePingReadsTheTargetsTtl", "ping -c 1 -W 1 target.test", -1,
+     kPingHeader + "1     10.213.3.2       N ms 61\nDone\n\n--- target.test ping statistics ---\n" +
+         "1 packets transmitted, 1 received, 0% packet loss, time Nms\n" +
+         "rtt min/avg/max/mdev = N/N/N/N ms\n"},
+    {"SilentHostExits1", "ping -c 2 -i 0 --timeout 300 10.213.3.2", 3,
+     kPingHeader + "1     No Response\n2     No Response\nDone\n\n" +
+         "--- 10.213.3.2 ping statistics ---\n" +
+         "2 packets transmitted, 0 received, 100% packet loss, time Nms\n",
+     1},
+    {"UnresolvableNameExits3", "trace --json nosuch.test", -1, "", 3},
+    {"BadOptionExits2", "ping -c 1 -W 700 target.test", -1, "", 2},
 };
 
 class RouterChainCli : public ::testing::TestWithParam<std::tuple<bool, ChainCase>> {};
@@ -86,13 +105,21 @@ TEST_P(RouterChainCli, PrintsTheRoute)
     chain.client().setHosts("127.0.0.1 localhost\n10.213.0.2 r1.test\n10.213.2.2 r3.test\n"
                             "10.213.3.2 target.test\n");
     // The router still forwards, but what it sends itself has no route.
-    if (row.silentRouter >= 0) {
+    if (row.silentRouter == 3) {
+        RunCommand("ip netns exec " + chain.target().name() +
+                   " sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
+    } else if (row.silentRouter >= 0) {
         const std::string router = chain.router(row.silentRouter).name();
         ASSERT_EQ(RunCommand("ip -n " + router + " rule add iif lo lookup 77 && ip -n " + router +
                              " route add unreachable default table 77"),
                   0);
     }
-    EXPECT_EQ(WithoutTimes(RunCli(chain.client(), asUser, row.args)), row.out);
+    const std::string out = RunCli(chain.client(), asUser, row.args, row.exitCode);
+    if (row.exitCode == 3) {
+        EXPECT_NE(out.find(R"("code":"unresolved")"), std::string::npos) << out;
+    } else {
+        EXPECT_EQ(WithoutTimes(out), row.out);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RouterChainCli,
@@ -100,6 +127,32 @@ INSTANTIATE_TEST_SUITE_P(Rows, RouterChainCli,
                          [](const auto& info) {
                              return RowName(std::get<0>(info.param), std::get<1>(info.param).name);
                          });
+
+// Ctrl-\ prints the summary so far on stderr and the run goes on; Ctrl-C then ends it with the
+// final summary, and with exit code 0 as replies came.
+TEST(RunningPing, QuitShowsTheSummarySoFarThenInterruptEndsTheRun)
+{
+    if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    using std::chrono_literals::operator""s;
+    NetNamespace ns("sig");
+    ChildProcess ping(
+        {"ip", "netns", "exec", ns.name(), HOPWISE_CLI_PATH, "ping", "-i", "0.05", "127.0.0.1"});
+    ASSERT_TRUE(ping.waitFor(1, "\n3     127.0.0.1", 5s)) << ping.err();
+    ping.signal(SIGQUIT);
+    const std::string heading = "--- 127.0.0.1 ping statistics ---\n";
+    ASSERT_TRUE(ping.waitFor(2, heading, 5s)) << ping.err();
+    ASSERT_TRUE(ping.waitFor(2, "ms\n", 5s)) << ping.err();
+    const std::string running = ping.err().substr(ping.err().find(heading) + heading.size());
+    const long sent = std::stol(running);
+    EXPECT_NE(running.find(" packets transmitted, " + std::to_string(sent) + " received"),
+              std::string::npos)
+        << running;
+    EXPECT_TRUE(ping.waitFor(1, "\n" + std::to_string(sent + 2) + "     127.0.0.1", 5s));
+    ping.signal(SIGINT);
+    EXPECT_EQ(ping.finish(10s), 0) << ping.err();
+    EXPECT_NE(ping.out().find("Cancelled\n\n" + heading), std::string::npos) << ping.out();
+}
 
 const std::string kTarget = "10.231.0.2";
 const std::string kOther = "10.231.9.7"; // held by no one
@@ -168,15 +221,18 @@ TEST_P(HostileReply, OnlyTheGenuineAnswerIsTaken)
 
     std::string got;
     if (row.viaCli) {
-        std::istringstream lines(
-            RunCli(client, asUser,
-                   "ping --timeout 300 --count " + std::to_string(want.size()) + " " + kTarget));
+        std::istringstream lines(RunCli(client, asUser,
+                                        "ping -i 0 --timeout 300 --count " +
+                                            std::to_string(want.size()) + " " + kTarget));
         std::size_t i = 0;
         for (std::string line; std::getline(lines, line);) {
             char from[32] = {};
             std::uint32_t rtt = 0;
-            if (std::sscanf(line.c_str(), "%31s %u ms", from, &rtt) == 2)
+            double ms = 0;
+            if (std::sscanf(line.c_str(), "%*d %31s %lf ms", from, &ms) == 2) {
+                rtt = static_cast<std::uint32_t>(ms);
                 got += seen(i++, from == kTarget ? "T" : from, rtt);
+            }
         }
     } else {
         const sched_param realTime{.sched_priority = 10}; // the child inherits it; see RunCli
