@@ -5,11 +5,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -45,7 +48,10 @@ TEST_P(MainWindowTest, startsOnTheTraceRoutePageAndEveryWayOutSavesTheSettings)
     QStringList items;
     for (const QMenu* menu : frame.commandBar().menuBar()->findChildren<QMenu*>()) {
         for (const QAction* action : menu->actions()) {
-            items << (menu->title() + " > " + action->text() + " " + action->data().toString());
+            // Alt and the first letter (&File, &Exit); the shown text is the same.
+            items << QString(menu->title() + " > " + action->text() + " " +
+                             action->data().toString())
+                         .remove('&');
         }
     }
     EXPECT_EQ(items,
@@ -79,7 +85,46 @@ INSTANTIATE_TEST_SUITE_P(WaysOut, MainWindowTest,
                              },
                              +[](CMainFrame& f) { f.close(); },
                              +[](CMainFrame&) { std::raise(SIGTERM); },
-                             +[](CMainFrame&) { std::raise(SIGINT); }));
+                             +[](CMainFrame&) { std::raise(SIGINT); },
+                             +[](CMainFrame&) { std::raise(SIGHUP); }));
+
+// A settings file set aside or a failed write is told in the window, once, with the file's place.
+TEST(SettingsTrouble, isToldInTheWindowOnceWithTheFilesPlace)
+{
+    const std::filesystem::path file = SettingsStore::DefaultBackingFile();
+    const std::pair<const char*, void (*)(CHopwiseApp&)> cases[] = {
+        {"Windows Registry Editor Version 5.00\n\n\"a\"=dword:1\n", nullptr},
+        {"",
+         +[](CHopwiseApp& app) {
+             std::filesystem::create_directory(SettingsStore::DefaultBackingFile().string() +
+                                               ".tmp");
+             app.settings().WriteSettingInt(u"PingDialog", u"m_iHopTimeout", 1);
+             app.settings().WriteSettingInt(u"PingDialog", u"m_iHopTimeout", 2);
+         }},
+    };
+    for (const auto& [fileText, action] : cases) {
+        std::filesystem::create_directories(file.parent_path());
+        if (*fileText != 0) {
+            std::ofstream(file) << fileText;
+        }
+        CHopwiseApp app;
+        ASSERT_TRUE(app.InitInstance());
+        if (action) {
+            action(app);
+        }
+        QList<QMessageBox*> boxes;
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            boxes = app.mainWindow()->findChildren<QMessageBox*>("settingsWarning");
+            return !boxes.isEmpty() && boxes.front()->isVisible();
+        }));
+        ASSERT_EQ(boxes.size(), 1) << fileText;
+        EXPECT_TRUE(boxes.front()->text().contains(QString::fromStdString(file.string())))
+            << boxes.front()->text().toStdString();
+        app.mainWindow()->close();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
+        std::filesystem::remove_all(file.parent_path());
+    }
+}
 
 bool RunningInstanceRaised()
 {
