@@ -156,6 +156,47 @@ TEST(SingleInstance, secondLaunchRaisesTheRunningInstanceAndExitsMinusOne)
     EXPECT_EQ(first.exitCode(), 0);
 }
 
+struct CommandLineCase {
+    QStringList args;
+    int exitCode;
+    const char* printed; // on stdout when the exit code is 0, on stderr otherwise
+    friend void PrintTo(const CommandLineCase& c, std::ostream* os)
+    {
+        *os << c.args.join(' ').toStdString();
+    }
+};
+
+class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {};
+
+// Without any display to open: --help and --version must answer before Qt looks for one.
+TEST_P(CommandLineTest, answersOrRefusesWithoutADisplay)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(name);
+    }
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(HOPWISE_BINARY, GetParam().args);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    ASSERT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), GetParam().exitCode);
+    const QString printed =
+        GetParam().exitCode == 0 ? program.readAllStandardOutput() : program.readAllStandardError();
+    EXPECT_TRUE(printed.contains(GetParam().printed)) << printed.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, CommandLineTest,
+    ::testing::Values(CommandLineCase{{"--help"}, 0, "Usage: hopwise ["},
+                      CommandLineCase{
+                          {"-platform", "xcb", "--version"}, 0, "hopwise " HOPWISE_VERSION "\n"},
+                      CommandLineCase{{"--style=Fusion", "-reverse", "-v"}, 0, "hopwise "},
+                      CommandLineCase{{"--bogus", "--help"}, 2, "unknown option '--bogus'"},
+                      CommandLineCase{{"-reverse=1"}, 2, "unknown option '-reverse=1'"},
+                      CommandLineCase{{"example.org"}, 2, "unexpected argument 'example.org'"},
+                      CommandLineCase{{"-style"}, 2, "option '-style' needs a value"}));
+
 TEST(WindowPrivilege, idleWindowHasNoEffectiveCapability)
 {
     if (geteuid() != 0) {
