@@ -36,7 +36,7 @@ int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& op
     std::unique_ptr<ProbeRun> run;
     {
         InterruptsBlockedForNewThreads onlyCallerTakesInterrupts;
-        run = StartProbeRun(page, worker, receiver, loop.poster());
+        run = StartProbeRun(page, worker, receiver, loop.wake());
     }
     loop.run();
     run.reset();
