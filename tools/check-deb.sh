@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Checks the packages that tools/build-deb.sh built (default folder build/deb/), as root: the
 # changelog carries the project's version; lintian finds no error and no warning that an
-# override in debian/ doesn't accept; the desktop entry and the metainfo validate; both
-# packages install with apt, the installed programs run, and the install granted cap_net_raw
+# override in debian/ doesn't accept; the desktop entry and the metainfo validate and the
+# completions parse; both packages install with apt, the installed programs run, and the install granted cap_net_raw
 # exactly when net.ipv4.ping_group_range leaves some group out; purging both leaves none of
-# their files behind.
+# their files behind, nor any file named after them that appeared meanwhile.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=$(realpath "${1:-build/deb}")
