@@ -173,7 +173,14 @@ bool CMainFrame::createCommandBar()
 
     // The button's text names it for screen readers; its tooltip is the bar's text for About.
     QAction* about = commandAction(FromUtf8(res::kMenuToolsAbout), res::kCmdAppAbout);
-    about->setIcon(QIcon(bitmap));
+    // Bitmap 128 is pixel art: at a scale factor of 2 or 3 its pixels are repeated, not
+    // smoothed into a blur.
+    QIcon aboutIcon(bitmap);
+    for (const int factor : {2, 3}) {
+        aboutIcon.addPixmap(
+            bitmap.scaled(bitmap.size() * factor, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    }
+    about->setIcon(aboutIcon);
     about->setToolTip(m_tooltipTexts[kAboutTooltipSlot]);
     toolBar->addAction(about);
     return !m_tooltipTexts[kAboutTooltipSlot].isEmpty();

@@ -274,6 +274,32 @@ TEST(SingleInstance, secondLaunchRaisesTheRunningInstanceAndExitsMinusOne)
     EXPECT_EQ(first.exitCode(), 0);
 }
 
+// A second launch passes its activation token to the running instance (here the test itself).
+TEST(SingleInstance, secondLaunchPassesItsActivationToken)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"XDG_ACTIVATION_TOKEN", "wayland-token_1"},
+        {"DESKTOP_STARTUP_ID", "x11-launch_TIME12345"},
+    };
+    for (const auto& [variable, token] : cases) {
+        SingleInstance running(SingleInstance::ServerName(HOPWISE_BINARY));
+        ASSERT_EQ(running.start(), SingleInstance::Outcome::Primary);
+        QString received = "none";
+        QObject::connect(&running, &SingleInstance::raiseRequested,
+                         [&](const QString& activationToken) { received = activationToken; });
+        QProcess second;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("XDG_ACTIVATION_TOKEN");
+        environment.remove("DESKTOP_STARTUP_ID");
+        environment.insert(variable, token);
+        second.setProcessEnvironment(environment);
+        second.start(HOPWISE_BINARY, {});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 10000));
+        EXPECT_EQ(second.exitCode(), 255);
+        EXPECT_EQ(received.toStdString(), token);
+    }
+}
+
 TEST(WindowPrivilege, idleWindowHasNoEffectiveCapability)
 {
     if (geteuid() != 0) {
