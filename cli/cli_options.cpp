@@ -39,8 +39,9 @@ void addCommon(CLI::App& command, CliOptions& options)
 
 bool isKnownOption(const std::string& arg)
 {
-    static const char* const kOptions[] = {"-h",    "--help",  "--max-hop", "--resolve",
-                                           "--ttl", "--count", "--timeout", "--json"};
+    static const char* const kOptions[] = {"-h",        "--help", "--max-hop",
+                                           "--resolve", "--ttl",  "--count",
+                                           "--timeout", "--json", "--parallel"};
     const std::string name = arg.substr(0, arg.find('='));
     for (const char* option : kOptions) {
         if (name == option) {
@@ -69,6 +70,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         ->check(CLI::Range(0, 256))
         ->capture_default_str();
     trace->add_flag("--resolve", options.resolve, "Look up each responder's name");
+    trace
+        ->add_option("--parallel", options.parallel,
+                     "Hops probed at once (1: one after the other, as the window does)")
+        ->check(CLI::Range(1, 255))
+        ->capture_default_str();
     addCommon(*trace, options);
 
     CLI::App* ping = app.add_subcommand("ping", "Send echo requests to HOST");

@@ -13,10 +13,11 @@ namespace hopwise::cli {
 struct CliOptions {
     ProbeKind kind = ProbeKind::Trace;
     std::string host;
-    std::int32_t maxHop = 20; // trace: hops 1 .. maxHop - 1
-    bool resolve = false;     // trace: look up each hop's name
-    std::int32_t ttl = 20;    // ping
-    std::int32_t count = -1;  // ping: -1 until Ctrl-C
+    std::int32_t maxHop = 20;   // trace: hops 1 .. maxHop - 1
+    bool resolve = false;       // trace: look up each hop's name
+    std::int32_t parallel = 16; // trace: hops' probes in flight at once; 1 is the page's walk
+    std::int32_t ttl = 20;      // ping
+    std::int32_t count = -1;    // ping: -1 until Ctrl-C
     std::int32_t timeoutMs = 1000;
     bool json = false;
 };

@@ -10,6 +10,7 @@
 #include "probe/echo_permission.h"
 #include "run/message_loop.h"
 #include "run/probe_run.h"
+#include "trace/parallel_trace.h"
 #include "trace/trace_route_thread.h"
 
 namespace hopwise::cli {
@@ -58,12 +59,17 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     }
 
     if (options.kind == ProbeKind::Trace) {
-        TraceRouteInputs page;
+        ParallelTraceInputs page;
         SetHostText(page.m_szHost, options.host);
         page.m_iMaxHopCount = options.maxHop;
         page.m_iHopTimeout = options.timeoutMs;
         page.m_bResolveIP = options.resolve;
-        return runPage(page, TraceRouteThread, options, out, err, watchCancel);
+        page.m_probesInFlight = options.parallel;
+        if (options.parallel == 1) {
+            TraceRouteInputs& walk = page;
+            return runPage(walk, TraceRouteThread, options, out, err, watchCancel);
+        }
+        return runPage(page, ParallelTraceThread, options, out, err, watchCancel);
     }
     PingInputs page;
     SetHostText(page.m_szHost, options.host);

@@ -58,18 +58,34 @@ std::string RowName(bool asUser, const char* name)
 struct ChainCase {
     const char* name;
     const char* args;
-    int silentRouter; // 0-based; -1 when every router reports
+    std::vector<int> silentRouters; // 0-based
     std::string out;
 };
 
+// Routers 2 and 3 silent: the hops' probes go out together, and the trace still ends at the
+// target, with nothing shown past it.
+const std::string kSilentFromHopTwo = "Dest IP: 10.213.3.2\n10.213.0.2 [N ms]\nNo Response [N ms]\n"
+                                      "No Response [N ms]\n10.213.3.2 [N ms]\nDone\n";
+
 const ChainCase kChainCases[] = {
-    {"TraceNamesTheRoutersInOrder", "trace --resolve --timeout 1000 target.test", -1,
+    {"TraceNamesTheRoutersInOrder",
+     "trace --resolve --timeout 1000 target.test",
+     {},
      "Dest IP: 10.213.3.2\n10.213.0.2 [N ms]\n    r1.test\n10.213.1.2 [N ms]\n"
      "10.213.2.2 [N ms]\n    r3.test\n10.213.3.2 [N ms]\n    target.test\nDone\n"},
-    {"SilentRouterReadsNoResponse", "trace --timeout 300 10.213.3.2", 1,
+    {"SilentRouterReadsNoResponse",
+     "trace --timeout 300 10.213.3.2",
+     {1},
      "Dest IP: 10.213.3.2\n10.213.0.2 [N ms]\nNo Response [N ms]\n10.213.2.2 [N ms]\n"
      "10.213.3.2 [N ms]\nDone\n"},
-    {"OnePingReadsTheTargetsTtl", "ping --count 1 --timeout 1000 target.test", -1,
+    {"SilentFromHopTwo", "trace --timeout 300 10.213.3.2", {1, 2}, kSilentFromHopTwo},
+    {"SilentFromHopTwoOneHopAtATime",
+     "trace --parallel 1 --timeout 300 10.213.3.2",
+     {1, 2},
+     kSilentFromHopTwo},
+    {"OnePingReadsTheTargetsTtl",
+     "ping --count 1 --timeout 1000 target.test",
+     {},
      "Dest IP: 10.213.3.2\nIP               Time      TTL\n10.213.3.2       N ms 61\nDone\n"},
 };
 
@@ -86,8 +102,8 @@ TEST_P(RouterChainCli, PrintsTheRoute)
     chain.client().setHosts("127.0.0.1 localhost\n10.213.0.2 r1.test\n10.213.2.2 r3.test\n"
                             "10.213.3.2 target.test\n");
     // The router still forwards, but what it sends itself has no route.
-    if (row.silentRouter >= 0) {
-        const std::string router = chain.router(row.silentRouter).name();
+    for (const int silent : row.silentRouters) {
+        const std::string router = chain.router(silent).name();
         ASSERT_EQ(RunCommand("ip -n " + router + " rule add iif lo lookup 77 && ip -n " + router +
                              " route add unreachable default table 77"),
                   0);
