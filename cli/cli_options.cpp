@@ -92,6 +92,27 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         ->capture_default_str();
     addCommon(*ping, options);
 
+    CLI::App* report = app.add_subcommand(
+        "report", "Probe every hop to HOST once per cycle; print loss and times per hop");
+    report->add_option("--cycles", options.cycles, "Number of cycles")
+        ->check(CLI::Range(1, 1000000))
+        ->capture_default_str();
+    double intervalSeconds = 1;
+    report
+        ->add_option("--interval", intervalSeconds,
+                     "Seconds from the start of one cycle to the next (decimals allowed)")
+        ->check(CLI::Range(0.0, 3600.0))
+        ->capture_default_str();
+    report->add_flag("--live", options.live, "Redraw the table after every cycle (on a terminal)");
+    report
+        ->add_option("--max-hop", options.maxHop, "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
+        ->check(CLI::Range(0, 256))
+        ->capture_default_str();
+    report->add_option("--parallel", options.parallel, "Hops probed at once")
+        ->check(CLI::Range(1, 255))
+        ->capture_default_str();
+    addCommon(*report, options);
+
     ParsedCommandLine parsed;
     std::ostringstream out;
     std::ostringstream err;
@@ -99,8 +120,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         // CLI11 reports a mistyped command only as a missing one; name what was typed.
-        if (!trace->parsed() && !ping->parsed() && argc > 1 && argv[1][0] != '-') {
-            err << "Unknown command: " << argv[1] << " (expected trace or ping)\n";
+        if (!trace->parsed() && !ping->parsed() && !report->parsed() && argc > 1 &&
+            argv[1][0] != '-') {
+            err << "Unknown command: " << argv[1] << " (expected trace, ping or report)\n";
         }
         // CLI11 takes "-name" for an option and then misses the host; say how to pass one.
         for (int i = 2; i < argc; ++i) {
@@ -125,6 +147,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         options.kind = ProbeKind::Ping;
         options.count =
             std::isdigit(static_cast<unsigned char>(count.back())) ? std::stoi(count) : -1;
+    }
+    if (report->parsed()) {
+        options.kind = ProbeKind::Report;
+        options.intervalMs = static_cast<std::int32_t>(intervalSeconds * 1000 + 0.5);
     }
     parsed.options = options;
     return parsed;

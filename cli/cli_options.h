@@ -20,6 +20,9 @@ struct CliOptions {
     std::int32_t count = -1;    // ping: -1 until Ctrl-C
     std::int32_t timeoutMs = 1000;
     bool json = false;
+    std::int32_t cycles = 10;       // report
+    std::int32_t intervalMs = 1000; // report: from one cycle's start to the next's
+    bool live = false;              // report: redraw the table after every cycle
 };
 
 struct ParsedCommandLine {

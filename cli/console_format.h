@@ -12,7 +12,7 @@
 
 namespace hopwise::cli {
 
-enum class ProbeKind { Trace, Ping };
+enum class ProbeKind { Trace, Ping, Report };
 
 // The trace page's hop item: "<address> [<rtt> ms]", "No Response [<rtt> ms]" when nothing
 // answered.

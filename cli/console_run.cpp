@@ -6,6 +6,7 @@
 #include "cli/console_receiver.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt_signal.h"
+#include "cli/report_run.h"
 #include "ping/ping_thread.h"
 #include "probe/echo_permission.h"
 #include "run/message_loop.h"
@@ -58,6 +59,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         return kExitNotPermitted;
     }
 
+    if (options.kind == ProbeKind::Report) {
+        return RunReport(options, out, err, watchCancel);
+    }
     if (options.kind == ProbeKind::Trace) {
         ParallelTraceInputs page;
         SetHostText(page.m_szHost, options.host);

@@ -42,12 +42,16 @@ std::string RunCli(const NetNamespace& client, bool asUser, const std::string& a
 }
 
 // Round-trip times vary from run to run: "[3 ms]" reads "[N ms]", a ping row's padded "3 ms"
-// column reads "N ms " (its width is checked in-process, with fixed times).
+// column reads "N ms " (its width is checked in-process, with fixed times), a report's
+// right-aligned "   0.051" reads " N".
 std::string WithoutTimes(const std::string& text)
 {
     static const std::regex bracketed(R"(\[\d+ ms\])");
     static const std::regex column(R"(\b\d+ ms +)");
-    return std::regex_replace(std::regex_replace(text, bracketed, "[N ms]"), column, "N ms ");
+    static const std::regex decimal(R"( +\d+\.\d{3}(?=[ \n]))");
+    return std::regex_replace(
+        std::regex_replace(std::regex_replace(text, bracketed, "[N ms]"), column, "N ms "), decimal,
+        " N");
 }
 
 std::string RowName(bool asUser, const char* name)
@@ -60,6 +64,7 @@ struct ChainCase {
     const char* args;
     std::vector<int> silentRouters; // 0-based
     std::string out;
+    int halvingRouter = -1; // drops every second probe that ends at it (nftables)
 };
 
 // Routers 2 and 3 silent: the hops' probes go out together, and the trace still ends at the
@@ -83,6 +88,16 @@ const ChainCase kChainCases[] = {
      "trace --parallel 1 --timeout 300 10.213.3.2",
      {1, 2},
      kSilentFromHopTwo},
+    // Hop 2's router drops every second probe that expires there; the other hops lose none.
+    {"ReportCountsEachHopsLoss",
+     "report --cycles 4 --interval 0 --timeout 300 10.213.3.2",
+     {},
+     "HOST: 10.213.3.2 (10.213.3.2)     Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
+     "  1.|-- 10.213.0.2                 0.0%     4 N N N N N\n"
+     "  2.|-- 10.213.1.2                50.0%     4 N N N N N\n"
+     "  3.|-- 10.213.2.2                 0.0%     4 N N N N N\n"
+     "  4.|-- 10.213.3.2                 0.0%     4 N N N N N\n",
+     1},
     {"OnePingReadsTheTargetsTtl",
      "ping --count 1 --timeout 1000 target.test",
      {},
@@ -106,6 +121,19 @@ TEST_P(RouterChainCli, PrintsTheRoute)
         const std::string router = chain.router(silent).name();
         ASSERT_EQ(RunCommand("ip -n " + router + " rule add iif lo lookup 77 && ip -n " + router +
                              " route add unreachable default table 77"),
+                  0);
+    }
+    if (row.halvingRouter >= 0) {
+        if (RunCommand("command -v nft") != 0) {
+            GTEST_SKIP() << "nft is not installed (tools/install-deps.sh installs nftables)";
+        }
+        const std::string nft = "ip netns exec " + chain.router(row.halvingRouter).name() + " nft ";
+        ASSERT_EQ(RunCommand(
+                      nft + "add table ip halve && " + nft +
+                      "'add chain ip halve in { type filter hook prerouting priority -300; }' && " +
+                      nft +
+                      "add rule ip halve in ip ttl 1 icmp type echo-request "
+                      "numgen inc mod 2 == 1 drop"),
                   0);
     }
     EXPECT_EQ(WithoutTimes(RunCli(chain.client(), asUser, row.args)), row.out);
