@@ -39,9 +39,9 @@ void addCommon(CLI::App& command, CliOptions& options)
 
 bool isKnownOption(const std::string& arg)
 {
-    static const char* const kOptions[] = {"-h",        "--help", "--max-hop",
-                                           "--resolve", "--ttl",  "--count",
-                                           "--timeout", "--json", "--parallel"};
+    static const char* const kOptions[] = {"-h",         "--help",   "--max-hop",  "--resolve",
+                                           "--ttl",      "--count",  "--timeout",  "--json",
+                                           "--parallel", "--cycles", "--interval", "--live"};
     const std::string name = arg.substr(0, arg.find('='));
     for (const char* option : kOptions) {
         if (name == option) {

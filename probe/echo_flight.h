@@ -4,8 +4,9 @@
 // doesn't wait out one time-out per silent hop. Each request has its own sequence number, its
 // own time-out and its own kernel time stamps, and a packet counts as its answer only by the rules
 // a lone SendEcho applies (identifier, sequence, the quoted header, the checksum): both read the
-// sockets through the same code. A flight belongs to the thread that made it and always goes out
-// on the system's ICMP sockets, never an installed stack.
+// sockets through the same code. A flight belongs to the thread that made it. While another
+// stack than the system's is installed (a test's), each probe is one SendEcho through it, made
+// when it is sent: the flight then has one probe out at a time.
 
 #include <cstdint>
 #include <memory>

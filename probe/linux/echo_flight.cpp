@@ -110,12 +110,26 @@ EchoFlight::~EchoFlight() = default;
 
 std::size_t EchoFlight::inFlight() const
 {
-    return m_state->sent.size() + m_state->unsent.size();
+    return m_state->sent.size() + m_state->unsent.size() + m_state->ready.size();
 }
 
 std::uint32_t EchoFlight::send(const EchoProbe& probe)
 {
     State& state = *m_state;
+    if (!SystemEchoStackInUse()) {
+        EchoOptions options;
+        options.ttl = probe.ttl;
+        EchoOutcome outcome;
+        outcome.tag = probe.tag;
+        outcome.count = SendEcho(OpenEchoHandle(), probe.destination, nullptr, 0, &options,
+                                 &outcome.reply, kEchoReplySize, probe.timeoutMs);
+        if (outcome.count == 0 && GetLastEchoError() == kErrorAccessDenied) {
+            return kErrorAccessDenied;
+        }
+        outcome.roundTripUs = outcome.reply.roundTripTime * 1000;
+        state.ready.push_back(outcome);
+        return 0;
+    }
     ThreadSockets& cache = t_sockets;
     cache.checkNamespace();
     if (cache.receive.size() != kReceiveSize) {

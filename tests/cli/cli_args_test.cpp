@@ -46,7 +46,7 @@ std::string Range(const std::string& option, const std::string& value, const std
 
 const CliCase kCases[] = {
     {"", 2, "", kNoCommand},
-    {"frob", 2, "", "Unknown command: frob (expected trace or ping)\n" + kNoCommand},
+    {"frob", 2, "", "Unknown command: frob (expected trace, ping or report)\n" + kNoCommand},
     {"ping --count 2", 2, "", kNoHost},
     {"trace -t", 2, "",
      "Unknown option: -t (a host that begins with '-' goes after --, e.g. hopwise-cli trace -- "
@@ -56,6 +56,8 @@ const CliCase kCases[] = {
     {"trace --timeout 0 t", 2, "", Range("--timeout", "0", "1 to 600000")},
     {"ping --count 1 --timeout 600001 t", 2, "", Range("--timeout", "600001", "1 to 600000")},
     {"ping --count 1 --ttl 0 t", 2, "", Range("--ttl", "0", "1 to 255")},
+    {"trace --parallel 0 t", 2, "", Range("--parallel", "0", "1 to 255")},
+    {"report --cycles 0 t", 2, "", Range("--cycles", "0", "1 to 1000000")},
     {"ping --count 1 --ttl 256 t", 2, "", Range("--ttl", "256", "1 to 255")},
     {"ping --count 0 t", 2, "",
      "ERROR: ValidationError: --count: (0 not in {inf,infinity}) OR (Value 0 not in range 1 to "
@@ -64,6 +66,14 @@ const CliCase kCases[] = {
      kDest + "10.0.0.1 [3 ms]\n    r1.test\nNo Response [0 ms]\n10.9.9.9 [4 ms]\nDone\n", ""},
     {"trace --max-hop 2 --timeout 600000 10.9.9.9", 0, kDest + "10.0.0.1 [3 ms]\nDone\n", ""},
     {"trace --max-hop -0 t", 0, kDest + "Done\n", ""},
+    {"trace --parallel 1 --max-hop 256 t", 0,
+     kDest + "10.0.0.1 [3 ms]\nNo Response [0 ms]\n10.9.9.9 [4 ms]\nDone\n", ""},
+    {"report --cycles 2 --interval 0 t", 0,
+     "HOST: t (10.9.9.9)                Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
+     "  1.|-- 10.0.0.1                   0.0%     2    3.000    3.000    3.000    3.000    0.000\n"
+     "  2.|-- ???                      100.0%     2    0.000    0.000    0.000    0.000    0.000\n"
+     "  3.|-- 10.9.9.9                   0.0%     2    4.000    4.000    4.000    4.000    0.000\n",
+     ""},
     {"ping --count +2 --ttl 255 10.9.9.9", 0,
      kPing + "10.9.9.9         4 ms      61\n10.9.9.9         4 ms      61\nDone\n", ""},
     {"ping --count 1 --ttl 1 t", 0, kPing + "10.0.0.1         3 ms      63\nDone\n", ""},
@@ -135,7 +145,8 @@ TEST(CliTest, ArgumentsGiveTheirExitCodeAndExactOutput)
         const auto [code, out, err] = Cli(args, c.cancel);
         std::string usage;
         if (c.exitCode == 2) {
-            const bool command = !args.empty() && (args[0] == "trace" || args[0] == "ping");
+            const bool command =
+                !args.empty() && (args[0] == "trace" || args[0] == "ping" || args[0] == "report");
             usage = std::get<1>(Cli(command ? Args{args[0], "--help"} : Args{"--help"}));
             EXPECT_TRUE(usage.ends_with(
                 "\n\nExit codes:\n  0    Done\n  1    Cancelled (Ctrl-C; a second Ctrl-C exits at "
