@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: deps build run test asan tsan fuzz format lint clean install-cap
+.PHONY: deps build run test asan tsan fuzz format lint clean install-cap deb deb-check
 
 deps:
 	@tools/install-deps.sh
@@ -46,6 +46,14 @@ lint: build
 install-cap: build
 	setcap cap_net_raw+p $(BUILD_DIR)/cli/hopwise-cli
 	if [ -x $(BUILD_DIR)/app/hopwise ]; then setcap cap_net_raw+p $(BUILD_DIR)/app/hopwise; fi
+
+# The Debian packages hopwise and hopwise-cli, into build/deb/ (see the README to install them);
+# deb-check lints them, installs, runs and purges them as CI does (root).
+deb: deps
+	tools/build-deb.sh build/deb
+
+deb-check: deb
+	tools/check-deb.sh build/deb
 
 clean:
 	rm -rf build

@@ -41,6 +41,8 @@ ExitSignalNotifier::ExitSignalNotifier(QObject* parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, &m_previousTerm);
     ::sigaction(SIGINT, &action, &m_previousInt);
+    // The terminal that started the window closing ends it too, the same way.
+    ::sigaction(SIGHUP, &action, &m_previousHup);
 }
 
 ExitSignalNotifier::~ExitSignalNotifier()
@@ -50,6 +52,7 @@ ExitSignalNotifier::~ExitSignalNotifier()
     }
     ::sigaction(SIGTERM, &m_previousTerm, nullptr);
     ::sigaction(SIGINT, &m_previousInt, nullptr);
+    ::sigaction(SIGHUP, &m_previousHup, nullptr);
     m_notifier.reset();
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);

@@ -1,7 +1,7 @@
 #pragma once
 
-// SIGTERM and SIGINT as a Qt signal on the window thread, so that a terminated window shuts down
-// the way a closed one does: pages destroyed in order, settings saved, exit code 0.
+// SIGTERM, SIGINT and SIGHUP as a Qt signal on the window thread, so that a terminated window shuts
+// down the way a closed one does: pages destroyed in order, settings saved, exit code 0.
 
 #include <QObject>
 #include <csignal>
@@ -30,6 +30,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     struct sigaction m_previousTerm {};
     struct sigaction m_previousInt {};
+    struct sigaction m_previousHup {};
 };
 
 } // namespace hopwise

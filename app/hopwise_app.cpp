@@ -1,11 +1,15 @@
 #include "app/hopwise_app.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
 
 #include "app/about_dlg.h"
 #include "res/resource_ids.h"
 #include "res/stored_names.h"
 #include "res/texts.h"
+#include "settings/settings_warning.h"
+#include "widgets/qt_text.h"
 
 namespace hopwise {
 namespace {
@@ -20,12 +24,24 @@ CHopwiseApp::CHopwiseApp() : m_settings(SettingsStore::DefaultBackingFile())
     // The loop ends when the main window is destroyed, not when its last window closes (the
     // About box is a window too).
     QApplication::setQuitOnLastWindowClosed(false);
-    connect(&m_exitSignals, &ExitSignalNotifier::exitRequested, this, [this] { OnAppExit(); });
+    connect(&m_exitSignals, &ExitSignalNotifier::exitRequested, this, [this] {
+        m_endedBySignal = true;
+        OnAppExit();
+    });
+    m_settingsWarningTimer.setSingleShot(true);
+    m_settingsWarningTimer.setInterval(0);
+    connect(&m_settingsWarningTimer, &QTimer::timeout, this, &CHopwiseApp::showSettingsWarnings);
+    // Only the window thread uses the store, so the sink runs there too.
+    SetSettingsWarningSink([this](SettingsWarning, std::string_view message) {
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
+        onSettingsWarning(QString::fromUtf8(message.data(), qsizetype(message.size())));
+    });
 }
 
 CHopwiseApp::~CHopwiseApp()
 {
     delete m_pMainWnd.data();
+    SetSettingsWarningSink({});
 }
 
 int CHopwiseApp::Run()
@@ -38,7 +54,13 @@ int CHopwiseApp::Run()
     if (!InitInstance()) {
         return kExitNoWindow;
     }
-    return QApplication::exec();
+    const int exitCode = QApplication::exec();
+    // The pages save as the window goes: a failed save is told after it, unless a signal ended
+    // the program (nobody may be there to answer a box).
+    if (!m_settingsWarnings.isEmpty() && !m_endedBySignal) {
+        QMessageBox::warning(nullptr, FromUtf8(res::kAppName), m_settingsWarnings.join("\n\n"));
+    }
+    return exitCode;
 }
 
 bool CHopwiseApp::InitInstance()
@@ -97,6 +119,32 @@ void CHopwiseApp::OnFileExit()
 void CHopwiseApp::OnAppExit()
 {
     OnFileExit();
+}
+
+void CHopwiseApp::onSettingsWarning(const QString& message)
+{
+    // The stderr form names the program; the box's caption already does.
+    static const QString kPrefix = QStringLiteral("hopwise: ");
+    QString text = message.startsWith(kPrefix) ? message.mid(kPrefix.size()) : message;
+    if (!text.isEmpty()) {
+        text[0] = text[0].toUpper();
+    }
+    m_settingsWarnings << text;
+    m_settingsWarningTimer.start();
+}
+
+void CHopwiseApp::showSettingsWarnings()
+{
+    // While the window closes, the pages' saves come after it: those wait for Run's end.
+    if (!m_pMainWnd || !m_pMainWnd->isVisible() || m_settingsWarnings.isEmpty()) {
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, FromUtf8(res::kAppName),
+                                m_settingsWarnings.join("\n\n"), QMessageBox::Ok, m_pMainWnd);
+    box->setObjectName(QStringLiteral("settingsWarning"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    m_settingsWarnings.clear();
 }
 
 void CHopwiseApp::raiseMainWindow()

@@ -6,6 +6,8 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
+#include <QTimer>
 
 #include "app/command_target.h"
 #include "app/exit_signals.h"
@@ -34,7 +36,8 @@ public:
     bool OnCmdMsg(int commandId) override;
     void OnAppAbout();
     void OnFileExit();
-    // The framework's exit command (Ctrl+Q) and SIGTERM/SIGINT: the same way out as File > Exit.
+    // The framework's exit command (Ctrl+Q) and SIGTERM/SIGINT/SIGHUP: the same way out as File >
+    // Exit.
     void OnAppExit();
 
     CMainFrame* mainWindow() const { return m_pMainWnd; }
@@ -42,11 +45,18 @@ public:
 
 private:
     void raiseMainWindow();
+    // The settings store's warnings (a file set aside, a failed write, a lock held elsewhere):
+    // each told once, in a box over the window, as soon as the event loop can show it.
+    void onSettingsWarning(const QString& message);
+    void showSettingsWarnings();
 
     SettingsStore m_settings;
     ExitSignalNotifier m_exitSignals;
     // Deletes itself when closed; the pointer clears then.
     QPointer<CMainFrame> m_pMainWnd;
+    QStringList m_settingsWarnings; // not shown yet
+    QTimer m_settingsWarningTimer;
+    bool m_endedBySignal = false;
 };
 
 } // namespace hopwise

@@ -1,8 +1,10 @@
 #include "cli/cli_options.h"
 
 #include <cctype>
+#include <cmath>
 #include <limits>
 #include <sstream>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
@@ -14,49 +16,113 @@ namespace hopwise::cli {
 namespace {
 
 constexpr std::int32_t kMaxTimeoutMs = 600000;
+constexpr double kMaxTimeoutSeconds = kMaxTimeoutMs / 1000.0;
+constexpr double kMaxIntervalSeconds = 3600;
 
-// The outcomes read as the pages' status line and message box have them.
 std::string exitCodeHelp()
 {
     std::string help = "Exit codes:\n";
-    help += "  0    " + std::string(res::kStatusDone) + "\n";
-    help += "  1    " + std::string(res::kStatusCancelled) +
-            " (Ctrl-C; a second Ctrl-C exits at once with 130)\n";
+    help += "  0    a reply came (ping), the destination answered (trace)\n";
+    help += "  1    no reply came, the destination never answered (also after Ctrl-C)\n";
     help += "  2    bad usage\n";
     help += "  3    " + std::string(res::kCantResolveName) + "\n";
     help += "  4    ICMP echo not permitted, or installed set-user-ID\n";
+    help += "  130  a second Ctrl-C: left at once\n";
     return help;
+}
+
+// CLI::Range prints doubles with six decimals; seconds read better as typed ("0.001 to 600").
+CLI::Validator secondsIn(double low, double high)
+{
+    const auto text = [](double value) {
+        std::ostringstream out;
+        out << value;
+        return out.str();
+    };
+    const std::string range = text(low) + " to " + text(high);
+    return CLI::Validator(
+        [=](std::string& value) {
+            double seconds = 0;
+            if (!CLI::detail::lexical_cast(value, seconds) ||
+                !(seconds >= low && seconds <= high)) {
+                return "Value " + value + " not in range " + range;
+            }
+            return std::string();
+        },
+        "SECONDS in [" + text(low) + " - " + text(high) + "]");
+}
+
+std::int32_t secondsToMs(double seconds)
+{
+    return static_cast<std::int32_t>(std::llround(seconds * 1000));
+}
+
+// --timeout in milliseconds as before, and the seconds option that ping or traceroute users
+// type (-W, -w); only one of the two.
+void addTimeouts(CLI::App& command, CliOptions& options, const std::string& secondsName,
+                 double& seconds)
+{
+    CLI::Option* ms =
+        command.add_option("--timeout", options.timeoutMs, "Milliseconds to wait for each reply")
+            ->check(CLI::Range(1, kMaxTimeoutMs))
+            ->capture_default_str();
+    command
+        .add_option(secondsName, seconds,
+                    "Seconds to wait for each reply, decimals allowed (default 1)")
+        ->check(secondsIn(0.001, kMaxTimeoutSeconds))
+        ->excludes(ms);
+}
+
+void addParallel(CLI::App& command, CliOptions& options, const std::string& help)
+{
+    command.add_option("--parallel", options.parallel, help)
+        ->check(CLI::Range(1, 255))
+        ->capture_default_str();
 }
 
 void addCommon(CLI::App& command, CliOptions& options)
 {
-    command.add_option("--timeout", options.timeoutMs, "Milliseconds to wait for each reply")
-        ->check(CLI::Range(1, kMaxTimeoutMs))
-        ->capture_default_str();
-    command.add_flag("--json", options.json, "One JSON object per line per event");
+    command.add_flag("--json", options.json, "One JSON object per line (schema in the README)");
     command.add_option("HOST", options.host, "Host name or dotted IPv4 address")->required();
 }
 
-bool isKnownOption(const std::string& arg)
+// Whether the command knows the option (CLI11 takes an unknown "-name" for one and then misses
+// the host, so the message says how to pass such a host).
+bool isKnownOption(const CLI::App* command, const std::string& arg)
 {
-    static const char* const kOptions[] = {"-h",         "--help",   "--max-hop",  "--resolve",
-                                           "--ttl",      "--count",  "--timeout",  "--json",
-                                           "--parallel", "--cycles", "--interval", "--live"};
-    const std::string name = arg.substr(0, arg.find('='));
-    for (const char* option : kOptions) {
-        if (name == option) {
+    std::string name = arg.substr(0, arg.find('='));
+    if (name.size() > 2 && name[1] != '-') {
+        name.resize(2); // "-c3", "-qc"
+    }
+    if (name == "-h" || name == "--help") {
+        return true;
+    }
+    return command != nullptr && command->get_option_no_throw(name) != nullptr;
+}
+
+} // namespace
+
+bool WantsJson(int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            break;
+        }
+        if (arg == "--json") {
             return true;
         }
     }
     return false;
 }
 
-} // namespace
-
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
 {
     CliOptions options;
     std::string count(res::kInfiniteTrials);
+    double intervalSeconds = 1;
+    double timeoutSeconds = 0;
+    bool noNames = false;
 
     CLI::App app("Trace the route to an IPv4 host, or ping it, with ICMP echo requests.",
                  "hopwise-cli");
@@ -65,24 +131,24 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     app.failure_message(CLI::FailureMessage::help);
 
     CLI::App* trace = app.add_subcommand("trace", "List the routers on the way to HOST");
+    trace->footer("Example:\n  hopwise-cli trace -w 0.5 --resolve 10.0.0.1\n\n" + exitCodeHelp());
     trace
         ->add_option("--max-hop", options.maxHop, "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
         ->check(CLI::Range(0, 256))
         ->capture_default_str();
-    trace->add_flag("--resolve", options.resolve, "Look up each responder's name");
-    trace
-        ->add_option("--parallel", options.parallel,
-                     "Hops probed at once (1: one after the other, as the window does)")
-        ->check(CLI::Range(1, 255))
-        ->capture_default_str();
+    CLI::Option* resolve =
+        trace->add_flag("--resolve", options.resolve, "Look up each responder's name");
+    trace->add_flag("-n", noNames, "Show addresses only, no names (the default)")
+        ->excludes(resolve);
+    addParallel(*trace, options,
+                "Hops probed at once (1: one after the other, as the window does)");
+    addTimeouts(*trace, options, "-w,--wait", timeoutSeconds);
     addCommon(*trace, options);
 
     CLI::App* ping = app.add_subcommand("ping", "Send echo requests to HOST");
-    ping->add_option("--ttl", options.ttl, "Time to live of each request")
-        ->check(CLI::Range(1, 255))
-        ->capture_default_str();
+    ping->footer("Example:\n  hopwise-cli ping -c 4 -i 0.2 10.0.0.1\n\n" + exitCodeHelp());
     // The page's words for "until cancelled", in any case.
-    ping->add_option("--count", count,
+    ping->add_option("-c,--count", count,
                      "Number of requests, or " + std::string(res::kInfiniteTrials) +
                          " to send until Ctrl-C")
         ->check(CLI::IsMember(
@@ -90,27 +156,37 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
                     CLI::ignore_case) |
                 CLI::Range(1, std::numeric_limits<std::int32_t>::max()))
         ->capture_default_str();
+    ping->add_option("-i,--interval", intervalSeconds,
+                     "Seconds from one request to the next, decimals allowed; 0 sends back to "
+                     "back")
+        ->check(secondsIn(0, kMaxIntervalSeconds))
+        ->capture_default_str();
+    ping->add_option("-t,--ttl", options.ttl, "Time to live of each request")
+        ->check(CLI::Range(1, 255))
+        ->capture_default_str();
+    addTimeouts(*ping, options, "-W", timeoutSeconds);
+    ping->add_flag("-q,--quiet", options.quiet, "Print the summary only");
     addCommon(*ping, options);
 
     CLI::App* report = app.add_subcommand(
         "report", "Probe every hop to HOST once per cycle; print loss and times per hop");
-    report->add_option("--cycles", options.cycles, "Number of cycles")
+    report->footer("Example:\n  hopwise-cli report --cycles 20 --live 10.0.0.1\n\n" +
+                   exitCodeHelp());
+    report->add_option("-c,--cycles", options.cycles, "Number of cycles")
         ->check(CLI::Range(1, 1000000))
         ->capture_default_str();
-    double intervalSeconds = 1;
     report
-        ->add_option("--interval", intervalSeconds,
-                     "Seconds from the start of one cycle to the next (decimals allowed)")
-        ->check(CLI::Range(0.0, 3600.0))
+        ->add_option("-i,--interval", intervalSeconds,
+                     "Seconds from the start of one cycle to the next, decimals allowed")
+        ->check(secondsIn(0, kMaxIntervalSeconds))
         ->capture_default_str();
     report->add_flag("--live", options.live, "Redraw the table after every cycle (on a terminal)");
     report
         ->add_option("--max-hop", options.maxHop, "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
         ->check(CLI::Range(0, 256))
         ->capture_default_str();
-    report->add_option("--parallel", options.parallel, "Hops probed at once")
-        ->check(CLI::Range(1, 255))
-        ->capture_default_str();
+    addParallel(*report, options, "Hops probed at once");
+    addTimeouts(*report, options, "-w,--wait", timeoutSeconds);
     addCommon(*report, options);
 
     ParsedCommandLine parsed;
@@ -120,17 +196,23 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         // CLI11 reports a mistyped command only as a missing one; name what was typed.
-        if (!trace->parsed() && !ping->parsed() && !report->parsed() && argc > 1 &&
-            argv[1][0] != '-') {
-            err << "Unknown command: " << argv[1] << " (expected trace, ping or report)\n";
+        CLI::App* command = nullptr;
+        if (argc > 1 && argv[1][0] != '-') {
+            const std::string_view name = argv[1];
+            command = name == "trace"    ? trace
+                      : name == "ping"   ? ping
+                      : name == "report" ? report
+                                         : nullptr;
+            if (command == nullptr) {
+                err << "Unknown command: " << argv[1] << " (expected trace, ping or report)\n";
+            }
         }
-        // CLI11 takes "-name" for an option and then misses the host; say how to pass one.
-        for (int i = 2; i < argc; ++i) {
+        for (int i = 2; command != nullptr && i < argc; ++i) {
             const std::string arg = argv[i];
             if (arg == "--") {
                 break;
             }
-            if (arg.size() > 1 && arg[0] == '-' && !isKnownOption(arg)) {
+            if (arg.size() > 1 && arg[0] == '-' && !isKnownOption(command, arg)) {
                 err << "Unknown option: " << arg
                     << " (a host that begins with '-' goes after --, e.g. hopwise-cli " << argv[1]
                     << " -- " << arg << ")\n";
@@ -138,19 +220,23 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
             }
         }
         const int code = app.exit(error, out, err);
-        parsed.exitCode = code == 0 ? kExitDone : kExitUsage;
+        parsed.exitCode = code == 0 ? kExitHelp : kExitUsage;
         parsed.out = out.str();
         parsed.err = err.str();
         return parsed;
+    }
+    if (timeoutSeconds > 0) {
+        options.timeoutMs = secondsToMs(timeoutSeconds);
     }
     if (ping->parsed()) {
         options.kind = ProbeKind::Ping;
         options.count =
             std::isdigit(static_cast<unsigned char>(count.back())) ? std::stoi(count) : -1;
+        options.intervalMs = secondsToMs(intervalSeconds);
     }
     if (report->parsed()) {
         options.kind = ProbeKind::Report;
-        options.intervalMs = static_cast<std::int32_t>(intervalSeconds * 1000 + 0.5);
+        options.intervalMs = secondsToMs(intervalSeconds);
     }
     parsed.options = options;
     return parsed;

@@ -13,16 +13,18 @@ namespace hopwise::cli {
 struct CliOptions {
     ProbeKind kind = ProbeKind::Trace;
     std::string host;
-    std::int32_t maxHop = 20;   // trace: hops 1 .. maxHop - 1
-    bool resolve = false;       // trace: look up each hop's name
-    std::int32_t parallel = 16; // trace: hops' probes in flight at once; 1 is the page's walk
-    std::int32_t ttl = 20;      // ping
-    std::int32_t count = -1;    // ping: -1 until Ctrl-C
+    std::int32_t maxHop = 20;       // trace: hops 1 .. maxHop - 1
+    bool resolve = false;           // trace: look up each hop's name
+    std::int32_t parallel = 16;     // trace, report: hops' probes in flight at once
+    std::int32_t ttl = 20;          // ping
+    std::int32_t count = -1;        // ping: -1 until Ctrl-C
+    std::int32_t intervalMs = 1000; // ping: from one request to the next; 0 back to back;
+                                    // report: from one cycle's start to the next's
+    bool quiet = false;             // ping: the summary only
     std::int32_t timeoutMs = 1000;
     bool json = false;
-    std::int32_t cycles = 10;       // report
-    std::int32_t intervalMs = 1000; // report: from one cycle's start to the next's
-    bool live = false;              // report: redraw the table after every cycle
+    std::int32_t cycles = 10; // report
+    bool live = false;        // report: redraw the table after every cycle
 };
 
 struct ParsedCommandLine {
@@ -33,5 +35,9 @@ struct ParsedCommandLine {
 };
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// Whether the arguments ask for JSON, looked at before they are parsed (so that a usage error
+// or a refused start can be told as a JSON object too).
+bool WantsJson(int argc, const char* const* argv);
 
 } // namespace hopwise::cli

@@ -1,10 +1,11 @@
 #include "cli/console_format.h"
 
+#include <cmath>
 #include <cstdio>
-#include <string_view>
+#include <ctime>
 
+#include "probe/echo_status.h"
 #include "res/texts.h"
-#include "text/utf_text.h"
 
 namespace hopwise::cli {
 
@@ -21,88 +22,221 @@ std::string trimRight(std::string text)
     return text;
 }
 
-std::string pingColumns(std::string_view ip, std::string_view time, std::string_view ttl)
+std::string pingColumns(std::string_view seq, std::string_view ip, std::string_view time,
+                        std::string_view ttl)
 {
-    char row[96];
-    std::snprintf(row, sizeof row, "%-16.*s %-9.*s %.*s", static_cast<int>(ip.size()), ip.data(),
-                  static_cast<int>(time.size()), time.data(), static_cast<int>(ttl.size()),
-                  ttl.data());
+    char row[128];
+    std::snprintf(row, sizeof row, "%-5.*s %-16.*s %-11.*s %.*s", static_cast<int>(seq.size()),
+                  seq.data(), static_cast<int>(ip.size()), ip.data(), static_cast<int>(time.size()),
+                  time.data(), static_cast<int>(ttl.size()), ttl.data());
     return trimRight(row);
+}
+
+// Milliseconds with three decimals, from microseconds that may carry a fraction.
+std::string millis(double micros)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", micros / 1000.0);
+    return text;
 }
 
 } // namespace
 
-std::string HopLine(const ProbeResult& result)
+std::string RoundTripText(std::uint32_t micros)
 {
-    const std::string address =
-        result.m_address != nullptr ? result.m_address : std::string(res::kNoResponse);
-    const std::string format(res::kHopFormat);
-    char line[64];
-    std::snprintf(line, sizeof line, format.c_str(), address.c_str(),
-                  static_cast<int>(result.m_reply->roundTripTime));
+    return millis(micros) + " ms";
+}
+
+std::string HopLine(std::int64_t hop, const ProbeResult& result)
+{
+    char number[24];
+    std::snprintf(number, sizeof number, "%3lld  ", static_cast<long long>(hop));
+    if (result.m_address == nullptr) {
+        return number + std::string(res::kNoResponse);
+    }
+    std::string line =
+        number + std::string(result.m_address) + "  " + RoundTripText(result.m_roundTripMicros);
+    if (result.m_name != nullptr) {
+        line += "  " + std::string(result.m_name);
+    }
     return line;
 }
 
-std::string HopNameLine(const char* name)
+std::string TraceEndLine(std::optional<std::int64_t> reachedAt)
 {
-    return std::string("    ") + name;
+    return reachedAt ? "Destination reached at hop " + std::to_string(*reachedAt)
+                     : std::string("Destination not reached");
 }
 
 std::string PingHeader()
 {
-    return pingColumns(res::kReplyColumnIp, res::kReplyColumnTime, res::kReplyColumnTtl);
+    return pingColumns("Seq", res::kReplyColumnIp, res::kReplyColumnTime, res::kReplyColumnTtl);
 }
 
-std::string PingRow(const ProbeResult& result)
+std::string PingRow(std::int64_t seq, const ProbeResult& result)
 {
+    const std::string number = std::to_string(seq);
     if (result.m_address == nullptr) {
-        return pingColumns(res::kNoResponse, "", "");
+        return pingColumns(number, res::kNoResponse, "", "");
     }
-    return pingColumns(result.m_address, std::to_string(result.m_reply->roundTripTime) + " ms",
+    return pingColumns(number, result.m_address, RoundTripText(result.m_roundTripMicros),
                        std::to_string(result.m_reply->options.ttl));
 }
 
-std::string DestinationLine(const char16_t* text)
+void PingStatistics::add(const ProbeResult& result)
 {
-    return Utf16ToUtf8(text).value_or(std::string());
-}
-
-nlohmann::ordered_json DestinationEvent(const char16_t* text)
-{
-    const std::string line = DestinationLine(text);
-    std::string_view address = line;
-    if (address.starts_with(res::kDestIpPrefix)) {
-        address.remove_prefix(res::kDestIpPrefix.size());
+    ++m_transmitted;
+    if (result.m_address == nullptr) {
+        return;
     }
-    return {{"event", "destination"}, {"text", line}, {"address", std::string(address)}};
+    if (result.m_reply->status != kIpSuccess) {
+        ++m_errors;
+        return;
+    }
+    const std::uint32_t micros = result.m_roundTripMicros;
+    if (m_received == 0 || micros < m_min) {
+        m_min = micros;
+    }
+    if (m_received == 0 || micros > m_max) {
+        m_max = micros;
+    }
+    ++m_received;
+    m_sum += micros;
+    m_sumOfSquares += static_cast<double>(micros) * micros;
 }
 
-nlohmann::ordered_json ResultEvent(ProbeKind kind, std::int64_t number, const ProbeResult& result)
+double PingStatistics::lossPercent() const
 {
-    const EchoReply& reply = *result.m_reply;
-    const bool trace = kind == ProbeKind::Trace;
-    return {{"event", trace ? "hop" : "trial"},
-            {trace ? "hop" : "trial", number},
-            {"address", textOrNull(result.m_address)},
-            {"name", textOrNull(result.m_name)},
-            {"rtt_ms", reply.roundTripTime},
-            {"reply_ttl", reply.options.ttl},
-            {"status", reply.status}};
+    if (m_transmitted == 0) {
+        return 0;
+    }
+    return static_cast<double>(m_transmitted - m_received) * 100.0 /
+           static_cast<double>(m_transmitted);
 }
 
-nlohmann::ordered_json UnresolvedEvent()
+double PingStatistics::avgMicros() const
 {
-    return {{"event", "unresolved"}};
+    return m_received == 0 ? 0 : m_sum / static_cast<double>(m_received);
 }
 
-nlohmann::ordered_json NotPermittedEvent(const char* hint)
+double PingStatistics::mdevMicros() const
 {
-    return {{"event", "not_permitted"}, {"hint", textOrNull(hint)}};
+    if (m_received == 0) {
+        return 0;
+    }
+    const double average = avgMicros();
+    const double variance = m_sumOfSquares / static_cast<double>(m_received) - average * average;
+    // Rounding can leave a tiny negative variance when every round trip was the same.
+    return variance > 0 ? std::sqrt(variance) : 0;
 }
 
-nlohmann::ordered_json FinishedEvent(const char* outcome)
+std::string PingSummaryText(std::string_view host, const PingStatistics& statistics,
+                            std::int64_t elapsedMs)
 {
-    return {{"event", "finished"}, {"outcome", outcome}};
+    char counts[160];
+    std::string errors;
+    if (statistics.errors() != 0) {
+        errors = ", +" + std::to_string(statistics.errors()) + " errors";
+    }
+    std::snprintf(counts, sizeof counts,
+                  "%lld packets transmitted, %lld received%s, %g%% packet loss, time %lldms\n",
+                  static_cast<long long>(statistics.transmitted()),
+                  static_cast<long long>(statistics.received()), errors.c_str(),
+                  statistics.lossPercent(), static_cast<long long>(elapsedMs));
+    std::string text = "--- " + std::string(host) + " ping statistics ---\n" + counts;
+    if (statistics.received() != 0) {
+        text += "rtt min/avg/max/mdev = " + millis(statistics.minMicros()) + "/" +
+                millis(statistics.avgMicros()) + "/" + millis(statistics.maxMicros()) + "/" +
+                millis(statistics.mdevMicros()) + " ms\n";
+    }
+    return text;
+}
+
+std::string Rfc3339(WallTime time)
+{
+    const auto sinceEpoch = time.time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
+    const std::time_t whole = seconds.count();
+    std::tm utc{};
+    gmtime_r(&whole, &utc);
+    char text[40];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis));
+    return text;
+}
+
+nlohmann::ordered_json JsonEvent(std::string_view type, WallTime time)
+{
+    return {{"schema_version", kJsonSchemaVersion}, {"type", type}, {"time", Rfc3339(time)}};
+}
+
+nlohmann::ordered_json DestinationEvent(WallTime time, std::string_view host,
+                                        std::string_view address)
+{
+    nlohmann::ordered_json event = JsonEvent("destination", time);
+    event["host"] = host;
+    event["address"] = address;
+    return event;
+}
+
+namespace {
+
+// What a hop and a ping trial have in common: the responder and its reply, nulls without one.
+void addReply(nlohmann::ordered_json& event, const ProbeResult& result)
+{
+    const bool answered = result.m_address != nullptr;
+    event["address"] = textOrNull(result.m_address);
+    event["rtt_us"] = answered ? nlohmann::ordered_json(result.m_roundTripMicros) : nullptr;
+    event["ttl"] = answered ? nlohmann::ordered_json(result.m_reply->options.ttl) : nullptr;
+    event["status"] = result.m_reply->status;
+}
+
+} // namespace
+
+nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result)
+{
+    nlohmann::ordered_json event = JsonEvent("hop", time);
+    event["hop"] = hop;
+    addReply(event, result);
+    event["name"] = textOrNull(result.m_name);
+    return event;
+}
+
+nlohmann::ordered_json EchoEvent(WallTime time, std::int64_t seq, const ProbeResult& result)
+{
+    nlohmann::ordered_json event = JsonEvent("echo", time);
+    event["seq"] = seq;
+    addReply(event, result);
+    return event;
+}
+
+nlohmann::ordered_json ErrorEvent(WallTime time, std::string_view code, std::string_view message,
+                                  int exitCode)
+{
+    nlohmann::ordered_json event = JsonEvent("error", time);
+    event["code"] = code;
+    event["message"] = message;
+    event["exit_code"] = exitCode;
+    return event;
+}
+
+nlohmann::ordered_json PingSummaryFields(const PingStatistics& statistics, std::int64_t elapsedMs)
+{
+    const bool any = statistics.received() != 0;
+    const auto micros = [any](double value) {
+        return any ? nlohmann::ordered_json(std::llround(value)) : nlohmann::ordered_json(nullptr);
+    };
+    return {{"transmitted", statistics.transmitted()},
+            {"received", statistics.received()},
+            {"errors", statistics.errors()},
+            {"loss_percent", statistics.lossPercent()},
+            {"time_ms", elapsedMs},
+            {"rtt_min_us", micros(statistics.minMicros())},
+            {"rtt_avg_us", micros(statistics.avgMicros())},
+            {"rtt_max_us", micros(statistics.maxMicros())},
+            {"rtt_mdev_us", micros(statistics.mdevMicros())}};
 }
 
 } // namespace hopwise::cli

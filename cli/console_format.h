@@ -1,10 +1,13 @@
 #pragma once
 
-// How the pages' notifications read on a console: the hop and ping list items as text, and the
-// raw fields as JSON for scripts.
+// How the workers' notifications read on a console: text lines in the manner of ping and
+// traceroute, with the pages' own words, and JSON objects for scripts.
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -14,25 +17,67 @@ namespace hopwise::cli {
 
 enum class ProbeKind { Trace, Ping, Report };
 
-// The trace page's hop item: "<address> [<rtt> ms]", "No Response [<rtt> ms]" when nothing
-// answered.
-std::string HopLine(const ProbeResult& result);
-// The responder's name, indented under its hop line.
-std::string HopNameLine(const char* name);
+using WallTime = std::chrono::system_clock::time_point;
 
-// The ping page's list columns, and one row per trial. A trial without a reply shows
-// "No Response" and leaves Time and TTL empty.
+// A round trip in milliseconds with three decimals: "0.042 ms".
+std::string RoundTripText(std::uint32_t micros);
+
+// One hop: "  1  10.77.1.1  0.051 ms", the name after the time when there is one, and
+// "  4  No Response" for a hop that got no answer.
+std::string HopLine(std::int64_t hop, const ProbeResult& result);
+// The trace's last line.
+std::string TraceEndLine(std::optional<std::int64_t> reachedAt);
+
+// The ping list's columns, and one row per trial: "1     10.9.9.9         0.042 ms    61", or
+// "No Response" after the sequence number.
 std::string PingHeader();
-std::string PingRow(const ProbeResult& result);
+std::string PingRow(std::int64_t seq, const ProbeResult& result);
 
-// The destination text in UTF-8 ("Dest IP: 127.0.0.1").
-std::string DestinationLine(const char16_t* text);
+// The ping run's counts and round trips so far, as iputils ping's summary reports them: an echo
+// reply is received, any other answer (a router's report) is an error, and only echo replies'
+// round trips count.
+class PingStatistics {
+public:
+    void add(const ProbeResult& result);
 
-// One JSON object per notification.
-nlohmann::ordered_json DestinationEvent(const char16_t* text);
-nlohmann::ordered_json ResultEvent(ProbeKind kind, std::int64_t number, const ProbeResult& result);
-nlohmann::ordered_json UnresolvedEvent();
-nlohmann::ordered_json NotPermittedEvent(const char* hint);
-nlohmann::ordered_json FinishedEvent(const char* outcome);
+    std::int64_t transmitted() const { return m_transmitted; }
+    std::int64_t received() const { return m_received; }
+    std::int64_t errors() const { return m_errors; }
+    double lossPercent() const;
+    // Round trips in microseconds; meaningful only when received() > 0.
+    std::uint32_t minMicros() const { return m_min; }
+    std::uint32_t maxMicros() const { return m_max; }
+    double avgMicros() const;
+    double mdevMicros() const; // the standard deviation, as ping's mdev
+
+private:
+    std::int64_t m_transmitted = 0;
+    std::int64_t m_received = 0;
+    std::int64_t m_errors = 0;
+    std::uint32_t m_min = 0;
+    std::uint32_t m_max = 0;
+    double m_sum = 0;
+    double m_sumOfSquares = 0;
+};
+
+// "--- HOST ping statistics ---", the counts line and, after a reply, the rtt line.
+std::string PingSummaryText(std::string_view host, const PingStatistics& statistics,
+                            std::int64_t elapsedMs);
+
+// "2026-12-07T12:20:48.123Z"
+std::string Rfc3339(WallTime time);
+
+// One JSON object per line; each starts with schema_version, type and time. The README has the
+// table of types and fields.
+inline constexpr int kJsonSchemaVersion = 1;
+nlohmann::ordered_json JsonEvent(std::string_view type, WallTime time);
+nlohmann::ordered_json DestinationEvent(WallTime time, std::string_view host,
+                                        std::string_view address);
+nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result);
+nlohmann::ordered_json EchoEvent(WallTime time, std::int64_t seq, const ProbeResult& result);
+nlohmann::ordered_json ErrorEvent(WallTime time, std::string_view code, std::string_view message,
+                                  int exitCode);
+// The counts and round trips of a ping summary object (rtt fields null before any reply).
+nlohmann::ordered_json PingSummaryFields(const PingStatistics& statistics, std::int64_t elapsedMs);
 
 } // namespace hopwise::cli

@@ -4,53 +4,26 @@
 
 #include "cli/exit_codes.h"
 #include "res/texts.h"
+#include "text/utf_text.h"
 
 namespace hopwise::cli {
 
-namespace {
-
-const char* outcomeName(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Done:
-        return "done";
-    case RunOutcome::Cancelled:
-        return "cancelled";
-    case RunOutcome::Unresolved:
-        return "unresolved";
-    case RunOutcome::NotPermitted:
-        return "not_permitted";
-    case RunOutcome::Running:
-        break;
-    }
-    return "running";
-}
-
-} // namespace
-
-int ExitCodeFor(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Done:
-        return kExitDone;
-    case RunOutcome::Cancelled:
-        return kExitCancelled;
-    case RunOutcome::Unresolved:
-        return kExitUnresolved;
-    case RunOutcome::NotPermitted:
-        return kExitNotPermitted;
-    case RunOutcome::Running:
-        break;
-    }
-    // A loop that ended without WM_PROBE_FINISHED was cut short from outside.
-    return kExitCancelled;
-}
-
-ConsoleReceiver::ConsoleReceiver(ProbeKind kind, bool json, std::ostream& out, std::ostream& err,
-                                 const std::atomic<bool>& cancel, std::function<void()> onFinished)
-    : m_kind(kind), m_json(json), m_out(out), m_err(err), m_cancel(cancel),
+ConsoleReceiver::ConsoleReceiver(ConsoleView view, std::ostream& out, std::ostream& err,
+                                 const std::atomic<bool>& cancel, std::function<WallTime()> now,
+                                 std::function<void()> onFinished)
+    : m_view(std::move(view)), m_out(out), m_err(err), m_cancel(cancel), m_now(std::move(now)),
       m_onFinished(std::move(onFinished))
 {
+}
+
+int ConsoleReceiver::exitCode() const
+{
+    if (m_errorExit) {
+        return *m_errorExit;
+    }
+    const bool answered =
+        m_view.kind == ProbeKind::Trace ? m_reachedAt.has_value() : m_statistics.received() > 0;
+    return answered ? kExitAnswered : kExitUnanswered;
 }
 
 void ConsoleReceiver::line(const std::string& text)
@@ -69,18 +42,10 @@ std::intptr_t ConsoleReceiver::sendMessage(std::uint32_t message, std::intptr_t 
         result(wParam);
         break;
     case WM_PROBE_UNRESOLVED:
-        m_unresolved = true;
-        m_err << res::kCantResolveName << '\n' << std::flush;
-        if (m_json) {
-            line(UnresolvedEvent().dump());
-        }
+        error("unresolved", std::string(res::kCantResolveName), kExitUnresolved);
         break;
     case WM_PROBE_NOT_PERMITTED:
-        m_notPermitted = true;
-        m_err << NotPermittedHintOf(wParam) << '\n' << std::flush;
-        if (m_json) {
-            line(NotPermittedEvent(NotPermittedHintOf(wParam)).dump());
-        }
+        error("not_permitted", NotPermittedHintOf(wParam), kExitNotPermitted);
         break;
     case WM_PROBE_FINISHED:
         finished();
@@ -93,13 +58,16 @@ std::intptr_t ConsoleReceiver::sendMessage(std::uint32_t message, std::intptr_t 
 
 void ConsoleReceiver::destination(std::intptr_t wParam)
 {
-    const char16_t* text = DestinationTextOf(wParam);
-    if (m_json) {
-        line(DestinationEvent(text).dump());
+    const std::string text = Utf16ToUtf8(DestinationTextOf(wParam)).value_or(std::string());
+    m_address =
+        text.starts_with(res::kDestIpPrefix) ? text.substr(res::kDestIpPrefix.size()) : text;
+    m_started = m_now();
+    if (m_view.json) {
+        line(DestinationEvent(m_started, m_view.host, m_address).dump());
         return;
     }
-    line(DestinationLine(text));
-    if (m_kind == ProbeKind::Ping) {
+    line(text);
+    if (m_view.kind == ProbeKind::Ping && !m_view.quiet) {
         line(PingHeader());
     }
 }
@@ -108,33 +76,82 @@ void ConsoleReceiver::result(std::intptr_t wParam)
 {
     const ProbeResult& probe = ProbeResultOf(wParam);
     ++m_results;
-    if (m_json) {
-        line(ResultEvent(m_kind, m_results, probe).dump());
-    } else if (m_kind == ProbeKind::Ping) {
-        line(PingRow(probe));
-    } else {
-        line(HopLine(probe));
-        if (probe.m_name != nullptr) {
-            line(HopNameLine(probe.m_name));
+    if (m_view.kind == ProbeKind::Ping) {
+        m_statistics.add(probe);
+        if (m_view.quiet) {
+            return;
         }
+        line(m_view.json ? EchoEvent(m_now(), m_results, probe).dump() : PingRow(m_results, probe));
+        return;
+    }
+    // The worker stops at the destination; its dotted text is the one the destination had.
+    if (probe.m_address != nullptr && m_address == probe.m_address) {
+        m_reachedAt = m_results;
+    }
+    line(m_view.json ? HopEvent(m_now(), m_results, probe).dump() : HopLine(m_results, probe));
+}
+
+void ConsoleReceiver::error(std::string_view code, const std::string& message, int exitCode)
+{
+    m_errorExit = exitCode;
+    m_err << message << '\n' << std::flush;
+    if (m_view.json) {
+        line(ErrorEvent(m_now(), code, message, exitCode).dump());
+    }
+}
+
+std::int64_t ConsoleReceiver::elapsedMs() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - m_started).count();
+}
+
+void ConsoleReceiver::summary(bool final)
+{
+    const bool cancelled = m_cancel.load();
+    if (!m_view.json) {
+        if (m_view.kind == ProbeKind::Ping) {
+            (final ? m_out : m_err)
+                << (final ? "\n" : "") << PingSummaryText(m_view.host, m_statistics, elapsedMs())
+                << std::flush;
+        } else {
+            line(TraceEndLine(m_reachedAt));
+        }
+        return;
+    }
+    const WallTime now = m_now();
+    nlohmann::ordered_json event = JsonEvent("summary", now);
+    event["final"] = final;
+    event["outcome"] = final ? (cancelled ? "cancelled" : "done") : "running";
+    event["host"] = m_view.host;
+    event["address"] = m_address;
+    if (m_view.kind == ProbeKind::Ping) {
+        event.update(PingSummaryFields(m_statistics, elapsedMs()));
+    } else {
+        event["hops"] = m_results;
+        event["reached"] = m_reachedAt.has_value();
+    }
+    if (final) {
+        event["exit_code"] = exitCode();
+    }
+    line(event.dump());
+}
+
+void ConsoleReceiver::runningSummary()
+{
+    if (m_view.kind == ProbeKind::Ping && !m_address.empty()) {
+        summary(false);
     }
 }
 
 void ConsoleReceiver::finished()
 {
-    if (m_unresolved) {
-        m_outcome = RunOutcome::Unresolved;
-    } else if (m_notPermitted) {
-        m_outcome = RunOutcome::NotPermitted;
-    } else {
-        m_outcome = m_cancel.load() ? RunOutcome::Cancelled : RunOutcome::Done;
-    }
-    // The status line reads as the page's would, also after a host that can't be resolved or a
-    // run that may not probe; the exit code tells those apart.
-    if (m_json) {
-        line(FinishedEvent(outcomeName(m_outcome)).dump());
-    } else {
+    // The status line reads as the page's would; after an error it is the only line that
+    // follows in text, and JSON ends with the error object.
+    if (!m_view.json && !(m_view.quiet && !m_errorExit)) {
         line(std::string(m_cancel.load() ? res::kStatusCancelled : res::kStatusDone));
+    }
+    if (!m_errorExit) {
+        summary(true);
     }
     if (m_onFinished) {
         m_onFinished();

@@ -1,50 +1,67 @@
 #pragma once
 
 // The console's stand-in for a page's window: it takes the worker's notifications (on the
-// thread that runs the message loop) and writes what the page would show.
+// thread that runs the message loop) and writes what the console shows, in text or as JSON.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
+#include <string>
 
 #include "cli/console_format.h"
 #include "run/probe_messages.h"
 
 namespace hopwise::cli {
 
-enum class RunOutcome { Running, Done, Cancelled, Unresolved, NotPermitted };
-
-int ExitCodeFor(RunOutcome outcome);
+struct ConsoleView {
+    ProbeKind kind = ProbeKind::Trace;
+    std::string host; // as typed, for the summary
+    bool json = false;
+    bool quiet = false; // ping: the summary only
+};
 
 class ConsoleReceiver final : public ProbeMessageTarget {
 public:
     // cancel is the page's flag: a run that finishes with it set reads "Cancelled". onFinished
-    // runs after WM_PROBE_FINISHED was written (the console quits its loop there).
-    ConsoleReceiver(ProbeKind kind, bool json, std::ostream& out, std::ostream& err,
-                    const std::atomic<bool>& cancel, std::function<void()> onFinished = {});
+    // runs after WM_PROBE_FINISHED was written (the console quits its loop there). now is the
+    // clock of the JSON times and of ping's run time.
+    ConsoleReceiver(ConsoleView view, std::ostream& out, std::ostream& err,
+                    const std::atomic<bool>& cancel, std::function<WallTime()> now,
+                    std::function<void()> onFinished = {});
 
     std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam,
                               std::intptr_t lParam) override;
 
-    RunOutcome outcome() const { return m_outcome; }
+    // Ping's summary of the run so far, while it goes on (Ctrl-\): on stderr as ping prints it,
+    // or as a JSON summary object that is not final.
+    void runningSummary();
+
+    // What the run came to; until WM_PROBE_FINISHED, as if it ended now.
+    int exitCode() const;
 
 private:
     void line(const std::string& text);
     void destination(std::intptr_t wParam);
     void result(std::intptr_t wParam);
+    void error(std::string_view code, const std::string& message, int exitCode);
     void finished();
+    void summary(bool final);
+    std::int64_t elapsedMs() const;
 
-    ProbeKind m_kind;
-    bool m_json;
+    ConsoleView m_view;
     std::ostream& m_out;
     std::ostream& m_err;
     const std::atomic<bool>& m_cancel;
+    std::function<WallTime()> m_now;
     std::function<void()> m_onFinished;
+    std::string m_address; // the destination, dotted
+    WallTime m_started{};
     std::int64_t m_results = 0;
-    bool m_unresolved = false;
-    bool m_notPermitted = false;
-    RunOutcome m_outcome = RunOutcome::Running;
+    std::optional<std::int64_t> m_reachedAt; // trace
+    PingStatistics m_statistics;
+    std::optional<int> m_errorExit; // an error ended the run
 };
 
 } // namespace hopwise::cli

@@ -1,6 +1,7 @@
 #include "cli/console_run.h"
 
 #include <memory>
+#include <optional>
 
 #include "cli/cli_options.h"
 #include "cli/console_receiver.h"
@@ -21,46 +22,66 @@ namespace {
 // Runs the worker to its end with the calling thread as the receiver's thread.
 template <class Inputs>
 int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& options,
-            std::ostream& out, std::ostream& err,
-            const std::function<void(std::atomic<bool>&)>& watchCancel)
+            std::ostream& out, std::ostream& err, const ConsoleHooks& hooks)
 {
-    if (watchCancel) {
-        watchCancel(page.m_bCancel);
+    if (hooks.watchCancel) {
+        hooks.watchCancel(page.m_bCancel);
     }
     MessageLoop loop;
-    ConsoleReceiver receiver(options.kind, options.json, out, err, page.m_bCancel,
-                             [&loop] { loop.quit(); });
+    ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet}, out, err,
+                             page.m_bCancel, hooks.now, [&loop] { loop.quit(); });
+    std::optional<QuitSignalWatch> quitWatch;
+    if (hooks.summaryOnQuit) {
+        quitWatch.emplace(
+            [&loop, &receiver] { loop.post([&receiver] { receiver.runningSummary(); }); });
+    }
     std::unique_ptr<ProbeRun> run;
     {
         InterruptsBlockedForNewThreads onlyCallerTakesInterrupts;
-        run = StartProbeRun(page, worker, receiver, loop.poster());
+        run = StartProbeRun(page, worker, receiver, loop.wake());
     }
     loop.run();
     run.reset();
-    return ExitCodeFor(receiver.outcome());
+    quitWatch.reset();
+    return receiver.exitCode();
 }
 
 } // namespace
 
+int RefuseStart(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                const std::string& message, const ConsoleHooks& hooks)
+{
+    err << message << '\n' << std::flush;
+    if (WantsJson(argc, argv)) {
+        out << ErrorEvent(hooks.now(), "not_permitted", message, kExitNotPermitted).dump() << '\n'
+            << std::flush;
+    }
+    return kExitNotPermitted;
+}
+
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                   const std::function<void(std::atomic<bool>&)>& watchCancel)
+                   const ConsoleHooks& hooks)
 {
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
     out << parsed.out << std::flush;
     err << parsed.err << std::flush;
     if (!parsed.options) {
+        if (parsed.exitCode == kExitUsage && WantsJson(argc, argv)) {
+            // The first line says what was wrong; the usage that follows is for people.
+            const std::string what = parsed.err.substr(0, parsed.err.find('\n'));
+            out << ErrorEvent(hooks.now(), "usage", what, kExitUsage).dump() << '\n' << std::flush;
+        }
         return parsed.exitCode;
     }
     const CliOptions& options = *parsed.options;
 
     // Cheap, and it spares the user a name lookup that could never be followed by a probe.
     if (CheckEchoPermission() == IcmpSocketKind::None) {
-        err << EchoPermissionHint() << '\n';
-        return kExitNotPermitted;
+        return RefuseStart(argc, argv, out, err, EchoPermissionHint(), hooks);
     }
 
     if (options.kind == ProbeKind::Report) {
-        return RunReport(options, out, err, watchCancel);
+        return RunReport(options, out, err, hooks);
     }
     if (options.kind == ProbeKind::Trace) {
         ParallelTraceInputs page;
@@ -71,16 +92,17 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         page.m_probesInFlight = options.parallel;
         if (options.parallel == 1) {
             TraceRouteInputs& walk = page;
-            return runPage(walk, TraceRouteThread, options, out, err, watchCancel);
+            return runPage(walk, TraceRouteThread, options, out, err, hooks);
         }
-        return runPage(page, ParallelTraceThread, options, out, err, watchCancel);
+        return runPage(page, ParallelTraceThread, options, out, err, hooks);
     }
     PingInputs page;
     SetHostText(page.m_szHost, options.host);
     page.m_iMaxHopCount = options.ttl;
     page.m_iNumTrials = options.count;
     page.m_iHopTimeout = options.timeoutMs;
-    return runPage(page, PingThread, options, out, err, watchCancel);
+    page.m_iIntervalMs = options.intervalMs;
+    return runPage(page, PingThread, options, out, err, hooks);
 }
 
 } // namespace hopwise::cli

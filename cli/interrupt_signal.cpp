@@ -65,4 +65,32 @@ InterruptsBlockedForNewThreads::~InterruptsBlockedForNewThreads()
     pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
 }
 
+QuitSignalWatch::QuitSignalWatch(std::function<void()> onQuit)
+{
+    sigset_t quit;
+    sigemptyset(&quit);
+    sigaddset(&quit, SIGQUIT);
+    pthread_sigmask(SIG_BLOCK, &quit, nullptr);
+    // A shell starts a background job with SIGQUIT ignored, and an ignored signal is dropped
+    // before anyone can wait for it. Blocked, the default action can't end the process.
+    signal(SIGQUIT, SIG_DFL);
+    m_thread = std::thread([this, quit, onQuit = std::move(onQuit)] {
+        const sigset_t interrupts = interruptSignals();
+        pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
+        // Looks at the stop flag ten times a second; a signal is taken at once.
+        const timespec slice{0, 100'000'000};
+        while (!m_stop.load()) {
+            if (sigtimedwait(&quit, nullptr, &slice) == SIGQUIT) {
+                onQuit();
+            }
+        }
+    });
+}
+
+QuitSignalWatch::~QuitSignalWatch()
+{
+    m_stop.store(true);
+    m_thread.join();
+}
+
 } // namespace hopwise::cli

@@ -7,6 +7,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <functional>
+#include <thread>
 
 namespace hopwise::cli {
 
@@ -24,6 +26,22 @@ public:
 
 private:
     sigset_t m_previous{};
+};
+
+// Ctrl-\ (SIGQUIT) while this lives calls onQuit on a thread of its own, and the process goes
+// on, as ping prints its running summary. The signal stays blocked afterwards, so one that
+// comes late is dropped rather than ending the process with a core dump. Make it before the
+// worker starts, so that no thread but its own takes the signal.
+class QuitSignalWatch {
+public:
+    explicit QuitSignalWatch(std::function<void()> onQuit);
+    ~QuitSignalWatch();
+    QuitSignalWatch(const QuitSignalWatch&) = delete;
+    QuitSignalWatch& operator=(const QuitSignalWatch&) = delete;
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 } // namespace hopwise::cli

@@ -12,16 +12,19 @@ int main(int argc, char** argv)
 {
     using namespace hopwise;
 
+    cli::ConsoleHooks hooks;
+    hooks.watchCancel = cli::InstallInterruptHandlers;
+    hooks.summaryOnQuit = true;
     // Before anything else, and before any thread exists: see probe/linux/privilege.h.
     switch (RestrictPrivileges()) {
     case PrivilegeOutcome::RefusedSetuid:
-        std::cerr << SetuidRefusalMessage(argc > 0 ? argv[0] : "hopwise-cli") << '\n';
-        return cli::kExitNotPermitted;
+        return cli::RefuseStart(argc, argv, std::cout, std::cerr,
+                                SetuidRefusalMessage(argc > 0 ? argv[0] : "hopwise-cli"), hooks);
     case PrivilegeOutcome::Failed:
-        std::cerr << "hopwise-cli: could not drop capabilities\n";
-        return cli::kExitNotPermitted;
+        return cli::RefuseStart(argc, argv, std::cout, std::cerr,
+                                "hopwise-cli: could not drop capabilities", hooks);
     case PrivilegeOutcome::Restricted:
         break;
     }
-    return cli::RunCommandLine(argc, argv, std::cout, std::cerr, cli::InstallInterruptHandlers);
+    return cli::RunCommandLine(argc, argv, std::cout, std::cerr, hooks);
 }

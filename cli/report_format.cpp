@@ -46,7 +46,7 @@ std::vector<std::string> ReportLines(const std::string& host,
     return lines;
 }
 
-nlohmann::ordered_json ReportHopEvent(const HopStatistics& hop)
+nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop)
 {
     nlohmann::ordered_json addresses = nlohmann::ordered_json::array();
     for (const IpAddress address : hop.addresses) {
@@ -57,16 +57,18 @@ nlohmann::ordered_json ReportHopEvent(const HopStatistics& hop)
         return hop.received != 0 ? nlohmann::ordered_json(std::llround(value))
                                  : nlohmann::ordered_json(nullptr);
     };
-    return {{"hop", hop.hop},
-            {"addresses", addresses},
-            {"loss_percent", hop.lossPercent()},
-            {"sent", hop.sent},
-            {"received", hop.received},
-            {"last_us", us(hop.lastUs)},
-            {"avg_us", us(hop.averageUs())},
-            {"best_us", us(hop.bestUs)},
-            {"worst_us", us(hop.worstUs)},
-            {"stdev_us", us(hop.deviationUs())}};
+    nlohmann::ordered_json event = JsonEvent("report_hop", time);
+    event["hop"] = hop.hop;
+    event["addresses"] = addresses;
+    event["loss_percent"] = hop.lossPercent();
+    event["sent"] = hop.sent;
+    event["received"] = hop.received;
+    event["last_us"] = us(hop.lastUs);
+    event["avg_us"] = us(hop.averageUs());
+    event["best_us"] = us(hop.bestUs);
+    event["worst_us"] = us(hop.worstUs);
+    event["stdev_us"] = us(hop.deviationUs());
+    return event;
 }
 
 } // namespace hopwise::cli

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/console_format.h"
 #include "trace/route_report.h"
 
 namespace hopwise::cli {
@@ -17,6 +18,7 @@ namespace hopwise::cli {
 std::vector<std::string> ReportLines(const std::string& host,
                                      const std::vector<HopStatistics>& table);
 
-nlohmann::ordered_json ReportHopEvent(const HopStatistics& hop);
+// A "report_hop" object (schema_version, type and time first, as every object).
+nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop);
 
 } // namespace hopwise::cli

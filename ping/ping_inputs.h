@@ -17,6 +17,9 @@ struct PingInputs : PingSettings {
     char m_szHost[kHostTextSize] = {};       // set with SetHostText before the run starts
     std::atomic<bool> m_bCancel{false};      // set by the page; checked before every trial
     ProbeMessageTarget* m_pWindow = nullptr; // where notifications go; nullptr drops them
+    // From one request to the next; 0 sends back to back, as the page does (hopwise-cli's
+    // --interval sets it).
+    std::atomic<std::int32_t> m_iIntervalMs{0};
 };
 
 } // namespace hopwise

@@ -1,5 +1,9 @@
 #include "ping/ping_thread.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "probe/echo_service.h"
 #include "probe/resolver.h"
 #include "run/probe_notify.h"
@@ -9,6 +13,24 @@ namespace hopwise {
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
+
+// Paces the trials at m_iIntervalMs from one request to the next, as ping does (a trial that
+// took longer is followed at once). The wait looks at the cancel flag every few milliseconds,
+// so a cancel needn't sit out a long interval.
+void waitForNextTrial(const PingInputs& page, std::chrono::steady_clock::time_point sentAt)
+{
+    const std::int32_t interval = page.m_iIntervalMs.load(kRelaxed);
+    if (interval <= 0) {
+        return;
+    }
+    constexpr auto kSlice = std::chrono::milliseconds(10);
+    const auto next = sentAt + std::chrono::milliseconds(interval);
+    for (auto now = std::chrono::steady_clock::now(); now < next && !page.m_bCancel.load();
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(next - now, kSlice));
+    }
+}
 
 void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination)
 {
@@ -20,6 +42,7 @@ void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination)
         if (page.m_bCancel.load()) {
             return;
         }
+        const auto sentAt = std::chrono::steady_clock::now();
         const std::uint32_t count =
             SendProbe(handle, destination, page.m_iMaxHopCount.load(kRelaxed),
                       page.m_iHopTimeout.load(kRelaxed), reply);
@@ -28,13 +51,14 @@ void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination)
             return;
         }
         const ProbeResult result{count != 0 ? FormatAddress(reply.address) : nullptr, nullptr,
-                                 &reply};
+                                 &reply, count != 0 ? GetLastEchoRoundTripMicros() : 0};
         NotifyResult(window, result);
         ++trials;
         const std::int32_t wanted = page.m_iNumTrials.load(kRelaxed);
         if (wanted != -1 && trials >= wanted) {
             return;
         }
+        waitForNextTrial(page, sentAt);
     }
 }
 

@@ -10,6 +10,7 @@ namespace hopwise {
 namespace {
 
 thread_local std::uint32_t t_lastEchoError = 0;
+thread_local std::uint32_t t_lastRoundTripMicros = 0;
 
 template <typename T> void store(std::uint8_t* block, std::uint32_t offset, T value)
 {
@@ -62,10 +63,21 @@ void SetLastEchoError(std::uint32_t code)
     t_lastEchoError = code;
 }
 
+std::uint32_t GetLastEchoRoundTripMicros()
+{
+    return t_lastRoundTripMicros;
+}
+
+void SetLastEchoRoundTripMicros(std::uint32_t micros)
+{
+    t_lastRoundTripMicros = micros;
+}
+
 std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void* requestData,
                        std::uint16_t requestSize, const EchoOptions* options, void* replyBuffer,
                        std::uint32_t replySize, std::uint32_t timeout)
 {
+    SetLastEchoRoundTripMicros(0);
     if (replySize < kEchoReplySize) {
         SetLastEchoError(kErrorInsufficientBuffer);
         return 0;
@@ -119,6 +131,7 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
     auto* records = static_cast<EchoReply*>(replyBuffer);
     if (stackError != 0) {
         SetLastEchoError(stackError);
+        SetLastEchoRoundTripMicros(0);
     } else {
         const std::uint16_t count = records[0].reserved;
         records[0].reserved = 0;
@@ -127,6 +140,7 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
         const std::uint32_t kept = count < fitting ? count : fitting;
         if (kept == 0) {
             SetLastEchoError(records[0].status);
+            SetLastEchoRoundTripMicros(0);
         } else {
             for (std::uint32_t i = 0; i < kept; ++i) {
                 EchoReply& record = records[i];

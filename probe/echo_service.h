@@ -78,4 +78,11 @@ std::uint32_t SendEcho(EchoHandle handle, IpAddress destination, const void* req
 std::uint32_t GetLastEchoError();
 void SetLastEchoError(std::uint32_t code);
 
+// The round trip of the first record of this thread's last SendEcho in microseconds, measured
+// on the same kernel time stamps as the record's whole milliseconds (which it truncates to);
+// 0 when that call yielded no record. The 28-byte record has no room for it, so it travels
+// beside the record, like the last-error code.
+std::uint32_t GetLastEchoRoundTripMicros();
+void SetLastEchoRoundTripMicros(std::uint32_t micros);
+
 } // namespace hopwise

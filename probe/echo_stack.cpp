@@ -77,6 +77,7 @@ void WriteEchoReply(void* buffer, std::uint32_t size, const EchoReplyInfo& reply
     record.address = reply.address;
     record.status = reply.status;
     record.roundTripTime = reply.roundTripTime;
+    SetLastEchoRoundTripMicros(reply.roundTripMicros.value_or(reply.roundTripTime * 1000u));
     record.reserved = 1;
     record.options.ttl = reply.ttl;
     record.options.tos = reply.tos;

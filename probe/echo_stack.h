@@ -52,16 +52,19 @@ std::optional<EchoRequest> ParseEchoRequest(const void* block, std::uint32_t len
 struct EchoReplyInfo {
     IpAddress address = 0;
     std::uint32_t status = 0;
-    std::uint32_t roundTripTime = 0;
+    std::uint32_t roundTripTime = 0; // milliseconds
     std::uint8_t ttl = 0;
     std::uint8_t tos = 0;
     std::uint8_t flags = 0;
     std::span<const std::uint8_t> data{};
     std::span<const std::uint8_t> options{};
+    // The same round trip to the microsecond; without it, the whole milliseconds' worth.
+    std::optional<std::uint32_t> roundTripMicros{};
 };
 
 // Writes one reply record at the start of the buffer (count 1 at offset 14) followed by as much
-// of its data and option bytes as fits. The buffer holds at least one record.
+// of its data and option bytes as fits, and leaves its microseconds for
+// GetLastEchoRoundTripMicros. The buffer holds at least one record.
 void WriteEchoReply(void* buffer, std::uint32_t size, const EchoReplyInfo& reply);
 
 // Writes the record of an unanswered request: count 0, responder 0, round trip 0 and the given

@@ -34,7 +34,7 @@ public:
 // system resolver back.
 HostResolver* InstallHostResolver(HostResolver* resolver);
 
-// getaddrinfo / getnameinfo, each run so that a raised probe interrupt returns at once.
+// gethostbyname2_r / getnameinfo, each run so that a raised probe interrupt returns at once.
 HostResolver& SystemHostResolver();
 
 } // namespace hopwise

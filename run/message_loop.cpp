@@ -38,9 +38,9 @@ void MessageLoop::quit()
     m_wake.notify_all();
 }
 
-SyncMessageChannel::Poster MessageLoop::poster()
+SyncMessageChannel::Wake MessageLoop::wake()
 {
-    return [this](SyncMessageChannel::Call call) { post(std::move(call)); };
+    return [this](const SyncMessageChannel::Inbox& inbox) { post([inbox] { inbox.deliver(); }); };
 }
 
 } // namespace hopwise

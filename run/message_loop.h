@@ -24,8 +24,9 @@ public:
     // Any thread, including from inside a posted call.
     void quit();
 
-    // A poster for SyncMessageChannel that queues onto this loop. The loop must outlive it.
-    SyncMessageChannel::Poster poster();
+    // A channel's wake-up that queues the delivery of its message onto this loop. The loop must
+    // outlive it.
+    SyncMessageChannel::Wake wake();
 
 private:
     std::mutex m_mutex;

@@ -25,12 +25,14 @@ inline constexpr std::uint32_t WM_PROBE_RESULT = 1028;
 // the four messages above ignores it and simply sees a run that finished early.
 inline constexpr std::uint32_t WM_PROBE_NOT_PERMITTED = 1029;
 
-// What one probe brought back. The fields are pointers, in this order, because receivers read
-// the record through wParam exactly as the worker lays it out.
+// What one probe brought back. The first three fields are pointers, in this order, because
+// receivers read the record through wParam exactly as the worker lays it out; the microseconds
+// follow them, for receivers that show more than the record's whole milliseconds.
 struct ProbeResult {
-    const char* m_address;    // responder, dotted; nullptr when nothing answered
-    const char* m_name;       // responder's name; nullptr when not asked for or not found
-    const EchoReply* m_reply; // the worker's reply record, always set
+    const char* m_address = nullptr;    // responder, dotted; nullptr when nothing answered
+    const char* m_name = nullptr;       // responder's name; nullptr when not asked for or not found
+    const EchoReply* m_reply = nullptr; // the worker's reply record, always set
+    std::uint32_t m_roundTripMicros = 0; // the reply's round trip; 0 when nothing answered
 };
 
 // The page's window as the worker sees it.

@@ -36,6 +36,15 @@ public:
     // From the thread that owns the run (not from the worker); any number of times.
     void shutdown();
 
+    // On the receiver's thread, when the channel's wake-up arrived: hands the worker's waiting
+    // message to the receiver. The run may be ended from inside the handler.
+    void deliverMessage() const
+    {
+        if (m_channel) {
+            m_channel->inbox().deliver();
+        }
+    }
+
     // The body has returned (its last message was handled or dropped).
     bool finished() const { return m_finished.load(std::memory_order_acquire); }
 
@@ -47,15 +56,14 @@ private:
     std::thread m_thread;
 };
 
-// Starts worker(&page) as a run whose notifications reach window on the thread that poster
-// queues onto. Points page.m_pWindow at the run's channel; leaves page.m_bCancel as the page set
+// Starts worker(&page) as a run whose notifications reach window on the thread that wake
+// wakes. Points page.m_pWindow at the run's channel; leaves page.m_bCancel as the page set
 // it. The page's previous run, if any, must have been shut down.
 template <class Inputs>
 std::unique_ptr<ProbeRun> StartProbeRun(Inputs& page, std::uint32_t (*worker)(Inputs*),
-                                        ProbeMessageTarget& window,
-                                        SyncMessageChannel::Poster poster)
+                                        ProbeMessageTarget& window, SyncMessageChannel::Wake wake)
 {
-    auto channel = std::make_unique<SyncMessageChannel>(window, std::move(poster));
+    auto channel = std::make_unique<SyncMessageChannel>(window, std::move(wake));
     page.m_pWindow = channel.get();
     return std::make_unique<ProbeRun>(page.m_bCancel, std::move(channel),
                                       [&page, worker] { worker(&page); });

@@ -7,34 +7,28 @@
 
 namespace hopwise {
 
-// Outlives the channel object as long as a posted call still holds it, so a call that runs
-// after everything else is gone still finds a valid "closed" flag.
 struct SyncMessageChannel::Shared {
+    enum class Slot { Empty, Waiting, Delivering, Done };
+
     explicit Shared(ProbeMessageTarget& target) : receiver(&target) {}
     std::mutex mutex;
     std::condition_variable changed;
     bool closed = false;
     ProbeMessageTarget* receiver;
-    // The message being handled right now and the thread handling it (one worker sends through
-    // a channel, so there is at most one).
-    bool delivering = false;
+    // The one message in transit (one worker sends through a channel, and it waits for each).
+    Slot slot = Slot::Empty;
+    std::uint32_t message = 0;
+    std::intptr_t wParam = 0;
+    std::intptr_t lParam = 0;
+    std::intptr_t result = 0;
     std::thread::id deliveringOn;
     // The handler closed the channel from inside itself: its worker is let go at once, since the
     // handler may go on to wait for that worker.
     bool closedByHandler = false;
 };
 
-struct SyncMessageChannel::Pending {
-    enum class State { Queued, Delivering, Done };
-    std::uint32_t message = 0;
-    std::intptr_t wParam = 0;
-    std::intptr_t lParam = 0;
-    State state = State::Queued;
-    std::intptr_t result = 0;
-};
-
-SyncMessageChannel::SyncMessageChannel(ProbeMessageTarget& receiver, Poster poster)
-    : m_shared(std::make_shared<Shared>(receiver)), m_poster(std::move(poster))
+SyncMessageChannel::SyncMessageChannel(ProbeMessageTarget& receiver, Wake wake)
+    : m_shared(std::make_shared<Shared>(receiver)), m_wake(std::move(wake))
 {
 }
 
@@ -43,27 +37,30 @@ SyncMessageChannel::~SyncMessageChannel()
     close();
 }
 
-void SyncMessageChannel::deliver(Shared& shared, Pending& pending)
+void SyncMessageChannel::Inbox::deliver() const
 {
+    Shared& shared = *m_shared;
+    std::uint32_t message = 0;
+    std::intptr_t wParam = 0;
+    std::intptr_t lParam = 0;
     {
         std::lock_guard lock(shared.mutex);
-        if (shared.closed) {
-            pending.state = Pending::State::Done;
+        if (shared.closed || shared.slot != Shared::Slot::Waiting) {
             return;
         }
-        pending.state = Pending::State::Delivering;
-        shared.delivering = true;
+        shared.slot = Shared::Slot::Delivering;
         shared.deliveringOn = std::this_thread::get_id();
+        message = shared.message;
+        wParam = shared.wParam;
+        lParam = shared.lParam;
     }
     // Not under the lock: the receiver may close the channel (or send through another one)
     // from inside its handler.
-    const std::intptr_t result =
-        shared.receiver->sendMessage(pending.message, pending.wParam, pending.lParam);
+    const std::intptr_t result = shared.receiver->sendMessage(message, wParam, lParam);
     {
         std::lock_guard lock(shared.mutex);
-        pending.result = result;
-        pending.state = Pending::State::Done;
-        shared.delivering = false;
+        shared.result = result;
+        shared.slot = Shared::Slot::Done;
     }
     shared.changed.notify_all();
 }
@@ -71,47 +68,52 @@ void SyncMessageChannel::deliver(Shared& shared, Pending& pending)
 std::intptr_t SyncMessageChannel::sendMessage(std::uint32_t message, std::intptr_t wParam,
                                               std::intptr_t lParam)
 {
-    auto pending = std::make_shared<Pending>();
-    pending->message = message;
-    pending->wParam = wParam;
-    pending->lParam = lParam;
+    Shared& shared = *m_shared;
     {
-        std::lock_guard lock(m_shared->mutex);
-        if (m_shared->closed) {
+        std::lock_guard lock(shared.mutex);
+        if (shared.closed) {
             return 0;
         }
+        shared.message = message;
+        shared.wParam = wParam;
+        shared.lParam = lParam;
+        shared.slot = Shared::Slot::Waiting;
     }
-    m_poster([shared = m_shared, pending] { deliver(*shared, *pending); });
+    m_wake(Inbox(m_shared));
 
-    std::unique_lock lock(m_shared->mutex);
-    // Closed while the message is still queued: it will never be handled. Closed while it is
-    // being handled: only a handler that closed the channel itself lets go of the worker early;
-    // a close from elsewhere waits for the handler, and so does the worker.
-    m_shared->changed.wait(lock, [&] {
-        return pending->state == Pending::State::Done ||
-               (m_shared->closed &&
-                (pending->state == Pending::State::Queued || m_shared->closedByHandler));
+    std::unique_lock lock(shared.mutex);
+    // Closed while the message still waits: it will never be handled. Closed while it is being
+    // handled: only a handler that closed the channel itself lets go of the worker early; a
+    // close from elsewhere waits for the handler, and so does the worker.
+    shared.changed.wait(lock, [&] {
+        return shared.slot == Shared::Slot::Done ||
+               (shared.closed && (shared.slot == Shared::Slot::Waiting || shared.closedByHandler));
     });
-    return pending->state == Pending::State::Done ? pending->result : 0;
+    if (shared.slot != Shared::Slot::Done) {
+        return 0;
+    }
+    shared.slot = Shared::Slot::Empty;
+    return shared.result;
 }
 
 void SyncMessageChannel::close()
 {
+    Shared& shared = *m_shared;
     {
-        std::unique_lock lock(m_shared->mutex);
-        m_shared->closed = true;
-        if (m_shared->delivering) {
-            if (m_shared->deliveringOn == std::this_thread::get_id()) {
-                m_shared->closedByHandler = true;
+        std::unique_lock lock(shared.mutex);
+        shared.closed = true;
+        if (shared.slot == Shared::Slot::Delivering) {
+            if (shared.deliveringOn == std::this_thread::get_id()) {
+                shared.closedByHandler = true;
             } else {
                 // The handler may still be reading the worker's records; the receiver is
                 // promised not to be touched once close() returns.
-                m_shared->changed.notify_all();
-                m_shared->changed.wait(lock, [&] { return !m_shared->delivering; });
+                shared.changed.notify_all();
+                shared.changed.wait(lock, [&] { return shared.slot != Shared::Slot::Delivering; });
             }
         }
     }
-    m_shared->changed.notify_all();
+    shared.changed.notify_all();
 }
 
 bool SyncMessageChannel::isClosed() const

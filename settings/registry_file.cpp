@@ -1,13 +1,20 @@
 #include "settings/registry_file.h"
 
+#include <array>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "settings/settings_warning.h"
@@ -19,7 +26,7 @@ namespace {
 struct WarningState {
     std::mutex mutex;
     SettingsWarningSink sink;
-    bool warned = false;
+    std::array<bool, kSettingsWarningKinds> warned{};
 };
 
 WarningState& warningState()
@@ -28,15 +35,16 @@ WarningState& warningState()
     return state;
 }
 
-void warnOnce(const std::string& message)
+void warnOnce(SettingsWarning kind, const std::string& message)
 {
     WarningState& state = warningState();
     const std::lock_guard lock(state.mutex);
-    if (state.warned)
+    bool& warned = state.warned.at(static_cast<std::size_t>(kind));
+    if (warned)
         return;
-    state.warned = true;
+    warned = true;
     if (state.sink)
-        state.sink(message);
+        state.sink(kind, message);
     else
         std::fprintf(stderr, "%s\n", message.c_str());
 }
@@ -159,8 +167,30 @@ bool keepBackup(const std::filesystem::path& file, const std::string& bytes)
     return false;
 }
 
-bool replaceAtomically(const std::filesystem::path& file, const std::string& bytes)
+// The file a symbolic link finally names (settings kept with the dotfiles elsewhere), so that a
+// write replaces that file and the link stays; a dangling link names the file to create.
+std::filesystem::path throughLinks(std::filesystem::path file)
 {
+    constexpr int kMaxLinks = 40; // as the kernel's own limit
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        struct stat info {};
+        std::error_code error;
+        if (::lstat(file.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return file;
+        const std::filesystem::path target = std::filesystem::read_symlink(file, error);
+        if (error)
+            return file;
+        file = target.is_absolute() ? target : file.parent_path() / target;
+    }
+    return file;
+}
+
+bool replaceAtomically(const std::filesystem::path& link, const std::string& bytes)
+{
+    const std::filesystem::path file = throughLinks(link);
+    // A file the person gave another mode keeps it; only a new one is private.
+    struct stat existing {};
+    const mode_t mode = ::stat(file.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0600;
     // One fixed temporary name is enough: only the holder of the lock writes it, and whatever a
     // killed writer left there is truncated by the next one.
     const std::filesystem::path temporary = file.string() + ".tmp";
@@ -168,13 +198,84 @@ bool replaceAtomically(const std::filesystem::path& file, const std::string& byt
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd.valid())
         return false;
-    const bool written = ::fchmod(fd.get(), 0600) == 0 && writeAll(fd.get(), bytes) &&
+    const bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) &&
                          ::fsync(fd.get()) == 0 && fd.reset();
     if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
     }
-    return fsyncDirectory(file.parent_path());
+    return fsyncDirectory(file.has_parent_path() ? file.parent_path() : ".");
+}
+
+// The lock's descriptor, locked, or -1. Waits at most about two seconds; after one wait in vain
+// later operations only try, so that a lock held elsewhere costs the window one short pause, not
+// one per value. The wait is a blocking flock on a helper thread, because the kernel queues
+// blocked requests fairly, while polling would starve behind a writer that takes the lock again
+// at once. An abandoned helper keeps waiting and lets the lock go as soon as it gets it.
+int takeLock(const std::filesystem::path& lockName, bool& gaveUp)
+{
+    const int fd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        gaveUp = false;
+        return fd;
+    }
+    if (errno != EWOULDBLOCK || gaveUp) {
+        ::close(fd);
+        return -1;
+    }
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool locked = false;
+        bool abandoned = false;
+    };
+    auto wait = std::make_shared<Wait>();
+    try {
+        std::thread([wait, fd] {
+            int result = 0;
+            do {
+                result = ::flock(fd, LOCK_EX);
+            } while (result != 0 && errno == EINTR);
+            const std::lock_guard lock(wait->mutex);
+            wait->finished = true;
+            wait->locked = result == 0;
+            if (wait->abandoned)
+                ::close(fd);
+            else
+                wait->done.notify_one();
+        }).detach();
+    } catch (const std::system_error&) {
+        ::close(fd);
+        gaveUp = true;
+        return -1;
+    }
+    std::unique_lock lock(wait->mutex);
+    constexpr auto kWait = std::chrono::seconds(2);
+    if (wait->done.wait_for(lock, kWait, [&] { return wait->finished; }) && wait->locked) {
+        gaveUp = false;
+        return fd;
+    }
+    if (wait->finished)
+        ::close(fd);
+    else
+        wait->abandoned = true;
+    gaveUp = true;
+    return -1;
+}
+
+std::string describeWriteFailure(const std::filesystem::path& file)
+{
+    return "hopwise: the settings could not be saved to " +
+           throughLinks(file).lexically_normal().string() + ": " + std::strerror(errno);
+}
+
+std::string describeLocked(const std::filesystem::path& file)
+{
+    return "hopwise: another program holds the lock on the settings file " + file.string() + " (" +
+           file.string() + ".lock); settings are kept in memory and not saved";
 }
 
 std::string describeUnreadable(const std::filesystem::path& file)
@@ -197,7 +298,7 @@ void SetSettingsWarningSink(SettingsWarningSink sink)
     WarningState& state = warningState();
     const std::lock_guard lock(state.mutex);
     state.sink = std::move(sink);
-    state.warned = false;
+    state.warned = {};
 }
 
 bool UpdateRegistryFile(const std::filesystem::path& file, RegistryFileCache& cache,
@@ -219,12 +320,8 @@ bool UpdateRegistryFile(const std::filesystem::path& file, RegistryFileCache& ca
     }
 
     const std::filesystem::path lockName = file.string() + ".lock";
-    const FileDescriptor lock(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    bool locked = lock.valid();
-    while (locked && ::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            locked = false;
-    }
+    const FileDescriptor lock(takeLock(lockName, cache.lockGaveUp));
+    const bool locked = lock.valid();
 
     Loaded loaded = readFile(file);
     bool unparsable = false;
@@ -238,32 +335,44 @@ bool UpdateRegistryFile(const std::filesystem::path& file, RegistryFileCache& ca
                 cache.bytes = loaded.bytes;
             } else {
                 unparsable = true;
-                warnOnce(describeUnparsable(file, error));
+                warnOnce(SettingsWarning::Unreadable, describeUnparsable(file, error));
             }
         }
         if (cache.valid)
             document = &cache.document;
     } else if (loaded.state == LoadState::Unreadable) {
-        warnOnce(describeUnreadable(file));
+        warnOnce(SettingsWarning::Unreadable, describeUnreadable(file));
+    } else if (cache.valid && cache.bytes.empty()) {
+        document = &cache.document; // values kept in memory while the lock was held elsewhere
     }
 
     Registry registry(*document);
     operation(registry);
     if (!registry.modified())
         return true;
+    // Without the lock another process could be between its read and its rename: the change
+    // stays in memory, standing for the file's current bytes, and later operations build on it
+    // until the file changes or the lock is free again.
+    if (!locked && loaded.state != LoadState::Unreadable) {
+        if (document == &scratch)
+            cache.document = std::move(scratch);
+        cache.bytes = std::move(loaded.bytes);
+        cache.valid = true;
+        warnOnce(SettingsWarning::Locked, describeLocked(file));
+        return false;
+    }
     // The cached document no longer matches the file until the write below succeeds.
     cache.valid = false;
-    // Without the lock another process could be between its read and its rename; without the
-    // old bytes in hand we can't tell what the write would destroy.
-    if (!locked || loaded.state == LoadState::Unreadable)
+    // Without the old bytes in hand we can't tell what the write would destroy.
+    if (loaded.state == LoadState::Unreadable)
         return false;
     std::optional<std::string> text = SerializeRegistryText(*document);
     if (!text)
         return false;
-    if (unparsable && !keepBackup(file, loaded.bytes))
+    if ((unparsable && !keepBackup(file, loaded.bytes)) || !replaceAtomically(file, *text)) {
+        warnOnce(SettingsWarning::WriteFailed, describeWriteFailure(file));
         return false;
-    if (!replaceAtomically(file, *text))
-        return false;
+    }
     if (document == &scratch)
         cache.document = std::move(scratch);
     cache.bytes = std::move(*text);

@@ -4,10 +4,14 @@
 //
 //  - Every update re-reads the file under an exclusive flock on "<file>.lock" (a separate file,
 //    because the rename below replaces the data file's inode), so a hand edit is seen by the
-//    next operation and a write never carries back values read before it.
+//    next operation and a write never carries back values read before it. The lock is waited
+//    for about 2 s at most: while another program holds it, changes stay in memory (one
+//    warning) and the window goes on.
 //  - A changed document is written to "<file>.tmp", fsynced, renamed over the file and the
-//    directory fsynced: a crash leaves the old file or the new one, never a mix. Mode 0600;
-//    missing directories are created 0700.
+//    directory fsynced: a crash leaves the old file or the new one, never a mix. A symbolic link
+//    is written through (the file it names is replaced, the link stays); an existing file keeps
+//    its mode, a new one gets 0600; missing directories are created 0700. A failed write is
+//    warned about once.
 //  - A missing file is an empty registry. A file that can't be parsed reads as an empty
 //    registry too; before the first write replaces it, its bytes are kept as
 //    "<file>.bad-<UTC time>" (never overwriting an existing backup; no backup, no write), and
@@ -26,6 +30,7 @@ namespace hopwise {
 // a read and a comparison, and a hand edit is still seen by the next operation.
 struct RegistryFileCache {
     bool valid = false;
+    bool lockGaveUp = false; // the last wait for the lock ran out
     std::string bytes;
     RegistryDocument document;
 };

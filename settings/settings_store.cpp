@@ -239,8 +239,13 @@ int SettingsStore::ReadSectionEntries(std::u16string_view section,
             std::array<std::uint8_t, kEntryDataBytes> data{};
             std::uint32_t nameLength = kEntryNameChars;
             std::uint32_t dataLength = kEntryDataBytes;
-            if (registry.enumValue(*key, index, name.data(), nameLength, nullptr, data.data(),
-                                   dataLength) != RegStatus::Success)
+            const RegStatus status = registry.enumValue(*key, index, name.data(), nameLength,
+                                                        nullptr, data.data(), dataLength);
+            // A value too big for the buffers (a hand edit) is a broken entry; stopping there
+            // would hide every later host for good.
+            if (status == RegStatus::MoreData)
+                continue;
+            if (status != RegStatus::Success)
                 break;
             // Empty data marks no host: only values holding something are entries.
             if (dataLength != 0)

@@ -52,8 +52,8 @@ public:
                             std::u16string_view value);
 
     // Appends the names of the section's values with non-empty data, in the order the values
-    // were first set, and yields the list's size. Stops at a name over 255 characters or data
-    // over 256 bytes. A missing section leaves the list as it was.
+    // were first set, and yields the list's size. A value with a name over 255 characters or
+    // data over 256 bytes is skipped. A missing section leaves the list as it was.
     int ReadSectionEntries(std::u16string_view section, std::vector<std::u16string>& list);
     // Records name as an entry: a string value "-".
     bool AddSectionEntry(std::u16string_view section, std::u16string_view name);

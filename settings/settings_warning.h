@@ -1,17 +1,22 @@
 #pragma once
 
-// The one place where the settings library may say something: a backing file that can't be
-// read is reported once per process (the program goes on with the defaults). Front ends and
-// tests may route the text elsewhere.
+// The one place where the settings library may say something, once per process for each kind:
+// a backing file that can't be read or parsed (the program goes on with the defaults, and a
+// broken file is kept aside), a write that failed, a lock held by another program (values are
+// kept in memory). Front ends and tests may route the text elsewhere; the default is stderr.
 
+#include <cstddef>
 #include <functional>
 #include <string_view>
 
 namespace hopwise {
 
-using SettingsWarningSink = std::function<void(std::string_view message)>;
+enum class SettingsWarning { Unreadable, WriteFailed, Locked };
+inline constexpr std::size_t kSettingsWarningKinds = 3;
 
-// Replaces the sink (an empty one restores stderr) and re-arms the once-per-process warning.
+using SettingsWarningSink = std::function<void(SettingsWarning kind, std::string_view message)>;
+
+// Replaces the sink (an empty one restores stderr) and re-arms the once-per-process warnings.
 void SetSettingsWarningSink(SettingsWarningSink sink);
 
 } // namespace hopwise

@@ -19,6 +19,7 @@ void show(const ParallelTraceInputs& page, EchoOutcome& outcome)
 {
     ProbeResult result{nullptr, nullptr, &outcome.reply};
     if (outcome.count != 0) {
+        result.m_roundTripMicros = outcome.roundTripUs;
         result.m_address = FormatAddress(outcome.reply.address);
         if (page.m_bResolveIP.load(kRelaxed)) {
             result.m_name = ResolveHostAddress(outcome.reply.address);

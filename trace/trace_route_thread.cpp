@@ -33,6 +33,7 @@ void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination)
         }
         ProbeResult result{nullptr, nullptr, &reply};
         if (count != 0) {
+            result.m_roundTripMicros = GetLastEchoRoundTripMicros();
             result.m_address = FormatAddress(reply.address);
             if (page.m_bResolveIP.load(kRelaxed)) {
                 result.m_name = ResolveHostAddress(reply.address);

@@ -14,8 +14,8 @@
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "settings/host_history.h"
+#include "widgets/channel_wakeup.h"
 #include "widgets/qt_text.h"
-#include "widgets/queued_poster.h"
 #include "widgets/up_down_control.h"
 
 namespace hopwise {
@@ -136,10 +136,17 @@ void ProbePage::OnGo()
     m_results->clear();
 
     try {
-        m_run = startWorker(*this, QueuedPoster(this));
+        if (!m_wakeup) {
+            m_wakeup = std::make_unique<ChannelWakeup>(*this, [this] {
+                if (m_run) {
+                    m_run->deliverMessage();
+                }
+            });
+        }
+        m_run = startWorker(*this, m_wakeup->wake());
     } catch (const std::system_error&) {
-        // No thread, no run: end it here as a worker would, so the page doesn't hang in
-        // "running".
+        // No thread or no wake-up, no run: end it here as a worker would, so the page doesn't
+        // hang in "running".
         run.window = nullptr;
         OnWorkerMessage(WM_PROBE_FINISHED, -1, 0);
     }
@@ -156,11 +163,6 @@ void ProbePage::OnClearHistory()
     const std::vector<std::u16string> left = ClearHostHistory(m_store, m_shape.historySection);
     m_host->clear();
     fillList(*m_host, left);
-}
-
-bool ProbePage::event(QEvent* event)
-{
-    return RunChannelCall(*this, event) || QWidget::event(event);
 }
 
 std::intptr_t ProbePage::sendMessage(std::uint32_t message, std::intptr_t wParam,

@@ -28,6 +28,7 @@ class QTreeWidget;
 
 namespace hopwise {
 
+class ChannelWakeup;
 class UpDownControl;
 
 // Shows text to the user and returns once it was dismissed. The pages call it from a
@@ -99,8 +100,6 @@ protected:
     QTreeWidget& resultView() const { return *m_results; }
     SettingsStore& store() const { return m_store; }
 
-    bool event(QEvent* event) override;
-
 private:
     // Reads the page's own inputs (Max Hop among them) into its members at GO.
     virtual void takeInputs() = 0;
@@ -108,7 +107,7 @@ private:
     virtual void addResult(const ProbeResult& result) = 0;
     virtual RunFields runFields() = 0;
     virtual std::unique_ptr<ProbeRun> startWorker(ProbeMessageTarget& window,
-                                                  SyncMessageChannel::Poster poster) = 0;
+                                                  SyncMessageChannel::Wake wake) = 0;
 
     std::intptr_t sendMessage(std::uint32_t message, std::intptr_t wParam,
                               std::intptr_t lParam) override;
@@ -118,6 +117,8 @@ private:
     SettingsStore& m_store;
     const ProbePageShape& m_shape;
     PageMessageBox m_messageBox = ShowWarningBox;
+    // Declared before the run, which must end first: its worker raises this wake-up.
+    std::unique_ptr<ChannelWakeup> m_wakeup;
     std::unique_ptr<ProbeRun> m_run;
 
     DialogControls m_controls;
@@ -158,9 +159,9 @@ private:
     }
     // Named from the namespace: the base's ProbeMessageTarget is private.
     std::unique_ptr<ProbeRun> startWorker(hopwise::ProbeMessageTarget& window,
-                                          SyncMessageChannel::Poster poster) final
+                                          SyncMessageChannel::Wake wake) final
     {
-        return StartProbeRun(static_cast<Inputs&>(*this), m_worker, window, std::move(poster));
+        return StartProbeRun(static_cast<Inputs&>(*this), m_worker, window, std::move(wake));
     }
 
     Worker m_worker;

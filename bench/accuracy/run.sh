@@ -61,9 +61,10 @@ for case in "5 10" "50 6" "250 3"; do
     grep -q '^ready' "$log" && break
     sleep 0.02
   done
-  ip netns exec "$client" timeout 10 "$cli" ping --json --count "$samples" \
+  ip netns exec "$client" timeout 10 "$cli" ping --json --count "$samples" --interval 0.05 \
     --timeout $((delay + 500)) "$address" |
-    sed -n 's/.*"event":"trial".*"address":"[0-9.]*".*"rtt_ms":\([0-9]*\).*/\1/p' |
+    sed -n 's/.*"type":"echo".*"address":"[0-9.]*".*"rtt_us":\([0-9]*\).*/\1/p' |
+    awk '{ printf "%.3f\n", $1 / 1000 }' |
     errors "$delay" "accuracy_hopwise_d$delay"
   ip netns exec "$client" timeout 10 ping -n -c "$samples" -i 0.05 -W 2 "$address" |
     sed -n 's/.* time=\([0-9.]*\) ms.*/\1/p' | errors "$delay" "accuracy_ping_d$delay"

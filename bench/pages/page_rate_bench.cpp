@@ -1,8 +1,9 @@
 // The ping page against 127.0.0.1 over real sockets, with no pause between trials: replies
-// handled per second through the synchronous notification path (worker -> channel -> queued
-// call on the window thread -> list row, trimmed to 50), beside the bare ping worker's rate
-// (no receiver) in the same run, and the resident memory after each page run, which must stay
-// flat however long the run. Offscreen platform, private config home.
+// handled per second through the synchronous notification path (worker -> channel -> eventfd
+// wake-up on the window thread -> list row, trimmed to 50), beside the bare ping worker's rate
+// (no receiver) in the same run; how late a 10 ms timer on the window thread fires meanwhile
+// (the page must stay responsive); and the resident memory after each page run, which must
+// stay flat however long the run. Offscreen platform, private config home.
 //
 //   hopwise_page_rate_bench            10,000 trials
 //   hopwise_page_rate_bench --long     also 1,000,000 trials (or HOPWISE_PAGE_BENCH_LONG=1)
@@ -17,10 +18,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "ping/ping_page.h"
 #include "ping/ping_thread.h"
@@ -56,8 +59,21 @@ double bareWorkerRate(std::int32_t trials)
     return trials * 1e9 / static_cast<double>(timer.nsecsElapsed());
 }
 
+// How late each tick of a 10 ms timer on the window thread came, in ms.
+struct Lateness {
+    std::vector<double> ticks;
+    double percentile(double p)
+    {
+        if (ticks.empty()) {
+            return -1;
+        }
+        std::sort(ticks.begin(), ticks.end());
+        return ticks[std::min(ticks.size() - 1, static_cast<std::size_t>(p * ticks.size()))];
+    }
+};
+
 // Yields rows per second, or a negative value when the run didn't end within the limit.
-double pageRate(CPingPage& page, std::int32_t trials)
+double pageRate(CPingPage& page, std::int32_t trials, Lateness& lateness)
 {
     page.findChild<QComboBox*>(QString::number(res::kPingHost))->setEditText("127.0.0.1");
     page.findChild<QLineEdit*>(QString::number(res::kPingNumTrials))
@@ -80,6 +96,16 @@ double pageRate(CPingPage& page, std::int32_t trials)
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     limit.start(limitMs);
+    constexpr int kTickMs = 10;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer sinceTick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        lateness.ticks.push_back(static_cast<double>(sinceTick.nsecsElapsed()) / 1e6 - kTickMs);
+        sinceTick.start();
+    });
+    sinceTick.start();
+    tick.start(kTickMs);
     loop.exec();
     if (status->isHidden()) {
         page.OnCancelPing();
@@ -129,9 +155,12 @@ int main(int argc, char** argv)
     for (const std::int32_t trials : runs) {
         const double bare = bareWorkerRate(std::min(trials, 100'000));
         std::printf("bare ping worker, %-16d %14.0f %12s\n", std::min(trials, 100'000), bare, "-");
-        const double rows = pageRate(page, trials);
+        Lateness lateness;
+        const double rows = pageRate(page, trials, lateness);
         const auto* list = page.findChild<QTreeWidget*>(QString::number(res::kPingReplyList));
         std::printf("ping page rows, %-18d %14.0f %12ld\n", trials, rows, residentKiB());
+        std::printf("timer_lateness_p99_%d %.1f ms\n", trials, lateness.percentile(0.99));
+        std::printf("timer_lateness_max_%d %.1f ms\n", trials, lateness.percentile(1.0));
         if (rows < 0 || list->topLevelItemCount() != 50) {
             std::fprintf(stderr, "run of %d trials failed (%d rows kept)\n", trials,
                          list->topLevelItemCount());

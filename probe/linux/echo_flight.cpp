@@ -20,11 +20,6 @@ namespace {
 
 constexpr std::size_t kReceiveSize = 65536;
 
-std::int64_t nanoseconds(const timespec& t)
-{
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
 } // namespace
 
 struct EchoFlight::State {
@@ -53,8 +48,7 @@ struct EchoFlight::State {
         outcome.count = 1;
         std::memcpy(&outcome.reply, exchange.reply, sizeof outcome.reply);
         outcome.reply.reserved = 0;
-        const std::int64_t elapsed = nanoseconds(answer.receivedAt) - nanoseconds(exchange.sentAt);
-        outcome.roundTripUs = elapsed <= 0 ? 0u : static_cast<std::uint32_t>(elapsed / 1000);
+        outcome.roundTripUs = answer.roundTripMicros;
         ready.push_back(outcome);
         exchanges.erase(exchanges.begin() + static_cast<std::ptrdiff_t>(answer.index));
         sent.erase(sent.begin() + static_cast<std::ptrdiff_t>(answer.index));
@@ -126,7 +120,7 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
         if (outcome.count == 0 && GetLastEchoError() == kErrorAccessDenied) {
             return kErrorAccessDenied;
         }
-        outcome.roundTripUs = outcome.reply.roundTripTime * 1000;
+        outcome.roundTripUs = GetLastEchoRoundTripMicros();
         state.ready.push_back(outcome);
         return 0;
     }

@@ -116,10 +116,10 @@ struct Exchange {
 // Takes everything queued now; true once our reply was among it.
 bool drainQueued(const Exchange& exchange);
 
-// Which of several requests in flight on one socket a packet answered, and when it came.
+// Which of several requests in flight on one socket a packet answered, and its round trip.
 struct Answer {
     std::size_t index = 0;
-    timespec receivedAt{};
+    std::uint32_t roundTripMicros = 0;
 };
 
 // Reads what is queued on the socket until a packet answers one of the requests (its reply

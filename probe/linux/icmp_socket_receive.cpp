@@ -81,11 +81,15 @@ ReceivedMeta readControl(msghdr& message)
     return meta;
 }
 
-std::uint32_t roundTripMs(const timespec& received, const timespec& sentAt)
+// Microseconds, from the kernel's receive stamp when there is one.
+std::uint32_t roundTripMicros(const timespec& received, const timespec& sentAt)
 {
     const std::int64_t elapsed = nanoseconds(received) - nanoseconds(sentAt);
     // The wall clock may step backwards between the two stamps.
-    return elapsed <= 0 ? 0u : static_cast<std::uint32_t>(elapsed / 1000000);
+    // More than 71 minutes can't be a reply to a request that waits 10 at most.
+    return elapsed <= 0
+               ? 0u
+               : static_cast<std::uint32_t>(std::min<std::int64_t>(elapsed / 1000, UINT32_MAX));
 }
 
 enum class ReadResult { Matched, Empty, Failed };
@@ -159,16 +163,18 @@ ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, 
         return ReadResult::Failed;
     }
     const Exchange& exchange = inFlight[judged.index];
-    answer.index = judged.index;
-    answer.receivedAt = meta.stamp;
+    timespec received = meta.stamp;
     if (!meta.haveStamp) {
-        clock_gettime(CLOCK_REALTIME, &answer.receivedAt);
+        clock_gettime(CLOCK_REALTIME, &received);
     }
+    answer.index = judged.index;
+    answer.roundTripMicros = roundTripMicros(received, exchange.sentAt);
 
     EchoReplyInfo info;
     info.address = responder;
     info.status = fields.status;
-    info.roundTripTime = roundTripMs(answer.receivedAt, exchange.sentAt);
+    info.roundTripMicros = answer.roundTripMicros;
+    info.roundTripTime = answer.roundTripMicros / 1000;
     if (fields.hasIpHeader) {
         info.ttl = fields.ttl;
         info.tos = fields.tos;

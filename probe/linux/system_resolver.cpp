@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "probe/linux/probe_interrupt.h"
 #include "probe/resolver.h"
@@ -17,25 +18,31 @@
 namespace hopwise {
 namespace {
 
+// gethostbyname2_r rather than getaddrinfo: getaddrinfo sorts a host's addresses by RFC 6724
+// (with IPv6 configured it puts an address on one of this machine's own subnets first), while
+// the first address is meant to be the first one the hosts file or the name server gives. The
+// NSS lookup behind gethostbyname2_r keeps that order and is thread-safe in its _r form.
 std::optional<IpAddress> lookUpNameNow(const std::string& name)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    // One socket type, so each address comes once and the list's first entry is its first.
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || !list)
-        return std::nullopt;
-
-    std::optional<IpAddress> first;
-    for (const addrinfo* entry = list; entry; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
-            first = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-            break;
+    constexpr std::size_t kMaxBuffer = std::size_t{1} << 20;
+    std::vector<char> buffer(1024);
+    for (;;) {
+        hostent entry{};
+        hostent* result = nullptr;
+        int error = 0;
+        const int status = gethostbyname2_r(name.c_str(), AF_INET, &entry, buffer.data(),
+                                            buffer.size(), &result, &error);
+        if (status == ERANGE && buffer.size() < kMaxBuffer) {
+            buffer.resize(buffer.size() * 4);
+            continue;
         }
+        if (status != 0 || result == nullptr || result->h_addrtype != AF_INET ||
+            result->h_length != sizeof(in_addr) || result->h_addr_list[0] == nullptr)
+            return std::nullopt;
+        in_addr first{};
+        std::memcpy(&first, result->h_addr_list[0], sizeof first);
+        return first.s_addr;
     }
-    freeaddrinfo(list);
-    return first;
 }
 
 std::optional<std::string> lookUpAddressNow(IpAddress address)

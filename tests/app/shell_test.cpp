@@ -5,11 +5,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -45,7 +48,10 @@ TEST_P(MainWindowTest, startsOnTheTraceRoutePageAndEveryWayOutSavesTheSettings)
     QStringList items;
     for (const QMenu* menu : frame.commandBar().menuBar()->findChildren<QMenu*>()) {
         for (const QAction* action : menu->actions()) {
-            items << (menu->title() + " > " + action->text() + " " + action->data().toString());
+            // Alt and the first letter (&File, &Exit); the shown text is the same.
+            items << QString(menu->title() + " > " + action->text() + " " +
+                             action->data().toString())
+                         .remove('&');
         }
     }
     EXPECT_EQ(items,
@@ -79,7 +85,46 @@ INSTANTIATE_TEST_SUITE_P(WaysOut, MainWindowTest,
                              },
                              +[](CMainFrame& f) { f.close(); },
                              +[](CMainFrame&) { std::raise(SIGTERM); },
-                             +[](CMainFrame&) { std::raise(SIGINT); }));
+                             +[](CMainFrame&) { std::raise(SIGINT); },
+                             +[](CMainFrame&) { std::raise(SIGHUP); }));
+
+// A settings file set aside or a failed write is told in the window, once, with the file's place.
+TEST(SettingsTrouble, isToldInTheWindowOnceWithTheFilesPlace)
+{
+    const std::filesystem::path file = SettingsStore::DefaultBackingFile();
+    const std::pair<const char*, void (*)(CHopwiseApp&)> cases[] = {
+        {"Windows Registry Editor Version 5.00\n\n\"a\"=dword:1\n", nullptr},
+        {"",
+         +[](CHopwiseApp& app) {
+             std::filesystem::create_directory(SettingsStore::DefaultBackingFile().string() +
+                                               ".tmp");
+             app.settings().WriteSettingInt(u"PingDialog", u"m_iHopTimeout", 1);
+             app.settings().WriteSettingInt(u"PingDialog", u"m_iHopTimeout", 2);
+         }},
+    };
+    for (const auto& [fileText, action] : cases) {
+        std::filesystem::create_directories(file.parent_path());
+        if (*fileText != 0) {
+            std::ofstream(file) << fileText;
+        }
+        CHopwiseApp app;
+        ASSERT_TRUE(app.InitInstance());
+        if (action) {
+            action(app);
+        }
+        QList<QMessageBox*> boxes;
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            boxes = app.mainWindow()->findChildren<QMessageBox*>("settingsWarning");
+            return !boxes.isEmpty() && boxes.front()->isVisible();
+        }));
+        ASSERT_EQ(boxes.size(), 1) << fileText;
+        EXPECT_TRUE(boxes.front()->text().contains(QString::fromStdString(file.string())))
+            << boxes.front()->text().toStdString();
+        app.mainWindow()->close();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
+        std::filesystem::remove_all(file.parent_path());
+    }
+}
 
 bool RunningInstanceRaised()
 {
@@ -110,6 +155,47 @@ TEST(SingleInstance, secondLaunchRaisesTheRunningInstanceAndExitsMinusOne)
     ASSERT_TRUE(first.waitForFinished(10000));
     EXPECT_EQ(first.exitCode(), 0);
 }
+
+struct CommandLineCase {
+    QStringList args;
+    int exitCode;
+    const char* printed; // on stdout when the exit code is 0, on stderr otherwise
+    friend void PrintTo(const CommandLineCase& c, std::ostream* os)
+    {
+        *os << c.args.join(' ').toStdString();
+    }
+};
+
+class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {};
+
+// Without any display to open: --help and --version must answer before Qt looks for one.
+TEST_P(CommandLineTest, answersOrRefusesWithoutADisplay)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(name);
+    }
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(HOPWISE_BINARY, GetParam().args);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    ASSERT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), GetParam().exitCode);
+    const QString printed =
+        GetParam().exitCode == 0 ? program.readAllStandardOutput() : program.readAllStandardError();
+    EXPECT_TRUE(printed.contains(GetParam().printed)) << printed.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, CommandLineTest,
+    ::testing::Values(CommandLineCase{{"--help"}, 0, "Usage: hopwise ["},
+                      CommandLineCase{
+                          {"-platform", "xcb", "--version"}, 0, "hopwise " HOPWISE_VERSION "\n"},
+                      CommandLineCase{{"--style=Fusion", "-reverse", "-v"}, 0, "hopwise "},
+                      CommandLineCase{{"--bogus", "--help"}, 2, "unknown option '--bogus'"},
+                      CommandLineCase{{"-reverse=1"}, 2, "unknown option '-reverse=1'"},
+                      CommandLineCase{{"example.org"}, 2, "unexpected argument 'example.org'"},
+                      CommandLineCase{{"-style"}, 2, "option '-style' needs a value"}));
 
 TEST(WindowPrivilege, idleWindowHasNoEffectiveCapability)
 {

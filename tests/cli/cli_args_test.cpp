@@ -1,9 +1,11 @@
 // hopwise-cli's arguments in, its exit code and exact output out: usage errors, odd host texts
 // and numbers, and runs in text and JSON against a scripted stack and a table resolver (fixed
-// times, no packet sent, no name looked up). "t" names the target, 10.9.9.9, two hops away.
+// round trips and clock, no packet sent, no name looked up), ping's summary among them. "t" names
+// the target, 10.9.9.9, two hops away.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -25,23 +27,35 @@ struct CliCase {
     bool cancel = false;  // as if Ctrl-C came before the first probe
     bool refused = false; // the system refuses the first probe as not permitted
     IcmpSocketKind permitted = IcmpSocketKind::Datagram; // None: no ICMP socket at all
+    std::vector<int> target = {}; // the target's round trips in µs, probe by probe; -1 silent
 };
 
 const std::string kDest = "Dest IP: 10.9.9.9\n";
-const std::string kPing = kDest + "IP               Time      TTL\n";
-const std::string kJson = R"({"event":"destination","text":"Dest IP: 10.9.9.9","address":)"
-                          R"("10.9.9.9"})"
-                          "\n";
-const std::string kFinished = R"({"event":"finished","outcome":")";
+const std::string kPing = kDest + "Seq   IP               Time        TTL\n";
 const std::string kHint = EchoPermissionHint() + std::string("\n");
 const std::string kUnresolved = "Can't resolve name\n";
 const std::string kNoHost = "ERROR: RequiredError: HOST is required\n";
 const std::string kNoCommand = "ERROR: RequiredError: A subcommand is required\n";
+// JSON lines start alike; every clock reading in these runs is the same.
+const std::string kAt = R"({"schema_version":1,"type":)";
+const std::string kTime = R"(,"time":"2026-12-07T12:00:00.250Z",)";
+const std::string kJsonDest =
+    kAt + R"("destination")" + kTime + R"("host":"t","address":"10.9.9.9"})" + "\n";
+const std::string kSummary = kAt + R"("summary")" + kTime + R"("final":true,"outcome":)";
+const std::string kNoRtt = R"("rtt_min_us":null,"rtt_avg_us":null,"rtt_max_us":null,)"
+                           R"("rtt_mdev_us":null,"exit_code":1})"
+                           "\n";
 
 std::string Range(const std::string& option, const std::string& value, const std::string& range)
 {
     return "ERROR: ValidationError: " + option + ": Value " + value + " not in range " + range +
            "\n";
+}
+
+std::string Stats(const std::string& host, const std::string& counts, const std::string& rtt = "")
+{
+    return "\n--- " + host + " ping statistics ---\n" + counts + ", time 0ms\n" +
+           (rtt.empty() ? "" : "rtt min/avg/max/mdev = " + rtt + " ms\n");
 }
 
 const CliCase kCases[] = {
@@ -54,46 +68,115 @@ const CliCase kCases[] = {
          kNoHost},
     {"trace --max-hop 257 t", 2, "", Range("--max-hop", "257", "0 to 256")},
     {"trace --timeout 0 t", 2, "", Range("--timeout", "0", "1 to 600000")},
+    {"trace -w 600.001 t", 2, "", Range("--wait", "600.001", "0.001 to 600")},
+    {"trace -w 1 --timeout 5 t", 2, "", "ERROR: ExcludesError: --timeout excludes --wait\n"},
+    {"trace -n --resolve t", 2, "", "ERROR: ExcludesError: --resolve excludes -n\n"},
     {"ping --count 1 --timeout 600001 t", 2, "", Range("--timeout", "600001", "1 to 600000")},
+    {"ping -c 1 -W 0 t", 2, "", Range("-W", "0", "0.001 to 600")},
+    {"ping -c 1 -i 3601 t", 2, "", Range("--interval", "3601", "0 to 3600")},
     {"ping --count 1 --ttl 0 t", 2, "", Range("--ttl", "0", "1 to 255")},
     {"trace --parallel 0 t", 2, "", Range("--parallel", "0", "1 to 255")},
     {"report --cycles 0 t", 2, "", Range("--cycles", "0", "1 to 1000000")},
-    {"ping --count 1 --ttl 256 t", 2, "", Range("--ttl", "256", "1 to 255")},
+    {"ping --count 1 -t 256 t", 2, "", Range("--ttl", "256", "1 to 255")},
     {"ping --count 0 t", 2, "",
      "ERROR: ValidationError: --count: (0 not in {inf,infinity}) OR (Value 0 not in range 1 to "
      "2147483647)\n"},
+    {"ping --json -t 0 t", 2,
+     kAt + R"("error")" + kTime +
+         R"("code":"usage","message":"ERROR: ValidationError: --ttl: Value 0 not in range 1 )"
+         R"(to 255","exit_code":2})" +
+         "\n",
+     Range("--ttl", "0", "1 to 255")},
     {"trace --resolve --max-hop 256 t", 0,
-     kDest + "10.0.0.1 [3 ms]\n    r1.test\nNo Response [0 ms]\n10.9.9.9 [4 ms]\nDone\n", ""},
-    {"trace --max-hop 2 --timeout 600000 10.9.9.9", 0, kDest + "10.0.0.1 [3 ms]\nDone\n", ""},
-    {"trace --max-hop -0 t", 0, kDest + "Done\n", ""},
+     kDest + "  1  10.0.0.1  3.000 ms  r1.test\n  2  No Response\n  3  10.9.9.9  4.000 ms\nDone\n"
+             "Destination reached at hop 3\n",
+     ""},
+    {"trace --max-hop 2 -w 600 10.9.9.9", 1,
+     kDest + "  1  10.0.0.1  3.000 ms\nDone\nDestination not reached\n", ""},
+    {"trace -n --max-hop -0 t", 1, kDest + "Done\nDestination not reached\n", ""},
     {"trace --parallel 1 --max-hop 256 t", 0,
-     kDest + "10.0.0.1 [3 ms]\nNo Response [0 ms]\n10.9.9.9 [4 ms]\nDone\n", ""},
-    {"report --cycles 2 --interval 0 t", 0,
+     kDest + "  1  10.0.0.1  3.000 ms\n  2  No Response\n  3  10.9.9.9  4.000 ms\nDone\n"
+             "Destination reached at hop 3\n",
+     ""},
+    {"report -c 2 -i 0 t", 0,
      "HOST: t (10.9.9.9)                Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
      "  1.|-- 10.0.0.1                   0.0%     2    3.000    3.000    3.000    3.000    0.000\n"
      "  2.|-- ???                      100.0%     2    0.000    0.000    0.000    0.000    0.000\n"
      "  3.|-- 10.9.9.9                   0.0%     2    4.000    4.000    4.000    4.000    0.000\n",
      ""},
-    {"ping --count +2 --ttl 255 10.9.9.9", 0,
-     kPing + "10.9.9.9         4 ms      61\n10.9.9.9         4 ms      61\nDone\n", ""},
-    {"ping --count 1 --ttl 1 t", 0, kPing + "10.0.0.1         3 ms      63\nDone\n", ""},
-    {"ping --count 1 --ttl 2 t", 0, kPing + "No Response\nDone\n", ""},
-    {"ping --count Infinity t", 1, kPing + "Cancelled\n", "", true},
-    {"trace --json --resolve --max-hop 2 t", 0,
-     kJson + R"({"event":"hop","hop":1,"address":"10.0.0.1","name":"r1.test","rtt_ms":3,)" +
-         R"("reply_ttl":63,"status":11013})" + "\n" + kFinished + "done\"}\n",
+    {"ping --count +2 --ttl 255 -i 0 10.9.9.9", 0,
+     kPing +
+         "1     10.9.9.9         4.000 ms    61\n2     10.9.9.9         4.000 ms    61\nDone\n" +
+         Stats("10.9.9.9", "2 packets transmitted, 2 received, 0% packet loss",
+               "4.000/4.000/4.000/0.000"),
      ""},
-    {"ping --json --count 1 --ttl 2 t", 0,
-     kJson + R"({"event":"trial","trial":1,"address":null,"name":null,"rtt_ms":0,)" +
-         R"("reply_ttl":0,"status":11010})" + "\n" + kFinished + "done\"}\n",
+    {"ping -c 1 -t 1 t", 1,
+     kPing + "1     10.0.0.1         3.000 ms    63\nDone\n" +
+         Stats("t", "1 packets transmitted, 0 received, +1 errors, 100% packet loss"),
      ""},
-    {"ping --json --count INF t", 1, kJson + kFinished + "cancelled\"}\n", "", true},
+    {"ping -c 3 -i 0 t",
+     0,
+     kPing + "1     10.9.9.9         0.042 ms    61\n2     No Response\n3     10.9.9.9         " +
+         "1.000 ms    61\nDone\n" +
+         Stats("t", "3 packets transmitted, 2 received, 33.3333% packet loss",
+               "0.042/0.521/1.000/0.479"),
+     "",
+     false,
+     false,
+     IcmpSocketKind::Datagram,
+     {42, -1, 1000}},
+    {"ping -q -c 3 -i 0 t",
+     0,
+     kDest +
+         Stats("t", "3 packets transmitted, 3 received, 0% packet loss", "0.100/0.300/0.600/0.216"),
+     "",
+     false,
+     false,
+     IcmpSocketKind::Datagram,
+     {100, 200, 600}},
+    {"ping --count Infinity t", 1,
+     kPing + "Cancelled\n" + Stats("t", "0 packets transmitted, 0 received, 0% packet loss"), "",
+     true},
+    {"trace --json --resolve --max-hop 2 t", 1,
+     kJsonDest + kAt + R"("hop")" + kTime +
+         R"("hop":1,"address":"10.0.0.1","rtt_us":3000,"ttl":63,"status":11013,)"
+         R"("name":"r1.test"})" +
+         "\n" + kSummary +
+         R"("done","host":"t","address":"10.9.9.9","hops":1,"reached":false,"exit_code":1})" + "\n",
+     ""},
+    {"ping --json --count 1 --ttl 2 t", 1,
+     kJsonDest + kAt + R"("echo")" + kTime +
+         R"("seq":1,"address":null,"rtt_us":null,"ttl":null,"status":11010})" + "\n" + kSummary +
+         R"("done","host":"t","address":"10.9.9.9","transmitted":1,"received":0,"errors":0,)"
+         R"("loss_percent":100.0,"time_ms":0,)" +
+         kNoRtt,
+     ""},
+    {"ping --json -q -c 4 -i 0 t",
+     0,
+     kJsonDest + kSummary +
+         R"("done","host":"t","address":"10.9.9.9","transmitted":4,"received":3,"errors":0,)"
+         R"("loss_percent":25.0,"time_ms":0,"rtt_min_us":100,"rtt_avg_us":300,)"
+         R"("rtt_max_us":600,"rtt_mdev_us":216,"exit_code":0})" +
+         "\n",
+     "",
+     false,
+     false,
+     IcmpSocketKind::Datagram,
+     {100, 200, -1, 600}},
+    {"ping --json --count INF t", 1,
+     kJsonDest + kSummary +
+         R"("cancelled","host":"t","address":"10.9.9.9","transmitted":0,"received":0,)"
+         R"("errors":0,"loss_percent":0.0,"time_ms":0,)" +
+         kNoRtt,
+     "", true},
     {"ping --json t", 4,
-     kJson + R"({"event":"not_permitted","hint":)" + nlohmann::json(EchoPermissionHint()).dump() +
-         "}\n" + kFinished + "not_permitted\"}\n",
+     kJsonDest + kAt + R"("error")" + kTime + R"("code":"not_permitted","message":)" +
+         nlohmann::json(EchoPermissionHint()).dump() + R"(,"exit_code":4})" + "\n",
      kHint, false, true},
     {"trace --resolve t", 4, "", kHint, false, false, IcmpSocketKind::None},
-    {"ping --json 0.0.0.0", 3, "{\"event\":\"unresolved\"}\n" + kFinished + "unresolved\"}\n",
+    {"ping --json 0.0.0.0", 3,
+     kAt + R"("error")" + kTime +
+         R"("code":"unresolved","message":"Can't resolve name","exit_code":3})" + "\n",
      kUnresolved},
 };
 
@@ -110,8 +193,14 @@ std::tuple<int, std::string, std::string> Cli(const Args& args, bool cancel = fa
     }
     std::ostringstream out;
     std::ostringstream err;
-    const int code = cli::RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err,
-                                         [&](std::atomic<bool>& flag) { flag = cancel; });
+    cli::ConsoleHooks hooks;
+    hooks.watchCancel = [&](std::atomic<bool>& flag) { flag = cancel; };
+    hooks.now = [] {
+        using namespace std::chrono;
+        return sys_days{year{2026} / 12 / 7} + hours{12} + milliseconds{250};
+    };
+    const int code =
+        cli::RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, hooks);
     return {code, out.str(), err.str()};
 }
 
@@ -142,6 +231,21 @@ TEST(CliTest, ArgumentsGiveTheirExitCodeAndExactOutput)
         if (c.refused) {
             stack.answerNext([](const EchoRequest&, void*, std::uint32_t) { return 5u; });
         }
+        for (const int micros : c.target) {
+            stack.answerNext([micros](const EchoRequest&, void* reply, std::uint32_t size) {
+                if (micros < 0) {
+                    WriteNoEchoReply(reply, size, 11010);
+                } else {
+                    const auto us = static_cast<std::uint32_t>(micros);
+                    WriteEchoReply(reply, size,
+                                   {.address = Ip("10.9.9.9"),
+                                    .roundTripTime = us / 1000,
+                                    .ttl = 61,
+                                    .roundTripMicros = us});
+                }
+                return 0u;
+            });
+        }
         const auto [code, out, err] = Cli(args, c.cancel);
         std::string usage;
         if (c.exitCode == 2) {
@@ -149,9 +253,10 @@ TEST(CliTest, ArgumentsGiveTheirExitCodeAndExactOutput)
                 !args.empty() && (args[0] == "trace" || args[0] == "ping" || args[0] == "report");
             usage = std::get<1>(Cli(command ? Args{args[0], "--help"} : Args{"--help"}));
             EXPECT_TRUE(usage.ends_with(
-                "\n\nExit codes:\n  0    Done\n  1    Cancelled (Ctrl-C; a second Ctrl-C exits at "
-                "once with 130)\n  2    bad usage\n  3    Can't resolve name\n  4    ICMP echo "
-                "not permitted, or installed set-user-ID\n\n"))
+                "\n\nExit codes:\n  0    a reply came (ping), the destination answered (trace)\n"
+                "  1    no reply came, the destination never answered (also after Ctrl-C)\n"
+                "  2    bad usage\n  3    Can't resolve name\n  4    ICMP echo not permitted, or "
+                "installed set-user-ID\n  130  a second Ctrl-C: left at once\n\n"))
                 << usage;
         }
         EXPECT_EQ(code, c.exitCode);

@@ -15,6 +15,7 @@
 
 #include "probe/echo_permission.h"
 #include "probe/echo_status.h"
+#include "probe/resolver.h"
 #include "tests/e2e/child_process.h"
 #include "tests/probe/real_echo.h"
 #include "tests/support/net_namespace.h"
@@ -29,29 +30,33 @@ std::vector<std::string> Words(const std::string& text)
     return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-// The stdout of a successful hopwise-cli run inside the client namespace, as root or as the
-// ordinary user. Like the peer, it runs at a real-time priority: a busy build machine woke it up
-// to 11 ms late, which would be charged to the engine's round trips.
-std::string RunCli(const NetNamespace& client, bool asUser, const std::string& args)
+// hopwise-cli's stdout from a run inside the client namespace, as root or as the ordinary user,
+// which must end with the exit code given. Like the peer, it runs at a real-time priority: a busy
+// build machine woke it up to 11 ms late, which would be charged to the engine's round trips.
+std::string RunCli(const NetNamespace& client, bool asUser, const std::string& args,
+                   int exitCode = 0)
 {
     ChildProcess cli(Words("ip netns exec " + client.name() + " chrt -f 10 " +
                            (asUser ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
                            HOPWISE_CLI_PATH + " " + args));
-    EXPECT_EQ(cli.finish(std::chrono::seconds(30)), 0) << cli.err();
+    EXPECT_EQ(cli.finish(std::chrono::seconds(30)), exitCode) << cli.err();
     return cli.out();
 }
 
-// Round-trip times vary from run to run: "[3 ms]" reads "[N ms]", a ping row's padded "3 ms"
-// column reads "N ms " (its width is checked in-process, with fixed times), a report's
-// right-aligned "   0.051" reads " N".
+// Round-trip times and run times vary from run to run: each reads N (a padded column's blanks
+// shrink to one; its width is checked in-process, with fixed times), as do a report's columns.
 std::string WithoutTimes(const std::string& text)
 {
-    static const std::regex bracketed(R"(\[\d+ ms\])");
-    static const std::regex column(R"(\b\d+ ms +)");
-    static const std::regex decimal(R"( +\d+\.\d{3}(?=[ \n]))");
-    return std::regex_replace(
-        std::regex_replace(std::regex_replace(text, bracketed, "[N ms]"), column, "N ms "), decimal,
-        " N");
+    static const std::regex rtt(R"(= [\d.]+/[\d.]+/[\d.]+/[\d.]+ ms)");
+    static const std::regex runTime(R"(time \d+ms)");
+    static const std::regex padded(R"(\b\d+\.\d{3} ms +)");
+    static const std::regex time(R"(\b\d+\.\d{3} ms)");
+    std::string plain = std::regex_replace(text, rtt, "= N/N/N/N ms");
+    plain = std::regex_replace(plain, runTime, "time Nms");
+    static const std::regex column(R"( +\d+\.\d{3}(?=[ \n]))");
+    plain = std::regex_replace(plain, padded, "N ms ");
+    plain = std::regex_replace(plain, time, "N ms");
+    return std::regex_replace(plain, column, " N");
 }
 
 std::string RowName(bool asUser, const char* name)
@@ -62,46 +67,63 @@ std::string RowName(bool asUser, const char* name)
 struct ChainCase {
     const char* name;
     const char* args;
-    std::vector<int> silentRouters; // 0-based
+    std::vector<int> silentNodes; // routers 0-based, the target after the routers
     std::string out;
+    int exitCode = 0;
     int halvingRouter = -1; // drops every second probe that ends at it (nftables)
 };
 
-// Routers 2 and 3 silent: the hops' probes go out together, and the trace still ends at the
-// target, with nothing shown past it.
-const std::string kSilentFromHopTwo = "Dest IP: 10.213.3.2\n10.213.0.2 [N ms]\nNo Response [N ms]\n"
-                                      "No Response [N ms]\n10.213.3.2 [N ms]\nDone\n";
+// Routers 2 and 3 silent: their probes go out together with the others', and the trace still
+// ends at the target, with nothing shown past it.
+const std::string kSilentFromHopTwo =
+    "Dest IP: 10.213.3.2\n  1  10.213.0.2  N ms\n  2  No Response\n  3  No Response\n"
+    "  4  10.213.3.2  N ms\nDone\nDestination reached at hop 4\n";
+
+const std::string kPingHeader = "Dest IP: 10.213.3.2\nSeq   IP               Time        TTL\n";
 
 const ChainCase kChainCases[] = {
     {"TraceNamesTheRoutersInOrder",
      "trace --resolve --timeout 1000 target.test",
      {},
-     "Dest IP: 10.213.3.2\n10.213.0.2 [N ms]\n    r1.test\n10.213.1.2 [N ms]\n"
-     "10.213.2.2 [N ms]\n    r3.test\n10.213.3.2 [N ms]\n    target.test\nDone\n"},
+     "Dest IP: 10.213.3.2\n  1  10.213.0.2  N ms r1.test\n  2  10.213.1.2  N ms\n"
+     "  3  10.213.2.2  N ms r3.test\n  4  10.213.3.2  N ms target.test\nDone\n"
+     "Destination reached at hop 4\n"},
     {"SilentRouterReadsNoResponse",
-     "trace --timeout 300 10.213.3.2",
+     "trace -w 0.3 10.213.3.2",
      {1},
-     "Dest IP: 10.213.3.2\n10.213.0.2 [N ms]\nNo Response [N ms]\n10.213.2.2 [N ms]\n"
-     "10.213.3.2 [N ms]\nDone\n"},
-    {"SilentFromHopTwo", "trace --timeout 300 10.213.3.2", {1, 2}, kSilentFromHopTwo},
+     "Dest IP: 10.213.3.2\n  1  10.213.0.2  N ms\n  2  No Response\n  3  10.213.2.2  N ms\n"
+     "  4  10.213.3.2  N ms\nDone\nDestination reached at hop 4\n"},
+    {"SilentFromHopTwo", "trace -w 0.3 10.213.3.2", {1, 2}, kSilentFromHopTwo},
     {"SilentFromHopTwoOneHopAtATime",
-     "trace --parallel 1 --timeout 300 10.213.3.2",
+     "trace --parallel 1 -w 0.3 10.213.3.2",
      {1, 2},
      kSilentFromHopTwo},
     // Hop 2's router drops every second probe that expires there; the other hops lose none.
     {"ReportCountsEachHopsLoss",
-     "report --cycles 4 --interval 0 --timeout 300 10.213.3.2",
+     "report --cycles 4 --interval 0 -w 0.3 10.213.3.2",
      {},
      "HOST: 10.213.3.2 (10.213.3.2)     Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
      "  1.|-- 10.213.0.2                 0.0%     4 N N N N N\n"
      "  2.|-- 10.213.1.2                50.0%     4 N N N N N\n"
      "  3.|-- 10.213.2.2                 0.0%     4 N N N N N\n"
      "  4.|-- 10.213.3.2                 0.0%     4 N N N N N\n",
+     0,
      1},
     {"OnePingReadsTheTargetsTtl",
-     "ping --count 1 --timeout 1000 target.test",
+     "ping -c 1 -W 1 target.test",
      {},
-     "Dest IP: 10.213.3.2\nIP               Time      TTL\n10.213.3.2       N ms 61\nDone\n"},
+     kPingHeader + "1     10.213.3.2       N ms 61\nDone\n\n--- target.test ping statistics ---\n" +
+         "1 packets transmitted, 1 received, 0% packet loss, time Nms\n" +
+         "rtt min/avg/max/mdev = N/N/N/N ms\n"},
+    {"SilentHostExits1",
+     "ping -c 2 -i 0 --timeout 300 10.213.3.2",
+     {3},
+     kPingHeader + "1     No Response\n2     No Response\nDone\n\n" +
+         "--- 10.213.3.2 ping statistics ---\n" +
+         "2 packets transmitted, 0 received, 100% packet loss, time Nms\n",
+     1},
+    {"UnresolvableNameExits3", "trace --json nosuch.test", {}, "", 3},
+    {"BadOptionExits2", "ping -c 1 -W 700 target.test", {}, "", 2},
 };
 
 class RouterChainCli : public ::testing::TestWithParam<std::tuple<bool, ChainCase>> {};
@@ -117,7 +139,12 @@ TEST_P(RouterChainCli, PrintsTheRoute)
     chain.client().setHosts("127.0.0.1 localhost\n10.213.0.2 r1.test\n10.213.2.2 r3.test\n"
                             "10.213.3.2 target.test\n");
     // The router still forwards, but what it sends itself has no route.
-    for (const int silent : row.silentRouters) {
+    for (const int silent : row.silentNodes) {
+        if (silent == chain.routers()) {
+            RunCommand("ip netns exec " + chain.target().name() +
+                       " sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
+            continue;
+        }
         const std::string router = chain.router(silent).name();
         ASSERT_EQ(RunCommand("ip -n " + router + " rule add iif lo lookup 77 && ip -n " + router +
                              " route add unreachable default table 77"),
@@ -128,15 +155,19 @@ TEST_P(RouterChainCli, PrintsTheRoute)
             GTEST_SKIP() << "nft is not installed (tools/install-deps.sh installs nftables)";
         }
         const std::string nft = "ip netns exec " + chain.router(row.halvingRouter).name() + " nft ";
-        ASSERT_EQ(RunCommand(
-                      nft + "add table ip halve && " + nft +
-                      "'add chain ip halve in { type filter hook prerouting priority -300; }' && " +
-                      nft +
-                      "add rule ip halve in ip ttl 1 icmp type echo-request "
-                      "numgen inc mod 2 == 1 drop"),
+        ASSERT_EQ(RunCommand(nft + "add table ip halve && " + nft +
+                             "'add chain ip halve in { type filter hook prerouting priority -300; "
+                             "}' && " +
+                             nft + "add rule ip halve in ip ttl 1 icmp type echo-request " +
+                             "numgen inc mod 2 == 1 drop"),
                   0);
     }
-    EXPECT_EQ(WithoutTimes(RunCli(chain.client(), asUser, row.args)), row.out);
+    const std::string out = RunCli(chain.client(), asUser, row.args, row.exitCode);
+    if (row.exitCode == 3) {
+        EXPECT_NE(out.find(R"("code":"unresolved")"), std::string::npos) << out;
+    } else {
+        EXPECT_EQ(WithoutTimes(out), row.out);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RouterChainCli,
@@ -144,6 +175,32 @@ INSTANTIATE_TEST_SUITE_P(Rows, RouterChainCli,
                          [](const auto& info) {
                              return RowName(std::get<0>(info.param), std::get<1>(info.param).name);
                          });
+
+// Ctrl-\ prints the summary so far on stderr and the run goes on; Ctrl-C then ends it with the
+// final summary, and with exit code 0 as replies came.
+TEST(RunningPing, QuitShowsTheSummarySoFarThenInterruptEndsTheRun)
+{
+    if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    using std::chrono_literals::operator""s;
+    NetNamespace ns("sig");
+    ChildProcess ping(
+        {"ip", "netns", "exec", ns.name(), HOPWISE_CLI_PATH, "ping", "-i", "0.05", "127.0.0.1"});
+    ASSERT_TRUE(ping.waitFor(1, "\n3     127.0.0.1", 5s)) << ping.err();
+    ping.signal(SIGQUIT);
+    const std::string heading = "--- 127.0.0.1 ping statistics ---\n";
+    ASSERT_TRUE(ping.waitFor(2, heading, 5s)) << ping.err();
+    ASSERT_TRUE(ping.waitFor(2, "ms\n", 5s)) << ping.err();
+    const std::string running = ping.err().substr(ping.err().find(heading) + heading.size());
+    const long sent = std::stol(running);
+    EXPECT_NE(running.find(" packets transmitted, " + std::to_string(sent) + " received"),
+              std::string::npos)
+        << running;
+    EXPECT_TRUE(ping.waitFor(1, "\n" + std::to_string(sent + 2) + "     127.0.0.1", 5s));
+    ping.signal(SIGINT);
+    EXPECT_EQ(ping.finish(10s), 0) << ping.err();
+    EXPECT_NE(ping.out().find("Cancelled\n\n" + heading), std::string::npos) << ping.out();
+}
 
 const std::string kTarget = "10.231.0.2";
 const std::string kOther = "10.231.9.7"; // held by no one
@@ -212,15 +269,18 @@ TEST_P(HostileReply, OnlyTheGenuineAnswerIsTaken)
 
     std::string got;
     if (row.viaCli) {
-        std::istringstream lines(
-            RunCli(client, asUser,
-                   "ping --timeout 300 --count " + std::to_string(want.size()) + " " + kTarget));
+        std::istringstream lines(RunCli(client, asUser,
+                                        "ping -i 0 --timeout 300 --count " +
+                                            std::to_string(want.size()) + " " + kTarget));
         std::size_t i = 0;
         for (std::string line; std::getline(lines, line);) {
             char from[32] = {};
             std::uint32_t rtt = 0;
-            if (std::sscanf(line.c_str(), "%31s %u ms", from, &rtt) == 2)
+            double ms = 0;
+            if (std::sscanf(line.c_str(), "%*d %31s %lf ms", from, &ms) == 2) {
+                rtt = static_cast<std::uint32_t>(ms);
                 got += seen(i++, from == kTarget ? "T" : from, rtt);
+            }
         }
     } else {
         const sched_param realTime{.sched_priority = 10}; // the child inherits it; see RunCli
@@ -264,6 +324,36 @@ INSTANTIATE_TEST_SUITE_P(Rows, HostileReply,
                          [](const auto& info) {
                              return RowName(std::get<0>(info.param), std::get<1>(info.param).name);
                          });
+
+// A name with several addresses resolves to the first one its hosts file lists. With IPv6 on and
+// one of the addresses on the client's own subnet, an RFC 6724 sort would put that one first
+// whatever the file's order, so one of the two orders catches it.
+TEST(SystemResolver, TakesTheFirstAddressInTheHostsFilesOrder)
+{
+    if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    NetNamespace client("resolve");
+    ASSERT_EQ(RunCommand("ip netns exec " + client.name() +
+                         " sh -c 'sysctl -qw net.ipv6.conf.all.disable_ipv6=0 "
+                         "net.ipv6.conf.default.disable_ipv6=0 && ip link add va type veth peer "
+                         "name vb && ip link set va up && ip link set vb up && "
+                         "ip addr add 10.77.1.1/24 dev va'"),
+              0);
+    for (const std::string first : {"10.99.0.5", "10.77.1.5"}) {
+        const std::string other = first == "10.99.0.5" ? "10.77.1.5" : "10.99.0.5";
+        client.setHosts(first + " multi.test\n" + other + " multi.test\n");
+        EXPECT_EQ(RunInNamespace(client, 0,
+                                 [&first] {
+                                     const auto address =
+                                         SystemHostResolver().lookUpName("multi.test");
+                                     const std::string got =
+                                         address ? FormatAddress(*address) : "no address";
+                                     return got == first ? std::string() : "took " + got;
+                                 }),
+                  "")
+            << "hosts file: " << first << " first";
+    }
+}
 
 } // namespace
 } // namespace hopwise::test

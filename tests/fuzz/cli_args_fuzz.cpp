@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const hopwise::cli::ParsedCommandLine parsed =
         hopwise::cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
     if (!parsed.options) {
-        if (parsed.exitCode != hopwise::cli::kExitDone &&
+        if (parsed.exitCode != hopwise::cli::kExitHelp &&
             parsed.exitCode != hopwise::cli::kExitUsage) {
             std::abort();
         }
@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const hopwise::cli::CliOptions& options = *parsed.options;
     const bool inRange = options.maxHop >= 0 && options.maxHop <= 256 && options.ttl >= 1 &&
                          options.ttl <= 255 && (options.count == -1 || options.count >= 1) &&
-                         options.timeoutMs >= 1 && options.timeoutMs <= 600000;
+                         options.timeoutMs >= 1 && options.timeoutMs <= 600000 &&
+                         options.intervalMs >= 0 && options.intervalMs <= 3600000;
     if (!inRange) {
         std::abort();
     }

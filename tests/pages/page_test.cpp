@@ -204,23 +204,62 @@ TEST_P(CancelTest, cancelOrEscapeEndsTheRunCancelledAndTheNextGoClearsIt)
 INSTANTIATE_TEST_SUITE_P(Pages, CancelTest,
                          ::testing::Combine(::testing::Values(&kTrace, &kPing), ::testing::Bool()));
 
-TEST_F(PageTest, pagesDestroyedMidRunGoPromptly)
+// Both pages running at once, torn down together at a point where a worker waits. Under the
+// sanitizers a race, a use after free or a hang here is a fault.
+struct CloseCase {
+    const char* name;
+    bool echoesWait; // each echo waits out its 30 s timeout
+    const char* host;
+    int loopMs;        // the event loop runs this long first; 0: never, notices stay unhandled
+    bool closeFromBox; // the message box (raised inside a notice's handler) ends both pages
+    friend void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class CloseTest : public PageTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseTest, bothPagesEndPromptlyAndSafely)
 {
-    stack.waitOutTimeouts(true);
+    const CloseCase& c = GetParam();
+    stack.waitOutTimeouts(c.echoesWait);
     store.WriteSettingInt(u"HopwiseDialog", u"m_iHopTimeout", 30000);
     open(kTrace);
-    go("target", "5");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stack.callCount() == 1; })); // a 30 s echo
+    go(c.host, "16960");
+    if (c.echoesWait) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stack.callCount() == 1; })); // a 30 s echo
+    }
     std::unique_ptr<ProbePage> trace = std::move(page);
     open(kPing);
-    go("target", "5"); // no event loop runs: its first notification waits, unhandled
+    go(c.host, "inf");
+    const auto end = [&] {
+        page.reset();
+        trace.reset();
+    };
+    int boxes = 0;
+    if (c.closeFromBox) {
+        const auto endFromBox = [&](QWidget*, const QString&) {
+            ++boxes;
+            end();
+        };
+        page->setMessageBox(endFromBox);
+        trace->setMessageBox(endFromBox);
+    }
+    if (c.loopMs > 0) {
+        EXPECT_EQ(QTest::qWaitFor([&] { return page == nullptr; }, c.loopMs), c.closeFromBox);
+    }
     const auto start = std::chrono::steady_clock::now();
-    page.reset();
-    trace.reset();
+    end();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2))
         << "shutdown waited for the echo or the window";
-    QCoreApplication::processEvents(); // what was queued for the pages is dropped
+    QCoreApplication::processEvents(); // wake-ups still pending for the pages come to nothing
+    EXPECT_EQ(boxes, c.closeFromBox ? 1 : 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, CloseTest,
+    ::testing::Values(CloseCase{"EchoInFlightAndNoticeUnhandled", true, "target", 0, false},
+                      CloseCase{"NoticesBackToBack", false, "target", 100, false},
+                      CloseCase{"FromInsideAHandler", false, "nowhere", 5000, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace hopwise::test

@@ -55,10 +55,11 @@ TEST_P(ProbeRunTest, EndsPromptlyAndNothingReachesTheWindowAfterwards)
         }
     };
     loop.post([&] {
-        auto channel = std::make_unique<SyncMessageChannel>(window, [&](auto call) {
-            loop.post(std::move(call));
-            posted = true;
-        });
+        auto channel = std::make_unique<SyncMessageChannel>(
+            window, [&](const SyncMessageChannel::Inbox& inbox) {
+                loop.post([inbox] { inbox.deliver(); });
+                posted = true;
+            });
         ProbeMessageTarget* out = channel.get();
         // A worker of the usual shape: probes until cancelled, each one reported.
         run = std::make_unique<ProbeRun>(cancel, std::move(channel), [&cancel, out] {

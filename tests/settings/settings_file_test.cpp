@@ -1,9 +1,13 @@
-// The backing file under stress: killed writers, two writers at once, a file that can't be parsed.
+// The backing file under stress: killed writers, two writers at once, a file that can't be parsed,
+// a lock another program holds, a file kept elsewhere behind a link, a write that fails.
 
 #include "settings/settings_store.h"
 
 #include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <random>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,7 +81,8 @@ TEST_F(SettingsTest, TwoProcessesWritingAtOnceLoseNothing)
 TEST_F(SettingsTest, UnparsableFileReadsAsEmptyAndIsKeptAsideBeforeTheFirstWrite)
 {
     std::vector<std::string> warnings;
-    SetSettingsWarningSink([&](std::string_view text) { warnings.emplace_back(text); });
+    SetSettingsWarningSink(
+        [&](SettingsWarning, std::string_view text) { warnings.emplace_back(text); });
     const std::string broken[] = {"Windows Registry Editor Version 5.00\n\n\"a\"=dword:1\n",
                                   "[HKEY_CURRENT_USER\\Software]\n"};
     SettingsStore store = openStore();
@@ -97,6 +102,83 @@ TEST_F(SettingsTest, UnparsableFileReadsAsEmptyAndIsKeptAsideBeforeTheFirstWrite
     std::sort(kept.begin(), kept.end());
     EXPECT_EQ(kept, std::vector<std::string>(std::begin(broken), std::end(broken)));
     EXPECT_EQ(warnings.size(), 1u) << "one warning per process";
+    SetSettingsWarningSink({});
+}
+
+TEST_F(SettingsTest, LockHeldByAnotherProgramKeepsTheValuesInMemoryAndSaysSoOnce)
+{
+    std::vector<SettingsWarning> warnings;
+    SetSettingsWarningSink(
+        [&](SettingsWarning kind, std::string_view) { warnings.push_back(kind); });
+    SettingsStore store = openStore();
+    ASSERT_TRUE(store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 1));
+    const int other = ::open((m_file.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    auto writes = std::async(std::launch::async, [&] {
+        return store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 2) ||
+               store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 3);
+    });
+    const bool finished = writes.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    ::close(other); // lets a writer that waits without end go, too
+    ASSERT_TRUE(finished) << "waited for the lock without end";
+    EXPECT_FALSE(writes.get());
+    EXPECT_EQ(openStore().GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 1);
+    EXPECT_EQ(store.GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 3);
+    EXPECT_EQ(warnings, std::vector{SettingsWarning::Locked});
+    // With the lock free again (once the store's abandoned wait has had and dropped it), the
+    // next write saves what was kept.
+    const int probe = ::open((m_file.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    for (int attempt = 0; attempt < 500 && ::flock(probe, LOCK_EX | LOCK_NB) != 0; ++attempt)
+        ::usleep(10000);
+    ::close(probe);
+    ASSERT_TRUE(store.WriteSettingInt(kPingSettingsSection, kMaxHopCountName, 9));
+    EXPECT_EQ(openStore().GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 3);
+    SetSettingsWarningSink({});
+}
+
+TEST_F(SettingsTest, WritesGoThroughALinkKeepTheFilesModeAndTellAFailureOnce)
+{
+    struct Case {
+        const char* name;
+        bool link;
+        int existingMode; // -1: no file yet
+        int expectedMode;
+    };
+    const Case cases[] = {
+        {"regular file", false, 0644, 0644},
+        {"link into the dotfiles", true, 0640, 0640},
+        {"dangling link", true, -1, 0600},
+    };
+    for (const Case& row : cases) {
+        std::filesystem::remove_all(m_dir / "Velmor");
+        std::filesystem::remove_all(m_dir / "dotfiles");
+        std::filesystem::create_directories(m_file.parent_path());
+        std::filesystem::create_directories(m_dir / "dotfiles");
+        const std::filesystem::path data = row.link ? m_dir / "dotfiles" / "hopwise.reg" : m_file;
+        if (row.link)
+            std::filesystem::create_symlink("../dotfiles/hopwise.reg", m_file);
+        if (row.existingMode >= 0) {
+            std::ofstream(data) << "Windows Registry Editor Version 5.00\n";
+            std::filesystem::permissions(data, std::filesystem::perms(row.existingMode));
+        }
+        EXPECT_TRUE(openStore().WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 5))
+            << row.name;
+        EXPECT_EQ(std::filesystem::is_symlink(m_file), row.link) << row.name;
+        EXPECT_EQ(int(std::filesystem::status(data).permissions()), row.expectedMode) << row.name;
+        EXPECT_EQ(openStore().GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 5)
+            << row.name;
+    }
+
+    std::vector<std::string> warnings;
+    SetSettingsWarningSink(
+        [&](SettingsWarning, std::string_view text) { warnings.emplace_back(text); });
+    std::filesystem::create_directory(m_dir / "dotfiles" / "hopwise.reg.tmp"); // in the way
+    SettingsStore store = openStore();
+    EXPECT_FALSE(store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 6));
+    EXPECT_FALSE(store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 7));
+    ASSERT_EQ(warnings.size(), 1u) << "one warning per process";
+    EXPECT_NE(warnings[0].find((m_dir / "dotfiles" / "hopwise.reg").string()), std::string::npos)
+        << warnings[0];
     SetSettingsWarningSink({});
 }
 

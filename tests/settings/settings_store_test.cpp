@@ -1,5 +1,5 @@
 // The settings store as the pages and the histories use it, against exact files under data/,
-// and its edge cases: odd stored integers, where a history listing stops, no company key.
+// and its edge cases: odd stored integers, oversize history values, no company key.
 
 #include "settings/settings_store.h"
 
@@ -67,16 +67,16 @@ TEST_F(SettingsTest, StoredIntegersReadAsTheStoreDefines)
     }
 }
 
-TEST_F(SettingsTest, HistoryListingKeepsEntriesWithDataAndStopsAtAnOversizeValue)
+TEST_F(SettingsTest, HistoryListingKeepsEntriesWithDataAndSkipsAnOversizeValue)
 {
     const std::string name255(255, 'n');
     const std::string data256 = '"' + std::string(127, 'd') + '"'; // with its terminator
     const std::pair<std::string, Hosts> cases[] = {
         {"\"a\"=\"-\"\n\"b\"=hex(1):\n@=dword:00000000\n", {u"a", u""}},
         {"\"" + name255 + "\"=\"-\"\n\"c\"=\"-\"\n", {std::u16string(255, u'n'), u"c"}},
-        {"\"a\"=\"-\"\n\"n" + name255 + "\"=\"-\"\n\"c\"=\"-\"\n", {u"a"}},
+        {"\"a\"=\"-\"\n\"n" + name255 + "\"=\"-\"\n\"c\"=\"-\"\n", {u"a", u"c"}},
         {"\"a\"=" + data256 + "\n\"c\"=\"-\"\n", {u"a", u"c"}},
-        {"\"a\"=\"-\"\n\"b\"=\"d" + data256.substr(1) + "\n\"c\"=\"-\"\n", {u"a"}},
+        {"\"a\"=\"-\"\n\"b\"=\"d" + data256.substr(1) + "\n\"c\"=\"-\"\n", {u"a", u"c"}},
     };
     for (const auto& [values, expected] : cases) {
         writeFile(kSection + "Ping]\n" + values);

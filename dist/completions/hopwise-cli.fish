@@ -1,0 +1,24 @@
+# fish completion for hopwise-cli
+
+set -l commands trace ping
+
+complete -c hopwise-cli -f
+complete -c hopwise-cli -s h -l help -d 'Show the help and exit'
+complete -c hopwise-cli -n "not __fish_seen_subcommand_from $commands" -a trace -d 'List the routers on the way to HOST'
+complete -c hopwise-cli -n "not __fish_seen_subcommand_from $commands" -a ping -d 'Send echo requests to HOST'
+
+# Both commands: the host, --json and the time-out in milliseconds.
+complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -a '(__fish_print_hostnames)'
+complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -l json -d 'One JSON object per line'
+complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -l timeout -x -d 'Milliseconds to wait for each reply'
+
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l max-hop -x -d 'Hop limit: hops 1 .. N-1 are probed'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s w -l wait -x -d 'Seconds to wait for each reply'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l resolve -d "Look up each responder's name"
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s n -d 'Addresses only, no names'
+
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s c -l count -x -a inf -d 'Number of requests, or inf'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s i -l interval -x -d 'Seconds from one request to the next'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s t -l ttl -x -d 'Time-to-live of each request'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s W -x -d 'Seconds to wait for each reply'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s q -l quiet -d 'Print the summary only'
