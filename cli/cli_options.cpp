@@ -73,6 +73,13 @@ void addTimeouts(CLI::App& command, CliOptions& options, const std::string& seco
         ->excludes(ms);
 }
 
+void addParallel(CLI::App& command, CliOptions& options, const std::string& help)
+{
+    command.add_option("--parallel", options.parallel, help)
+        ->check(CLI::Range(1, 255))
+        ->capture_default_str();
+}
+
 void addCommon(CLI::App& command, CliOptions& options)
 {
     command.add_flag("--json", options.json, "One JSON object per line (schema in the README)");
@@ -133,6 +140,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         trace->add_flag("--resolve", options.resolve, "Look up each responder's name");
     trace->add_flag("-n", noNames, "Show addresses only, no names (the default)")
         ->excludes(resolve);
+    addParallel(*trace, options,
+                "Hops probed at once (1: one after the other, as the window does)");
     addTimeouts(*trace, options, "-w,--wait", timeoutSeconds);
     addCommon(*trace, options);
 
@@ -159,6 +168,27 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     ping->add_flag("-q,--quiet", options.quiet, "Print the summary only");
     addCommon(*ping, options);
 
+    CLI::App* report = app.add_subcommand(
+        "report", "Probe every hop to HOST once per cycle; print loss and times per hop");
+    report->footer("Example:\n  hopwise-cli report --cycles 20 --live 10.0.0.1\n\n" +
+                   exitCodeHelp());
+    report->add_option("-c,--cycles", options.cycles, "Number of cycles")
+        ->check(CLI::Range(1, 1000000))
+        ->capture_default_str();
+    report
+        ->add_option("-i,--interval", intervalSeconds,
+                     "Seconds from the start of one cycle to the next, decimals allowed")
+        ->check(secondsIn(0, kMaxIntervalSeconds))
+        ->capture_default_str();
+    report->add_flag("--live", options.live, "Redraw the table after every cycle (on a terminal)");
+    report
+        ->add_option("--max-hop", options.maxHop, "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
+        ->check(CLI::Range(0, 256))
+        ->capture_default_str();
+    addParallel(*report, options, "Hops probed at once");
+    addTimeouts(*report, options, "-w,--wait", timeoutSeconds);
+    addCommon(*report, options);
+
     ParsedCommandLine parsed;
     std::ostringstream out;
     std::ostringstream err;
@@ -169,9 +199,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         CLI::App* command = nullptr;
         if (argc > 1 && argv[1][0] != '-') {
             const std::string_view name = argv[1];
-            command = name == "trace" ? trace : name == "ping" ? ping : nullptr;
+            command = name == "trace"    ? trace
+                      : name == "ping"   ? ping
+                      : name == "report" ? report
+                                         : nullptr;
             if (command == nullptr) {
-                err << "Unknown command: " << argv[1] << " (expected trace or ping)\n";
+                err << "Unknown command: " << argv[1] << " (expected trace, ping or report)\n";
             }
         }
         for (int i = 2; command != nullptr && i < argc; ++i) {
@@ -199,6 +232,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         options.kind = ProbeKind::Ping;
         options.count =
             std::isdigit(static_cast<unsigned char>(count.back())) ? std::stoi(count) : -1;
+        options.intervalMs = secondsToMs(intervalSeconds);
+    }
+    if (report->parsed()) {
+        options.kind = ProbeKind::Report;
         options.intervalMs = secondsToMs(intervalSeconds);
     }
     parsed.options = options;

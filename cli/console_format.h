@@ -15,7 +15,7 @@
 
 namespace hopwise::cli {
 
-enum class ProbeKind { Trace, Ping };
+enum class ProbeKind { Trace, Ping, Report };
 
 using WallTime = std::chrono::system_clock::time_point;
 

@@ -7,10 +7,12 @@
 #include "cli/console_receiver.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt_signal.h"
+#include "cli/report_run.h"
 #include "ping/ping_thread.h"
 #include "probe/echo_permission.h"
 #include "run/message_loop.h"
 #include "run/probe_run.h"
+#include "trace/parallel_trace.h"
 #include "trace/trace_route_thread.h"
 
 namespace hopwise::cli {
@@ -78,13 +80,21 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         return RefuseStart(argc, argv, out, err, EchoPermissionHint(), hooks);
     }
 
+    if (options.kind == ProbeKind::Report) {
+        return RunReport(options, out, err, hooks);
+    }
     if (options.kind == ProbeKind::Trace) {
-        TraceRouteInputs page;
+        ParallelTraceInputs page;
         SetHostText(page.m_szHost, options.host);
         page.m_iMaxHopCount = options.maxHop;
         page.m_iHopTimeout = options.timeoutMs;
         page.m_bResolveIP = options.resolve;
-        return runPage(page, TraceRouteThread, options, out, err, hooks);
+        page.m_probesInFlight = options.parallel;
+        if (options.parallel == 1) {
+            TraceRouteInputs& walk = page;
+            return runPage(walk, TraceRouteThread, options, out, err, hooks);
+        }
+        return runPage(page, ParallelTraceThread, options, out, err, hooks);
     }
     PingInputs page;
     SetHostText(page.m_szHost, options.host);

@@ -135,4 +135,10 @@ EchoStack& SystemEchoStack()
     return stack;
 }
 
+bool SystemEchoStackInUse()
+{
+    EchoStack* stack = g_installedStack.load(std::memory_order_acquire);
+    return stack == nullptr || stack == &SystemEchoStack();
+}
+
 } // namespace hopwise

@@ -96,4 +96,7 @@ EchoStack* InstallEchoStack(EchoStack* stack);
 // The stack on the system's ICMP sockets (linux/linux_echo_stack.h).
 EchoStack& SystemEchoStack();
 
+// False while another stack is installed (a test's scripted one).
+bool SystemEchoStackInUse();
+
 } // namespace hopwise

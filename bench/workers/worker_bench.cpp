@@ -1,7 +1,11 @@
 // What the workers cost on top of the echo service, measured beside a reference in the same run:
 //  - the ping worker's trials/s to 127.0.0.1 (no window) next to bare SendEcho calls/s;
-//  - a trace over a 30-router namespace chain, in-process and through hopwise-cli, next to
-//    `traceroute -I -n -q 1 -N 1` over the same chain (needs root; skipped otherwise).
+//  - a trace over a 30-router namespace chain, in-process and through hopwise-cli walking one hop
+//    at a time, next to `traceroute -I -n -q 1 -N 1` over the same chain (needs root; skipped
+//    otherwise);
+//  - a trace over a 10-router chain silent from hop 4 (1 s time-out, --max-hop 20): hopwise-cli
+//    with its hops' probes in parallel and one hop at a time, next to `traceroute -I -n -q 1`
+//    with its default 16 probes at once.
 
 #include <benchmark/benchmark.h>
 
@@ -23,6 +27,9 @@ using namespace hopwise;
 constexpr std::int64_t kTrialsPerIteration = 200;
 constexpr int kChainRouters = 30;
 constexpr int kChainBase = 231;
+constexpr int kSilentChainRouters = 10;
+constexpr int kSilentChainBase = 224;
+constexpr int kFirstSilentHop = 4;
 
 bool echoPermitted(benchmark::State& state)
 {
@@ -126,9 +133,30 @@ void BM_TraceWorkerChain30(benchmark::State& state)
     state.counters["hops"] = counter.m_hops;
 }
 
-void runInClient(benchmark::State& state, const std::string& command)
+// Routers 4 to 10 forward but never answer themselves; the target, hop 11, does.
+test::RouterChain* silentChain(benchmark::State& state)
 {
-    test::RouterChain* routers = chain(state);
+    static const std::string reason = test::NetNamespaceSkipReason();
+    if (!reason.empty()) {
+        state.SkipWithError(("needs network namespaces: " + reason).c_str());
+        return nullptr;
+    }
+    static std::unique_ptr<test::RouterChain> made = [] {
+        auto routers = std::make_unique<test::RouterChain>(kSilentChainRouters, kSilentChainBase);
+        for (int i = kFirstSilentHop - 1; i < kSilentChainRouters; ++i) {
+            const std::string router = routers->router(i).name();
+            test::RunCommand("ip -n " + router + " rule add iif lo lookup 77 && ip -n " + router +
+                             " route add unreachable default table 77");
+        }
+        return routers;
+    }();
+    return made.get();
+}
+
+void runInClient(benchmark::State& state, const std::string& command,
+                 test::RouterChain* (*chainOf)(benchmark::State&) = chain)
+{
+    test::RouterChain* routers = chainOf(state);
     if (routers == nullptr) {
         return;
     }
@@ -143,7 +171,7 @@ void runInClient(benchmark::State& state, const std::string& command)
 
 void BM_TraceCliChain30(benchmark::State& state)
 {
-    runInClient(state, std::string(HOPWISE_CLI_PATH) + " trace --max-hop 40");
+    runInClient(state, std::string(HOPWISE_CLI_PATH) + " trace --parallel 1 --max-hop 40");
 }
 
 void BM_TracerouteChain30(benchmark::State& state)
@@ -151,6 +179,34 @@ void BM_TracerouteChain30(benchmark::State& state)
     runInClient(state, "traceroute -I -n -q 1 -N 1 -m 40");
 }
 
+void BM_ParallelTraceSilentChain10(benchmark::State& state)
+{
+    runInClient(state, std::string(HOPWISE_CLI_PATH) + " trace --timeout 1000 --max-hop 20",
+                silentChain);
+}
+
+void BM_OneHopAtATimeSilentChain10(benchmark::State& state)
+{
+    runInClient(state,
+                std::string(HOPWISE_CLI_PATH) + " trace --parallel 1 --timeout 1000 --max-hop 20",
+                silentChain);
+}
+
+// Hops 1 .. 19, as hopwise-cli's --max-hop 20 probes.
+void BM_TracerouteSilentChain10(benchmark::State& state)
+{
+    runInClient(state, "traceroute -I -n -q 1 -w 1 -m 19", silentChain);
+}
+
+BENCHMARK(BM_ParallelTraceSilentChain10)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_OneHopAtATimeSilentChain10)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_TracerouteSilentChain10)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_TraceWorkerChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_TraceCliChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_TracerouteChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);

@@ -8,7 +8,7 @@ _hopwise_cli()
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            trace | ping)
+            trace | ping | report)
                 command=${words[i]}
                 break
                 ;;
@@ -16,21 +16,23 @@ _hopwise_cli()
     done
 
     case $prev in
-        -c | --count)
+        -c | --count | --cycles)
+            [[ $command == report ]] && return
             COMPREPLY=($(compgen -W 'inf 1 4 10' -- "$cur"))
             return
             ;;
-        --max-hop | -t | --ttl | -i | --interval | -w | --wait | -W | --timeout)
+        --max-hop | -t | --ttl | -i | --interval | -w | --wait | -W | --timeout | --parallel)
             return
             ;;
     esac
 
     local options
     case $command in
-        trace) options='--max-hop -w --wait --timeout --resolve -n --json -h --help' ;;
+        trace) options='--max-hop -w --wait --timeout --resolve -n --parallel --json -h --help' ;;
         ping) options='-c --count -i --interval -t --ttl -W --timeout -q --quiet --json -h --help' ;;
+        report) options='-c --cycles -i --interval --live --max-hop --parallel -w --wait --timeout --json -h --help' ;;
         *)
-            COMPREPLY=($(compgen -W 'trace ping -h --help' -- "$cur"))
+            COMPREPLY=($(compgen -W 'trace ping report -h --help' -- "$cur"))
             return
             ;;
     esac

@@ -1,13 +1,14 @@
 # fish completion for hopwise-cli
 
-set -l commands trace ping
+set -l commands trace ping report
 
 complete -c hopwise-cli -f
 complete -c hopwise-cli -s h -l help -d 'Show the help and exit'
 complete -c hopwise-cli -n "not __fish_seen_subcommand_from $commands" -a trace -d 'List the routers on the way to HOST'
 complete -c hopwise-cli -n "not __fish_seen_subcommand_from $commands" -a ping -d 'Send echo requests to HOST'
+complete -c hopwise-cli -n "not __fish_seen_subcommand_from $commands" -a report -d 'Loss and round trips per hop over cycles'
 
-# Both commands: the host, --json and the time-out in milliseconds.
+# Every command: the host, --json and the time-out in milliseconds.
 complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -a '(__fish_print_hostnames)'
 complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -l json -d 'One JSON object per line'
 complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -l timeout -x -d 'Milliseconds to wait for each reply'
@@ -16,6 +17,13 @@ complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l max-hop -x -d 
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s w -l wait -x -d 'Seconds to wait for each reply'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l resolve -d "Look up each responder's name"
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s n -d 'Addresses only, no names'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -l parallel -x -d 'Hops probed at once'
+
+complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s c -l cycles -x -d 'Number of cycles'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s i -l interval -x -d 'Seconds from one cycle to the next'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -l live -d 'Redraw the table after every cycle'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -l max-hop -x -d 'Hop limit: hops 1 .. N-1 are probed'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s w -l wait -x -d 'Seconds to wait for each reply'
 
 complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s c -l count -x -a inf -d 'Number of requests, or inf'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s i -l interval -x -d 'Seconds from one request to the next'

@@ -9,6 +9,9 @@
 #include <time.h>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "probe/echo_permission.h"
@@ -82,6 +85,10 @@ void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, 
 // Sends the packet and notes when it left (on the clock of the kernel's receive stamps).
 bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
                 IpAddress destination, timespec& sentAt);
+// The same, where a failed send may be a report on another request still in flight:
+// takePending reads such reports (clearing the socket's pending error) before the one retry.
+bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
+                IpAddress destination, timespec& sentAt, const std::function<void()>& takePending);
 
 // Receiving (icmp_socket_receive.cpp).
 
@@ -108,6 +115,16 @@ struct Exchange {
 
 // Takes everything queued now; true once our reply was among it.
 bool drainQueued(const Exchange& exchange);
+
+// Which of several requests in flight on one socket a packet answered, and its round trip.
+struct Answer {
+    std::size_t index = 0;
+    std::uint32_t roundTripMicros = 0;
+};
+
+// Reads what is queued on the socket until a packet answers one of the requests (its reply
+// record is then written) or the queues are empty; what answers none of them is dropped.
+std::optional<Answer> takeAnswer(int fd, IcmpSocketKind kind, std::span<const Exchange> inFlight);
 
 // Reports that came in after their request timed out stay in a datagram socket's error queue,
 // and the socket's pending error would fail the next send; reading them clears both.

@@ -82,12 +82,8 @@ ReceivedMeta readControl(msghdr& message)
 }
 
 // Microseconds, from the kernel's receive stamp when there is one.
-std::uint32_t roundTripMicros(const ReceivedMeta& meta, const timespec& sentAt)
+std::uint32_t roundTripMicros(const timespec& received, const timespec& sentAt)
 {
-    timespec received = meta.stamp;
-    if (!meta.haveStamp) {
-        clock_gettime(CLOCK_REALTIME, &received);
-    }
     const std::int64_t elapsed = nanoseconds(received) - nanoseconds(sentAt);
     // The wall clock may step backwards between the two stamps.
     // More than 71 minutes can't be a reply to a request that waits 10 at most.
@@ -98,9 +94,29 @@ std::uint32_t roundTripMicros(const ReceivedMeta& meta, const timespec& sentAt)
 
 enum class ReadResult { Matched, Empty, Failed };
 
+// The decoder's verdict on a packet for the first request in flight that it answers; each
+// request is judged by exactly the rules a lone one is, so a packet never answers two.
+struct Judged {
+    IcmpReplyFields fields;
+    std::size_t index = 0;
+};
+
+template <class Decode> Judged judge(std::span<const Exchange> inFlight, Decode decode)
+{
+    Judged judged;
+    for (std::size_t i = 0; i < inFlight.size(); ++i) {
+        judged.fields = decode(inFlight[i].sent);
+        if (judged.fields.verdict != IcmpVerdict::NotOurs) {
+            judged.index = i;
+            return judged;
+        }
+    }
+    return judged;
+}
+
 // Reads one message from the socket's ordinary queue (or its error queue) without blocking and
-// writes the reply record when it answers our request.
-ReadResult readOne(const Exchange& exchange, bool errorQueue)
+// writes the reply record of the request in flight that it answers.
+ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, Answer& answer)
 {
     std::vector<std::uint8_t>& buffer = t_sockets.receive;
     // The kernel writes what it sends back and says how much; clearing it would only cost time.
@@ -114,8 +130,7 @@ ReadResult readOne(const Exchange& exchange, bool errorQueue)
     message.msg_iovlen = 1;
     message.msg_control = control.data();
     message.msg_controllen = control.size();
-    const ssize_t got =
-        recvmsg(exchange.fd, &message, MSG_DONTWAIT | (errorQueue ? MSG_ERRQUEUE : 0));
+    const ssize_t got = recvmsg(fd, &message, MSG_DONTWAIT | (errorQueue ? MSG_ERRQUEUE : 0));
     if (got < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
             return ReadResult::Empty;
@@ -126,29 +141,40 @@ ReadResult readOne(const Exchange& exchange, bool errorQueue)
     const std::span<const std::uint8_t> bytes{buffer.data(), static_cast<std::size_t>(got)};
     const ReceivedMeta meta = readControl(message);
 
-    IcmpReplyFields fields;
+    Judged judged;
     IpAddress responder = 0;
     if (errorQueue) {
         if (meta.error == nullptr || meta.error->ee_origin != SO_EE_ORIGIN_ICMP ||
             message.msg_namelen < sizeof(sockaddr_in) || from.sin_family != AF_INET) {
             return ReadResult::Failed; // a local error, not a report about our request
         }
-        fields = DecodeQuotedEcho(bytes, from.sin_addr.s_addr, meta.error->ee_type,
-                                  meta.error->ee_code, exchange.sent);
+        judged = judge(inFlight, [&](const SentEcho& sent) {
+            return DecodeQuotedEcho(bytes, from.sin_addr.s_addr, meta.error->ee_type,
+                                    meta.error->ee_code, sent);
+        });
         responder = meta.offender;
     } else {
-        fields = DecodeIcmpReply(bytes, exchange.sent);
-        responder = fields.hasIpHeader ? fields.source : from.sin_addr.s_addr;
+        judged =
+            judge(inFlight, [&](const SentEcho& sent) { return DecodeIcmpReply(bytes, sent); });
+        responder = judged.fields.hasIpHeader ? judged.fields.source : from.sin_addr.s_addr;
     }
+    const IcmpReplyFields& fields = judged.fields;
     if (fields.verdict == IcmpVerdict::NotOurs) {
         return ReadResult::Failed;
     }
+    const Exchange& exchange = inFlight[judged.index];
+    timespec received = meta.stamp;
+    if (!meta.haveStamp) {
+        clock_gettime(CLOCK_REALTIME, &received);
+    }
+    answer.index = judged.index;
+    answer.roundTripMicros = roundTripMicros(received, exchange.sentAt);
 
     EchoReplyInfo info;
     info.address = responder;
     info.status = fields.status;
-    info.roundTripMicros = roundTripMicros(meta, exchange.sentAt);
-    info.roundTripTime = *info.roundTripMicros / 1000;
+    info.roundTripMicros = answer.roundTripMicros;
+    info.roundTripTime = answer.roundTripMicros / 1000;
     if (fields.hasIpHeader) {
         info.ttl = fields.ttl;
         info.tos = fields.tos;
@@ -216,30 +242,36 @@ WaitResult waitFor(int fd, std::int64_t deadlineNs, const ProbeInterrupt* interr
     }
 }
 
+std::optional<Answer> takeAnswer(int fd, IcmpSocketKind kind, std::span<const Exchange> inFlight)
+{
+    Answer answer;
+    for (int i = 0; i < kPacketsPerPass; ++i) {
+        const ReadResult result = readOne(fd, inFlight, false, answer);
+        if (result == ReadResult::Matched) {
+            return answer;
+        }
+        if (result == ReadResult::Empty) {
+            break;
+        }
+    }
+    if (kind != IcmpSocketKind::Datagram) {
+        return std::nullopt;
+    }
+    for (int i = 0; i < kPacketsPerPass; ++i) {
+        const ReadResult result = readOne(fd, inFlight, true, answer);
+        if (result == ReadResult::Matched) {
+            return answer;
+        }
+        if (result == ReadResult::Empty) {
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
 bool drainQueued(const Exchange& exchange)
 {
-    for (int i = 0; i < kPacketsPerPass; ++i) {
-        const ReadResult result = readOne(exchange, false);
-        if (result == ReadResult::Matched) {
-            return true;
-        }
-        if (result == ReadResult::Empty) {
-            break;
-        }
-    }
-    if (exchange.kind != IcmpSocketKind::Datagram) {
-        return false;
-    }
-    for (int i = 0; i < kPacketsPerPass; ++i) {
-        const ReadResult result = readOne(exchange, true);
-        if (result == ReadResult::Matched) {
-            return true;
-        }
-        if (result == ReadResult::Empty) {
-            break;
-        }
-    }
-    return false;
+    return takeAnswer(exchange.fd, exchange.kind, {&exchange, 1}).has_value();
 }
 
 void discardErrorQueue(int fd)

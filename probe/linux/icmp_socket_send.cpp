@@ -88,6 +88,12 @@ void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, 
 bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
                 IpAddress destination, timespec& sentAt)
 {
+    return sendPacket(fd, kind, packet, destination, sentAt, [fd] { discardErrorQueue(fd); });
+}
+
+bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
+                IpAddress destination, timespec& sentAt, const std::function<void()>& takePending)
+{
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
@@ -105,7 +111,7 @@ bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& pa
         // The failure may be a late report on an earlier request rather than this one's.
         if (kind == IcmpSocketKind::Datagram && !drained) {
             drained = true;
-            discardErrorQueue(fd);
+            takePending();
             continue;
         }
         return false;

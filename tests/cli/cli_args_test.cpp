@@ -60,7 +60,7 @@ std::string Stats(const std::string& host, const std::string& counts, const std:
 
 const CliCase kCases[] = {
     {"", 2, "", kNoCommand},
-    {"frob", 2, "", "Unknown command: frob (expected trace or ping)\n" + kNoCommand},
+    {"frob", 2, "", "Unknown command: frob (expected trace, ping or report)\n" + kNoCommand},
     {"ping --count 2", 2, "", kNoHost},
     {"trace -t", 2, "",
      "Unknown option: -t (a host that begins with '-' goes after --, e.g. hopwise-cli trace -- "
@@ -74,6 +74,8 @@ const CliCase kCases[] = {
     {"ping -c 1 -W 0 t", 2, "", Range("-W", "0", "0.001 to 600")},
     {"ping -c 1 -i 3601 t", 2, "", Range("--interval", "3601", "0 to 3600")},
     {"ping --count 1 --ttl 0 t", 2, "", Range("--ttl", "0", "1 to 255")},
+    {"trace --parallel 0 t", 2, "", Range("--parallel", "0", "1 to 255")},
+    {"report --cycles 0 t", 2, "", Range("--cycles", "0", "1 to 1000000")},
     {"ping --count 1 -t 256 t", 2, "", Range("--ttl", "256", "1 to 255")},
     {"ping --count 0 t", 2, "",
      "ERROR: ValidationError: --count: (0 not in {inf,infinity}) OR (Value 0 not in range 1 to "
@@ -91,6 +93,16 @@ const CliCase kCases[] = {
     {"trace --max-hop 2 -w 600 10.9.9.9", 1,
      kDest + "  1  10.0.0.1  3.000 ms\nDone\nDestination not reached\n", ""},
     {"trace -n --max-hop -0 t", 1, kDest + "Done\nDestination not reached\n", ""},
+    {"trace --parallel 1 --max-hop 256 t", 0,
+     kDest + "  1  10.0.0.1  3.000 ms\n  2  No Response\n  3  10.9.9.9  4.000 ms\nDone\n"
+             "Destination reached at hop 3\n",
+     ""},
+    {"report -c 2 -i 0 t", 0,
+     "HOST: t (10.9.9.9)                Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
+     "  1.|-- 10.0.0.1                   0.0%     2    3.000    3.000    3.000    3.000    0.000\n"
+     "  2.|-- ???                      100.0%     2    0.000    0.000    0.000    0.000    0.000\n"
+     "  3.|-- 10.9.9.9                   0.0%     2    4.000    4.000    4.000    4.000    0.000\n",
+     ""},
     {"ping --count +2 --ttl 255 -i 0 10.9.9.9", 0,
      kPing +
          "1     10.9.9.9         4.000 ms    61\n2     10.9.9.9         4.000 ms    61\nDone\n" +
@@ -236,7 +248,8 @@ TEST(CliTest, ArgumentsGiveTheirExitCodeAndExactOutput)
         const auto [code, out, err] = Cli(args, c.cancel);
         std::string usage;
         if (c.exitCode == 2) {
-            const bool command = !args.empty() && (args[0] == "trace" || args[0] == "ping");
+            const bool command =
+                !args.empty() && (args[0] == "trace" || args[0] == "ping" || args[0] == "report");
             usage = std::get<1>(Cli(command ? Args{args[0], "--help"} : Args{"--help"}));
             EXPECT_TRUE(usage.ends_with(
                 "\n\nExit codes:\n  0    a reply came (ping), the destination answered (trace)\n"

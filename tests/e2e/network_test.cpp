@@ -44,7 +44,7 @@ std::string RunCli(const NetNamespace& client, bool asUser, const std::string& a
 }
 
 // Round-trip times and run times vary from run to run: each reads N (a padded column's blanks
-// shrink to one; its width is checked in-process, with fixed times).
+// shrink to one; its width is checked in-process, with fixed times), as do a report's columns.
 std::string WithoutTimes(const std::string& text)
 {
     static const std::regex rtt(R"(= [\d.]+/[\d.]+/[\d.]+/[\d.]+ ms)");
@@ -53,8 +53,10 @@ std::string WithoutTimes(const std::string& text)
     static const std::regex time(R"(\b\d+\.\d{3} ms)");
     std::string plain = std::regex_replace(text, rtt, "= N/N/N/N ms");
     plain = std::regex_replace(plain, runTime, "time Nms");
+    static const std::regex column(R"( +\d+\.\d{3}(?=[ \n]))");
     plain = std::regex_replace(plain, padded, "N ms ");
-    return std::regex_replace(plain, time, "N ms");
+    plain = std::regex_replace(plain, time, "N ms");
+    return std::regex_replace(plain, column, " N");
 }
 
 std::string RowName(bool asUser, const char* name)
@@ -65,32 +67,63 @@ std::string RowName(bool asUser, const char* name)
 struct ChainCase {
     const char* name;
     const char* args;
-    int silentRouter; // 0-based, the target after the routers; -1 when every node answers
+    std::vector<int> silentNodes; // routers 0-based, the target after the routers
     std::string out;
     int exitCode = 0;
+    int halvingRouter = -1; // drops every second probe that ends at it (nftables)
 };
+
+// Routers 2 and 3 silent: their probes go out together with the others', and the trace still
+// ends at the target, with nothing shown past it.
+const std::string kSilentFromHopTwo =
+    "Dest IP: 10.213.3.2\n  1  10.213.0.2  N ms\n  2  No Response\n  3  No Response\n"
+    "  4  10.213.3.2  N ms\nDone\nDestination reached at hop 4\n";
 
 const std::string kPingHeader = "Dest IP: 10.213.3.2\nSeq   IP               Time        TTL\n";
 
 const ChainCase kChainCases[] = {
-    {"TraceNamesTheRoutersInOrder", "trace --resolve --timeout 1000 target.test", -1,
+    {"TraceNamesTheRoutersInOrder",
+     "trace --resolve --timeout 1000 target.test",
+     {},
      "Dest IP: 10.213.3.2\n  1  10.213.0.2  N ms r1.test\n  2  10.213.1.2  N ms\n"
      "  3  10.213.2.2  N ms r3.test\n  4  10.213.3.2  N ms target.test\nDone\n"
      "Destination reached at hop 4\n"},
-    {"SilentRouterReadsNoResponse", "trace -w 0.3 10.213.3.2", 1,
+    {"SilentRouterReadsNoResponse",
+     "trace -w 0.3 10.213.3.2",
+     {1},
      "Dest IP: 10.213.3.2\n  1  10.213.0.2  N ms\n  2  No Response\n  3  10.213.2.2  N ms\n"
      "  4  10.213.3.2  N ms\nDone\nDestination reached at hop 4\n"},
-    {"OnePingReadsTheTargetsTtl", "ping -c 1 -W 1 target.test", -1,
+    {"SilentFromHopTwo", "trace -w 0.3 10.213.3.2", {1, 2}, kSilentFromHopTwo},
+    {"SilentFromHopTwoOneHopAtATime",
+     "trace --parallel 1 -w 0.3 10.213.3.2",
+     {1, 2},
+     kSilentFromHopTwo},
+    // Hop 2's router drops every second probe that expires there; the other hops lose none.
+    {"ReportCountsEachHopsLoss",
+     "report --cycles 4 --interval 0 -w 0.3 10.213.3.2",
+     {},
+     "HOST: 10.213.3.2 (10.213.3.2)     Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
+     "  1.|-- 10.213.0.2                 0.0%     4 N N N N N\n"
+     "  2.|-- 10.213.1.2                50.0%     4 N N N N N\n"
+     "  3.|-- 10.213.2.2                 0.0%     4 N N N N N\n"
+     "  4.|-- 10.213.3.2                 0.0%     4 N N N N N\n",
+     0,
+     1},
+    {"OnePingReadsTheTargetsTtl",
+     "ping -c 1 -W 1 target.test",
+     {},
      kPingHeader + "1     10.213.3.2       N ms 61\nDone\n\n--- target.test ping statistics ---\n" +
          "1 packets transmitted, 1 received, 0% packet loss, time Nms\n" +
          "rtt min/avg/max/mdev = N/N/N/N ms\n"},
-    {"SilentHostExits1", "ping -c 2 -i 0 --timeout 300 10.213.3.2", 3,
+    {"SilentHostExits1",
+     "ping -c 2 -i 0 --timeout 300 10.213.3.2",
+     {3},
      kPingHeader + "1     No Response\n2     No Response\nDone\n\n" +
          "--- 10.213.3.2 ping statistics ---\n" +
          "2 packets transmitted, 0 received, 100% packet loss, time Nms\n",
      1},
-    {"UnresolvableNameExits3", "trace nosuch.test", -1, "Done\n", 3},
-    {"BadOptionExits2", "ping -c 1 -W 700 target.test", -1, "", 2},
+    {"UnresolvableNameExits3", "trace --json nosuch.test", {}, "", 3},
+    {"BadOptionExits2", "ping -c 1 -W 700 target.test", {}, "", 2},
 };
 
 class RouterChainCli : public ::testing::TestWithParam<std::tuple<bool, ChainCase>> {};
@@ -105,17 +138,36 @@ TEST_P(RouterChainCli, PrintsTheRoute)
                " sysctl -qw net.ipv4.ping_group_range='65534 65534'");
     chain.client().setHosts("127.0.0.1 localhost\n10.213.0.2 r1.test\n10.213.2.2 r3.test\n"
                             "10.213.3.2 target.test\n");
-    if (row.silentRouter == 3) { // the target: its echo requests go unanswered
-        RunCommand("ip netns exec " + chain.target().name() +
-                   " sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
-    } else if (row.silentRouter >= 0) {
-        // The router still forwards, but what it sends itself has no route.
-        const std::string router = chain.router(row.silentRouter).name();
+    // The router still forwards, but what it sends itself has no route.
+    for (const int silent : row.silentNodes) {
+        if (silent == chain.routers()) {
+            RunCommand("ip netns exec " + chain.target().name() +
+                       " sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
+            continue;
+        }
+        const std::string router = chain.router(silent).name();
         ASSERT_EQ(RunCommand("ip -n " + router + " rule add iif lo lookup 77 && ip -n " + router +
                              " route add unreachable default table 77"),
                   0);
     }
-    EXPECT_EQ(WithoutTimes(RunCli(chain.client(), asUser, row.args, row.exitCode)), row.out);
+    if (row.halvingRouter >= 0) {
+        if (RunCommand("command -v nft") != 0) {
+            GTEST_SKIP() << "nft is not installed (tools/install-deps.sh installs nftables)";
+        }
+        const std::string nft = "ip netns exec " + chain.router(row.halvingRouter).name() + " nft ";
+        ASSERT_EQ(RunCommand(nft + "add table ip halve && " + nft +
+                             "'add chain ip halve in { type filter hook prerouting priority -300; "
+                             "}' && " +
+                             nft + "add rule ip halve in ip ttl 1 icmp type echo-request " +
+                             "numgen inc mod 2 == 1 drop"),
+                  0);
+    }
+    const std::string out = RunCli(chain.client(), asUser, row.args, row.exitCode);
+    if (row.exitCode == 3) {
+        EXPECT_NE(out.find(R"("code":"unresolved")"), std::string::npos) << out;
+    } else {
+        EXPECT_EQ(WithoutTimes(out), row.out);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RouterChainCli,

@@ -42,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool inRange = options.maxHop >= 0 && options.maxHop <= 256 && options.ttl >= 1 &&
                          options.ttl <= 255 && (options.count == -1 || options.count >= 1) &&
                          options.timeoutMs >= 1 && options.timeoutMs <= 600000 &&
-                         options.intervalMs >= 0 && options.intervalMs <= 3600000;
+                         options.intervalMs >= 0 && options.intervalMs <= 3600000 &&
+                         options.parallel >= 1 && options.parallel <= 255 && options.cycles >= 1 &&
+                         options.cycles <= 1000000;
     if (!inRange) {
         std::abort();
     }

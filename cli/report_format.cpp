@@ -1,0 +1,74 @@
+#include "cli/report_format.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "probe/resolver.h"
+
+namespace hopwise::cli {
+
+namespace {
+
+constexpr int kAddressWidth = 24;
+
+std::string formatted(const char* format, auto... values)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
+double ms(double us)
+{
+    return us / 1000.0;
+}
+
+} // namespace
+
+std::vector<std::string> ReportLines(const std::string& host,
+                                     const std::vector<HopStatistics>& table)
+{
+    std::vector<std::string> lines;
+    lines.push_back(formatted("HOST: %-*s %6s %5s %8s %8s %8s %8s %8s", kAddressWidth + 2,
+                              host.c_str(), "Loss%", "Snt", "Last", "Avg", "Best", "Wrst",
+                              "StDev"));
+    for (const HopStatistics& hop : table) {
+        const std::string address =
+            hop.addresses.empty() ? std::string("???") : FormatAddress(hop.addresses.front());
+        lines.push_back(formatted("%3d.|-- %-*s %5.1f%% %5u %8.3f %8.3f %8.3f %8.3f %8.3f",
+                                  static_cast<int>(hop.hop), kAddressWidth, address.c_str(),
+                                  hop.lossPercent(), hop.sent, ms(hop.lastUs), ms(hop.averageUs()),
+                                  ms(hop.bestUs), ms(hop.worstUs), ms(hop.deviationUs())));
+        for (std::size_t i = 1; i < hop.addresses.size(); ++i) {
+            lines.push_back(formatted("    |-- %s", FormatAddress(hop.addresses[i])));
+        }
+    }
+    return lines;
+}
+
+nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop)
+{
+    nlohmann::ordered_json addresses = nlohmann::ordered_json::array();
+    for (const IpAddress address : hop.addresses) {
+        addresses.push_back(FormatAddress(address));
+    }
+    // Times in whole microseconds, none at all for a hop that never answered.
+    const auto us = [&hop](double value) {
+        return hop.received != 0 ? nlohmann::ordered_json(std::llround(value))
+                                 : nlohmann::ordered_json(nullptr);
+    };
+    nlohmann::ordered_json event = JsonEvent("report_hop", time);
+    event["hop"] = hop.hop;
+    event["addresses"] = addresses;
+    event["loss_percent"] = hop.lossPercent();
+    event["sent"] = hop.sent;
+    event["received"] = hop.received;
+    event["last_us"] = us(hop.lastUs);
+    event["avg_us"] = us(hop.averageUs());
+    event["best_us"] = us(hop.bestUs);
+    event["worst_us"] = us(hop.worstUs);
+    event["stdev_us"] = us(hop.deviationUs());
+    return event;
+}
+
+} // namespace hopwise::cli

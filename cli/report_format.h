@@ -1,0 +1,24 @@
+#pragma once
+
+// How a route report reads: a table in the shape of mtr's report, and one JSON object per hop.
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/console_format.h"
+#include "trace/route_report.h"
+
+namespace hopwise::cli {
+
+// The heading and one line per hop ("  3.|-- 10.1.2.2  50.0%  10  0.051 ..."), times in
+// milliseconds; a hop that never answered reads "???", and every further address a hop had gets
+// a line of its own under it.
+std::vector<std::string> ReportLines(const std::string& host,
+                                     const std::vector<HopStatistics>& table);
+
+// A "report_hop" object (schema_version, type and time first, as every object).
+nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop);
+
+} // namespace hopwise::cli

@@ -1,0 +1,58 @@
+#pragma once
+
+// Several echo requests in flight at once on the calling thread's ICMP socket, for a trace that
+// doesn't wait out one time-out per silent hop. Each request has its own sequence number, its
+// own time-out and its own kernel time stamps, and a packet counts as its answer only by the rules
+// a lone SendEcho applies (identifier, sequence, the quoted header, the checksum): both read the
+// sockets through the same code. A flight belongs to the thread that made it. While another
+// stack than the system's is installed (a test's), each probe is one SendEcho through it, made
+// when it is sent: the flight then has one probe out at a time.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "probe/echo_service.h"
+
+namespace hopwise {
+
+struct EchoProbe {
+    IpAddress destination = 0;
+    std::uint8_t ttl = 0; // TTL 0 can't leave a Linux host: it waits out its time-out unanswered
+    std::uint32_t timeoutMs = 0;
+    std::uint32_t tag = 0; // the caller's, handed back with the outcome
+};
+
+struct EchoOutcome {
+    std::uint32_t tag = 0;
+    // 1 when answered, else 0; the record as SendEcho leaves it (an unanswered probe's responder
+    // and round trip are 0).
+    std::uint32_t count = 0;
+    EchoReply reply{};
+    std::uint32_t roundTripUs = 0;
+};
+
+class EchoFlight {
+public:
+    EchoFlight();
+    ~EchoFlight();
+    EchoFlight(const EchoFlight&) = delete;
+    EchoFlight& operator=(const EchoFlight&) = delete;
+
+    // Sends the probe now and yields 0, or the error SendEcho would leave (kErrorAccessDenied
+    // when ICMP is not permitted, kErrorNotEnoughMemory) with nothing put in flight.
+    std::uint32_t send(const EchoProbe& probe);
+
+    // Waits until at least one probe has ended (answered, or its time-out passed), then appends
+    // every ended probe's outcome. False, with nothing waited for, when nothing is in flight or
+    // the thread's probe interrupt was raised.
+    bool collect(std::vector<EchoOutcome>& ended);
+
+    std::size_t inFlight() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace hopwise

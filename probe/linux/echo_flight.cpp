@@ -1,0 +1,215 @@
+// Many echo requests on the thread's socket at once: sending each as a lone request would, and
+// reading answers with the same code, which judges each packet against every request in flight.
+
+#include "probe/echo_flight.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "probe/echo_stack.h"
+#include "probe/echo_status.h"
+#include "probe/linux/icmp_socket.h"
+#include "probe/linux/probe_interrupt.h"
+
+namespace hopwise {
+
+using namespace icmp_socket;
+
+namespace {
+
+constexpr std::size_t kReceiveSize = 65536;
+
+} // namespace
+
+struct EchoFlight::State {
+    // A record per probe, at a fixed address: an Exchange points at it while the vectors move.
+    struct Pending {
+        std::uint32_t tag = 0;
+        std::int64_t deadlineNs = 0;
+        EchoReply reply{};
+    };
+
+    // Sent probes, matched against what comes in; exchanges[i] belongs to sent[i].
+    std::vector<Exchange> exchanges;
+    std::vector<std::unique_ptr<Pending>> sent;
+    // Probes that never left (TTL 0, a send the kernel refused): they only wait out their time.
+    std::vector<std::unique_ptr<Pending>> unsent;
+    // Answers read while sending, handed out by the next collect.
+    std::vector<EchoOutcome> ready;
+    int fd = -1;
+    IcmpSocketKind kind = IcmpSocketKind::None;
+
+    void answered(const Answer& answer)
+    {
+        const Exchange& exchange = exchanges[answer.index];
+        EchoOutcome outcome;
+        outcome.tag = sent[answer.index]->tag;
+        outcome.count = 1;
+        std::memcpy(&outcome.reply, exchange.reply, sizeof outcome.reply);
+        outcome.reply.reserved = 0;
+        outcome.roundTripUs = answer.roundTripMicros;
+        ready.push_back(outcome);
+        exchanges.erase(exchanges.begin() + static_cast<std::ptrdiff_t>(answer.index));
+        sent.erase(sent.begin() + static_cast<std::ptrdiff_t>(answer.index));
+    }
+
+    // Everything queued now that answers a probe in flight.
+    void takeAnswers()
+    {
+        while (!exchanges.empty()) {
+            const std::optional<Answer> answer = takeAnswer(fd, kind, exchanges);
+            if (!answer) {
+                return;
+            }
+            answered(*answer);
+        }
+    }
+
+    static void expire(std::vector<std::unique_ptr<Pending>>& pending, std::int64_t now,
+                       std::vector<EchoOutcome>& out, std::vector<Exchange>* exchanges)
+    {
+        for (std::size_t i = 0; i < pending.size();) {
+            if (pending[i]->deadlineNs > now) {
+                ++i;
+                continue;
+            }
+            EchoOutcome outcome;
+            outcome.tag = pending[i]->tag;
+            WriteNoEchoReply(&outcome.reply, kEchoReplySize, kIpReqTimedOut);
+            out.push_back(outcome);
+            pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+            if (exchanges != nullptr) {
+                exchanges->erase(exchanges->begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+    }
+
+    std::int64_t earliestDeadline() const
+    {
+        std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
+        for (const auto& p : sent) {
+            earliest = std::min(earliest, p->deadlineNs);
+        }
+        for (const auto& p : unsent) {
+            earliest = std::min(earliest, p->deadlineNs);
+        }
+        return earliest;
+    }
+};
+
+EchoFlight::EchoFlight() : m_state(std::make_unique<State>()) {}
+
+EchoFlight::~EchoFlight() = default;
+
+std::size_t EchoFlight::inFlight() const
+{
+    return m_state->sent.size() + m_state->unsent.size() + m_state->ready.size();
+}
+
+std::uint32_t EchoFlight::send(const EchoProbe& probe)
+{
+    State& state = *m_state;
+    if (!SystemEchoStackInUse()) {
+        EchoOptions options;
+        options.ttl = probe.ttl;
+        EchoOutcome outcome;
+        outcome.tag = probe.tag;
+        outcome.count = SendEcho(OpenEchoHandle(), probe.destination, nullptr, 0, &options,
+                                 &outcome.reply, kEchoReplySize, probe.timeoutMs);
+        if (outcome.count == 0 && GetLastEchoError() == kErrorAccessDenied) {
+            return kErrorAccessDenied;
+        }
+        outcome.roundTripUs = GetLastEchoRoundTripMicros();
+        state.ready.push_back(outcome);
+        return 0;
+    }
+    ThreadSockets& cache = t_sockets;
+    cache.checkNamespace();
+    if (cache.receive.size() != kReceiveSize) {
+        cache.receive.resize(kReceiveSize);
+    }
+    IcmpSocketKind kind = IcmpSocketKind::None;
+    CachedSocket* socket = nullptr;
+    switch (acquireSocket(IcmpSocketKind::Datagram, kind, socket)) {
+    case AcquireResult::Ready:
+        break;
+    case AcquireResult::Refused:
+        cache.kindInUse = IcmpSocketKind::None;
+        return kErrorAccessDenied;
+    case AcquireResult::NoResources:
+        cache.kindInUse = IcmpSocketKind::None;
+        return kErrorNotEnoughMemory;
+    }
+    cache.kindInUse = kind;
+    if (state.fd != socket->fd) {
+        state.fd = socket->fd;
+        state.kind = kind;
+    }
+
+    auto pending = std::make_unique<State::Pending>();
+    pending->tag = probe.tag;
+    pending->deadlineNs = monotonicNs() + std::int64_t{probe.timeoutMs} * 1000000;
+
+    EchoRequest request;
+    request.destination = probe.destination;
+    request.timeout = probe.timeoutMs;
+    request.hasOptions = true;
+    request.ttl = probe.ttl;
+    Exchange exchange{state.fd,
+                      kind,
+                      SentEcho{kind, cache.identifier, ++cache.sequence, probe.destination},
+                      timespec{},
+                      &pending->reply,
+                      kEchoReplySize};
+
+    bool sent = false;
+    if (probe.ttl != 0 && applyOptions(*socket, request)) {
+        if (state.sent.empty()) {
+            // Nothing of ours is in flight: whatever waits in the socket answers nothing.
+            discardQueued(state.fd, kind);
+        } else {
+            // A datagram socket fails a send while a report waits; those reports are ours.
+            state.takeAnswers();
+        }
+        buildPacket(cache.packet, request, kind, cache.identifier, exchange.sent.sequence);
+        sent = sendPacket(state.fd, kind, cache.packet, probe.destination, exchange.sentAt,
+                          [&state] { state.takeAnswers(); });
+    }
+    if (sent) {
+        state.exchanges.push_back(exchange);
+        state.sent.push_back(std::move(pending));
+    } else {
+        state.unsent.push_back(std::move(pending));
+    }
+    return 0;
+}
+
+bool EchoFlight::collect(std::vector<EchoOutcome>& ended)
+{
+    State& state = *m_state;
+    const ProbeInterrupt* interrupt = CurrentProbeInterrupt();
+    for (;;) {
+        if (interruptRaised(interrupt)) {
+            return false;
+        }
+        state.takeAnswers();
+        const std::int64_t now = monotonicNs();
+        State::expire(state.sent, now, state.ready, &state.exchanges);
+        State::expire(state.unsent, now, state.ready, nullptr);
+        if (!state.ready.empty()) {
+            ended.insert(ended.end(), state.ready.begin(), state.ready.end());
+            state.ready.clear();
+            return true;
+        }
+        if (inFlight() == 0) {
+            return false;
+        }
+        const int fd = state.exchanges.empty() ? -1 : state.fd;
+        if (waitFor(fd, state.earliestDeadline(), interrupt) == WaitResult::Interrupted) {
+            return false;
+        }
+    }
+}
+
+} // namespace hopwise
