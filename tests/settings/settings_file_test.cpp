@@ -150,6 +150,7 @@ TEST_F(SettingsTest, WritesGoThroughALinkKeepTheFilesModeAndTellAFailureOnce)
         {"dangling link", true, -1, 0600},
     };
     for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
         std::filesystem::remove_all(m_dir / "Velmor");
         std::filesystem::remove_all(m_dir / "dotfiles");
         std::filesystem::create_directories(m_file.parent_path());
@@ -161,12 +162,10 @@ TEST_F(SettingsTest, WritesGoThroughALinkKeepTheFilesModeAndTellAFailureOnce)
             std::ofstream(data) << "Windows Registry Editor Version 5.00\n";
             std::filesystem::permissions(data, std::filesystem::perms(row.existingMode));
         }
-        EXPECT_TRUE(openStore().WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 5))
-            << row.name;
-        EXPECT_EQ(std::filesystem::is_symlink(m_file), row.link) << row.name;
-        EXPECT_EQ(int(std::filesystem::status(data).permissions()), row.expectedMode) << row.name;
-        EXPECT_EQ(openStore().GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 5)
-            << row.name;
+        EXPECT_TRUE(openStore().WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 5));
+        EXPECT_EQ(std::filesystem::is_symlink(m_file), row.link);
+        EXPECT_EQ(int(std::filesystem::status(data).permissions()), row.expectedMode);
+        EXPECT_EQ(openStore().GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 5);
     }
 
     std::vector<std::string> warnings;

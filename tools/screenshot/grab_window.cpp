@@ -88,7 +88,8 @@ int main(int argc, char* argv[])
     if (hops != nullptr && hops->topLevelItemCount() > 0) {
         hops->setFocus();
         hops->setCurrentItem(hops->topLevelItem(0));
-        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0));
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                                  hops->viewport()->mapToGlobal(QPoint(0, 0)));
         QApplication::sendEvent(hops, &menuKey);
         settle(200);
         // The menu is a window of its own: the screen shows both.
