@@ -165,7 +165,8 @@ TEST(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
         view->setFocus();
         view->setCurrentItem(rows.value(0));
         // The Menu key as the platform delivers it.
-        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0));
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                                  view->viewport()->mapToGlobal(QPoint(0, 0)));
         QApplication::sendEvent(view, &menuKey);
         QStringList items;
         for (const QAction* action : page.resultMenu()->actions()) {
