@@ -147,8 +147,15 @@ void CHopwiseApp::showSettingsWarnings()
     m_settingsWarnings.clear();
 }
 
-void CHopwiseApp::raiseMainWindow()
+void CHopwiseApp::raiseMainWindow(const QString& activationToken)
 {
+    // The new launch's token lets this window take the focus: Qt's Wayland plugin hands
+    // XDG_ACTIVATION_TOKEN to the compositor at the next activation. (An X11 startup id would
+    // need Qt's private platform interface; there the window is raised without it.)
+    if (m_pMainWnd && !activationToken.isEmpty() &&
+        QGuiApplication::platformName() == QLatin1String("wayland")) {
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toLatin1());
+    }
     if (m_pMainWnd) {
         m_pMainWnd->showNormal();
         m_pMainWnd->raise();

@@ -44,7 +44,7 @@ public:
     SettingsStore& settings() { return m_settings; }
 
 private:
-    void raiseMainWindow();
+    void raiseMainWindow(const QString& activationToken);
     // The settings store's warnings (a file set aside, a failed write, a lock held elsewhere):
     // each told once, in a box over the window, as soon as the event loop can show it.
     void onSettingsWarning(const QString& message);

@@ -5,7 +5,9 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTabBar>
 #include <QToolBar>
+#include <QToolButton>
 #include <algorithm>
 #include <utility>
 
@@ -29,6 +31,13 @@ constexpr qsizetype kStringLoadLimit = 255;
 
 // Space the tab host keeps around its pages (see CPageTabCtrl::AddPage).
 constexpr int kPageMargins = 10;
+
+// Alt and the first letter opens a menu or takes an item: the first letters differ on each
+// level. Shown, the text is the same; a screen reader drops the marker.
+QString withMnemonic(std::string_view text)
+{
+    return QLatin1Char('&') + FromUtf8(text);
+}
 
 } // namespace
 
@@ -92,6 +101,16 @@ bool CMainFrame::OnCreate()
     m_wndTabHost.AddPage(FromUtf8(res::kTraceRouteTab), &m_wndTracePage, true, -1);
     m_wndPingPage.Create(&m_wndTabHost);
     m_wndTabHost.AddPage(FromUtf8(res::kPingTab), &m_wndPingPage, false, -1);
+    // A hop's address can be pinged, a reply's traced: the other tab shows and runs with it.
+    const auto handOffTo = [this](ProbePage& page, int tab, std::string_view text) {
+        return ProbePage::AddressHandOff{FromUtf8(text), [&page] { return !page.isRunning(); },
+                                         [this, &page, tab](const QString& address) {
+                                             m_wndTabHost.tabBar()->setCurrentIndex(tab);
+                                             page.runFor(address);
+                                         }};
+    };
+    m_wndTracePage.setAddressHandOff(handOffTo(m_wndPingPage, 1, res::kResultPingThisAddress));
+    m_wndPingPage.setAddressHandOff(handOffTo(m_wndTracePage, 0, res::kResultTraceThisAddress));
 
     for (std::size_t slot = 0; slot < kTooltipIds.size(); ++slot) {
         m_tooltipTexts[slot] = LoadStringCopy(kTooltipIds[slot]);
@@ -121,17 +140,18 @@ bool CMainFrame::createCommandBar()
     m_wndCommandBar.m_menuBar = menuBar;
     setMenuBar(menuBar);
 
-    QMenu* file = menuBar->addMenu(FromUtf8(res::kMenuFile));
+    QMenu* file = menuBar->addMenu(withMnemonic(res::kMenuFile));
     file->setObjectName(QStringLiteral("menuFile"));
-    file->addAction(commandAction(FromUtf8(res::kMenuFileExit), res::kCmdFileExit));
+    file->addAction(commandAction(withMnemonic(res::kMenuFileExit), res::kCmdFileExit));
 
-    QMenu* tools = menuBar->addMenu(FromUtf8(res::kMenuTools));
+    QMenu* tools = menuBar->addMenu(withMnemonic(res::kMenuTools));
     tools->setObjectName(QStringLiteral("menuTools"));
-    tools->addAction(commandAction(FromUtf8(res::kMenuToolsAbout), res::kCmdAppAbout));
-    QMenu* clear = tools->addMenu(FromUtf8(res::kMenuToolsClearCache));
+    tools->addAction(commandAction(withMnemonic(res::kMenuToolsAbout), res::kCmdAppAbout));
+    QMenu* clear = tools->addMenu(withMnemonic(res::kMenuToolsClearCache));
     clear->setObjectName(QStringLiteral("menuClearCache"));
-    clear->addAction(commandAction(FromUtf8(res::kMenuClearHopwise), res::kCmdClearHopwiseCache));
-    clear->addAction(commandAction(FromUtf8(res::kMenuClearPing), res::kCmdClearPingCache));
+    clear->addAction(
+        commandAction(withMnemonic(res::kMenuClearHopwise), res::kCmdClearHopwiseCache));
+    clear->addAction(commandAction(withMnemonic(res::kMenuClearPing), res::kCmdClearPingCache));
 
     const QPixmap bitmap = AboutToolBitmap();
     if (bitmap.isNull()) {
@@ -146,10 +166,21 @@ bool CMainFrame::createCommandBar()
     toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     m_wndCommandBar.m_toolBar = toolBar;
     addToolBar(Qt::TopToolBarArea, toolBar);
+    // The bar's overflow button (shown only when the bar is too narrow) has no text of its own.
+    if (auto* more = toolBar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
+        more->setAccessibleName(FromUtf8(res::kAccessibleToolBarMore));
+    }
 
     // The button's text names it for screen readers; its tooltip is the bar's text for About.
     QAction* about = commandAction(FromUtf8(res::kMenuToolsAbout), res::kCmdAppAbout);
-    about->setIcon(QIcon(bitmap));
+    // Bitmap 128 is pixel art: at a scale factor of 2 or 3 its pixels are repeated, not
+    // smoothed into a blur.
+    QIcon aboutIcon(bitmap);
+    for (const int factor : {2, 3}) {
+        aboutIcon.addPixmap(
+            bitmap.scaled(bitmap.size() * factor, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    }
+    about->setIcon(aboutIcon);
     about->setToolTip(m_tooltipTexts[kAboutTooltipSlot]);
     toolBar->addAction(about);
     return !m_tooltipTexts[kAboutTooltipSlot].isEmpty();

@@ -1,6 +1,7 @@
 #include "app/page_tab_ctrl.h"
 
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <utility>
@@ -21,6 +22,24 @@ CPageTabCtrl::CPageTabCtrl(QWidget* parent) : QWidget(parent), m_tabBar(new QTab
     m_tabBar->setExpanding(false);
     m_tabBar->setGeometry(0, 0, width(), tabRowHeight());
     connect(m_tabBar, &QTabBar::currentChanged, this, [this] { OnSelChange(); });
+    // The keys a tabbed window switches pages with, wherever the focus is in the window.
+    const std::pair<QKeyCombination, int> steps[] = {
+        {Qt::CTRL | Qt::Key_Tab, 1},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Tab, -1},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, -1},
+        {Qt::CTRL | Qt::Key_PageDown, 1},
+        {Qt::CTRL | Qt::Key_PageUp, -1},
+    };
+    for (const auto& [key, step] : steps) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] {
+            const int count = m_tabBar->count();
+            if (count > 0) {
+                m_tabBar->setCurrentIndex((m_tabBar->currentIndex() + step + count) % count);
+            }
+        });
+    }
 }
 
 // The pages belong to the main frame: only the entries go.

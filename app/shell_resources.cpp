@@ -33,6 +33,12 @@ QString LoadResourceString(int id)
 QIcon AppIcon()
 {
     initShellResources();
+    // Drawn from the vector source at whatever size and scale it is asked for; fixed sizes
+    // only where Qt's SVG icon engine is missing.
+    QIcon scalable(QStringLiteral(":/hopwise.svg"));
+    if (!scalable.pixmap(QSize(64, 64)).isNull()) {
+        return scalable;
+    }
     QSvgRenderer renderer(QStringLiteral(":/hopwise.svg"));
     QIcon icon;
     if (!renderer.isValid()) {

@@ -6,12 +6,14 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <algorithm>
 #include <unistd.h>
 
 namespace hopwise {
 namespace {
 
-const QByteArray kRaiseRequest = QByteArrayLiteral("raise\n");
+// "raise", a space and the launch's activation token when it has one, then a newline.
+const QByteArray kRaiseRequest = QByteArrayLiteral("raise");
 const QByteArray kRaisedReply = QByteArrayLiteral("raised\n");
 
 // A live instance accepts at once (the kernel completes the connect for it); these bounds
@@ -73,7 +75,14 @@ bool SingleInstance::askRunningInstanceToRaise()
     if (!socket.waitForConnected(kConnectTimeoutMs)) {
         return false;
     }
-    socket.write(kRaiseRequest);
+    QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    if (token.isEmpty()) {
+        token = qgetenv("DESKTOP_STARTUP_ID");
+    }
+    // A token is printable ASCII without blanks; anything else would break the line.
+    const bool usable =
+        std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
+    socket.write(kRaiseRequest + (usable && !token.isEmpty() ? " " + token : QByteArray()) + '\n');
     socket.waitForBytesWritten(kConnectTimeoutMs);
     QByteArray reply;
     while (!reply.contains('\n') && socket.waitForReadyRead(kReplyTimeoutMs)) {
@@ -92,8 +101,9 @@ void SingleInstance::onNewConnection()
             if (!client->canReadLine()) {
                 return;
             }
-            if (client->readLine() == kRaiseRequest) {
-                emit raiseRequested();
+            const QByteArray line = client->readLine().chopped(1);
+            if (line == kRaiseRequest || line.startsWith(kRaiseRequest + ' ')) {
+                emit raiseRequested(QString::fromLatin1(line.mid(kRaiseRequest.size() + 1)));
                 client->write(kRaisedReply);
                 client->flush();
             }

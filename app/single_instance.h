@@ -2,7 +2,10 @@
 
 // One running instance per executable and user. The running instance listens on a local socket
 // whose name is derived from the canonical path of its executable and the user id; a second
-// launch connects to it, asks it to bring its window to the front and ends.
+// launch connects to it, asks it to bring its window to the front and ends. The request carries
+// the launch's activation token (Wayland's XDG_ACTIVATION_TOKEN, or X11's startup notification
+// id DESKTOP_STARTUP_ID), which the running instance needs to be allowed to take the focus and
+// to end the launcher's busy cursor.
 
 #include <QLocalServer>
 #include <QObject>
@@ -36,7 +39,8 @@ public:
     bool askRunningInstanceToRaise();
 
 signals:
-    void raiseRequested();
+    // activationToken is empty when the launch had none.
+    void raiseRequested(const QString& activationToken);
 
 private:
     void onNewConnection();

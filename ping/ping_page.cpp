@@ -114,4 +114,17 @@ void CPingPage::AddReplyRow(const ProbeResult& result)
     }
 }
 
+QString CPingPage::runSettingsText() const
+{
+    return QStringLiteral("%1 %2, %3 %4, %5 %6, %7 %8")
+        .arg(FromUtf8(res::kSettingMaxHop))
+        .arg(m_iMaxHopCount.load())
+        .arg(FromUtf8(res::kSettingNumTrials))
+        .arg(FormatNumTrials(m_iNumTrials))
+        .arg(FromUtf8(res::kSettingTimeout))
+        .arg(m_iHopTimeout.load())
+        .arg(FromUtf8(res::kSettingMaxItems))
+        .arg(m_iMaxItemsInList);
+}
+
 } // namespace hopwise

@@ -31,6 +31,7 @@ public:
 
 private:
     void takeInputs() override;
+    QString runSettingsText() const override;
     void addResult(const ProbeResult& result) override { AddReplyRow(result); }
 };
 

@@ -60,4 +60,26 @@ inline constexpr std::string_view kReplyColumnIp = "IP";
 inline constexpr std::string_view kReplyColumnTime = "Time";
 inline constexpr std::string_view kReplyColumnTtl = "TTL";
 
+// What a person can do with the results: the views' context menu, and the header of "Copy All"
+// (one "name: value" line each, then the rows).
+inline constexpr std::string_view kResultCopy = "Copy";
+inline constexpr std::string_view kResultCopyAll = "Copy All";
+inline constexpr std::string_view kResultPingThisAddress = "Ping This Address";
+inline constexpr std::string_view kResultTraceThisAddress = "Trace Route to This Address";
+inline constexpr std::string_view kCopyHeaderHost = "Host";
+inline constexpr std::string_view kCopyHeaderAddress = "Address";
+inline constexpr std::string_view kCopyHeaderTime = "Date";
+inline constexpr std::string_view kCopyHeaderSettings = "Settings";
+inline constexpr std::string_view kSettingMaxHop = "Max Hop";
+inline constexpr std::string_view kSettingTimeout = "Timeout (ms)";
+inline constexpr std::string_view kSettingResolveIp = "Resolve IP";
+inline constexpr std::string_view kSettingNumTrials = "Num Trials";
+inline constexpr std::string_view kSettingMaxItems = "Rows Kept";
+// Accessible names of controls that show no text of their own.
+inline constexpr std::string_view kAccessibleHopTree = "Hops";
+inline constexpr std::string_view kAccessibleReplyList = "Replies";
+inline constexpr std::string_view kAccessibleUpArrow = "Up";
+inline constexpr std::string_view kAccessibleDownArrow = "Down";
+inline constexpr std::string_view kAccessibleToolBarMore = "More Tools";
+
 } // namespace hopwise::res

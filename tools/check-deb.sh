@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Checks the packages that tools/build-deb.sh built (default folder build/deb/), as root: the
 # changelog carries the project's version; lintian finds no error and no warning that an
-# override in debian/ doesn't accept; the desktop entry and the metainfo validate; both
-# packages install with apt, the installed programs run, and the install granted cap_net_raw
+# override in debian/ doesn't accept; the desktop entry and the metainfo validate and the
+# completions parse; both packages install with apt, the installed programs run, and the install granted cap_net_raw
 # exactly when net.ipv4.ping_group_range leaves some group out; purging both leaves none of
-# their files behind.
+# their files behind, nor any file named after them that appeared meanwhile.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=$(realpath "${1:-build/deb}")
@@ -47,7 +47,7 @@ touch "$unpacked/before"
 apt-get install -y -qq "$dir"/hopwise_"$packaged"_*.deb "$dir"/hopwise-cli_"$packaged"_*.deb
 dpkg-query -L hopwise hopwise-cli | sort -u > "$unpacked/files"
 
-/usr/bin/hopwise-cli ping --count 1 127.0.0.1
+/usr/bin/hopwise-cli ping -c 1 127.0.0.1
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/hopwise --version)
 [ "$version" = "hopwise $project" ] || fail "hopwise --version says '$version'"
 read -r low high < /proc/sys/net/ipv4/ping_group_range
@@ -60,7 +60,7 @@ for program in /usr/bin/hopwise-cli /usr/bin/hopwise; do
   fi
 done
 # An ordinary user pings too: through the capability where the range leaves groups out.
-setpriv --reuid=nobody --regid=nogroup --clear-groups /usr/bin/hopwise-cli ping --count 1 \
+setpriv --reuid=nobody --regid=nogroup --clear-groups /usr/bin/hopwise-cli ping -c 1 \
   127.0.0.1
 
 echo "-- purge"

@@ -8,6 +8,7 @@
 #include "res/texts.h"
 #include "settings/host_history.h"
 #include "trace/trace_route_thread.h"
+#include "widgets/qt_text.h"
 
 namespace hopwise {
 namespace {
@@ -57,6 +58,17 @@ void CTraceRoutePage::addResult(const ProbeResult& result)
         hop->addChild(new QTreeWidgetItem(QStringList(QString::fromUtf8(result.m_name))));
     }
     resultView().addTopLevelItem(hop);
+}
+
+QString CTraceRoutePage::runSettingsText() const
+{
+    return QStringLiteral("%1 %2, %3 %4, %5 %6")
+        .arg(FromUtf8(res::kSettingMaxHop))
+        .arg(m_iMaxHopCount.load())
+        .arg(FromUtf8(res::kSettingTimeout))
+        .arg(m_iHopTimeout.load())
+        .arg(FromUtf8(res::kSettingResolveIp))
+        .arg(m_bResolveIP.load() ? 1 : 0);
 }
 
 } // namespace hopwise

@@ -21,6 +21,7 @@ public:
 private:
     void takeInputs() override;
     void addResult(const ProbeResult& result) override;
+    QString runSettingsText() const override;
 };
 
 } // namespace hopwise

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "res/resource_ids.h"
+#include "res/texts.h"
 #include "widgets/dialog_units.h"
 #include "widgets/qt_text.h"
 #include "widgets/up_down_control.h"
@@ -72,6 +73,12 @@ QWidget* makeWidget(const ControlTemplate& control, QWidget* dialog)
         tree->setRootIsDecorated(true);
         tree->setSelectionMode(QAbstractItemView::SingleSelection);
         tree->setDragDropMode(QAbstractItemView::NoDragDrop);
+        // A long name is never cut: the column is as wide as its widest item, and the view
+        // scrolls sideways.
+        tree->header()->setStretchLastSection(false);
+        tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        tree->setAccessibleName(FromUtf8(res::kAccessibleHopTree));
         return tree;
     }
     case ControlKind::ListView: {
@@ -84,6 +91,7 @@ QWidget* makeWidget(const ControlTemplate& control, QWidget* dialog)
         list->setSelectionBehavior(QAbstractItemView::SelectRows);
         list->header()->setStretchLastSection(false);
         list->header()->setSectionsMovable(false);
+        list->setAccessibleName(FromUtf8(res::kAccessibleReplyList));
         return list;
     }
     }
@@ -172,6 +180,12 @@ DialogControls BuildDialogControls(const res::DialogTemplate& dialogTemplate, QW
         if (isInput(control.kind)) {
             if (const ControlTemplate* label = labelInFront(dialogTemplate.controls, control)) {
                 widget->setAccessibleName(textOf(*label));
+                // A combo box's field and drop-down list are objects of their own to a
+                // screen reader: they carry its name too.
+                if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+                    combo->lineEdit()->setAccessibleName(textOf(*label));
+                    combo->view()->setAccessibleName(textOf(*label));
+                }
             }
         }
         if (control.id != res::kStaticId) {

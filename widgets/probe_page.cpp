@@ -1,10 +1,19 @@
 #include "widgets/probe_page.h"
 
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QTreeWidget>
 #include <string>
@@ -71,6 +80,12 @@ bool ProbePage::Create(QWidget* parent)
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, this, [this] { OnCommand(res::kCmdCancel); });
+    setUpResultView();
+    // Enter on a focused GO or Cancel presses it (Space does already); the status line is
+    // announced when a run's end shows it.
+    m_go->installEventFilter(this);
+    m_cancel->installEventFilter(this);
+    m_status->installEventFilter(this);
     return OnInitPage();
 }
 
@@ -127,6 +142,10 @@ void ProbePage::OnGo()
         m_host->addItem(host);
         m_host->setEditText(host);
     }
+
+    m_runHost = host;
+    m_runTime = QDateTime::currentDateTime();
+    m_runSettings = runSettingsText();
 
     m_status->hide();
     run.cancel = false;
@@ -204,6 +223,155 @@ std::intptr_t ProbePage::OnWorkerMessage(std::uint32_t message, std::intptr_t wP
         break;
     }
     return 0;
+}
+
+bool ProbePage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && (watched == m_go || watched == m_cancel)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            static_cast<QPushButton*>(watched)->click();
+            return true;
+        }
+    } else if (event->type() == QEvent::ContextMenu && watched == m_results &&
+               static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+        // Its position is the view's, not the rows': the menu goes to the current row.
+        openResultMenuAtCurrentRow();
+        return true;
+    } else if (event->type() == QEvent::Show && watched == m_status) {
+        QAccessibleEvent changed(m_status, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+        QAccessibleEvent alert(m_status, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool ProbePage::isRunning() const
+{
+    return !m_cancel->isHidden();
+}
+
+void ProbePage::runFor(const QString& host)
+{
+    m_host->setEditText(host);
+    OnGo();
+}
+
+void ProbePage::setUpResultView()
+{
+    m_results->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_results, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& position) { openResultMenu(position); });
+    auto* copy = new QAction(FromUtf8(res::kResultCopy), m_results);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, [this] { copyToClipboard(selectedRowsText()); });
+    m_results->addAction(copy);
+    // The platform turns the Menu key into a keyboard context menu event (see eventFilter);
+    // Shift+F10 is the other key for it.
+    m_results->installEventFilter(this);
+    auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), m_results);
+    menuKey->setContext(Qt::WidgetShortcut);
+    connect(menuKey, &QShortcut::activated, this, [this] { openResultMenuAtCurrentRow(); });
+}
+
+void ProbePage::openResultMenuAtCurrentRow()
+{
+    const QRect row = m_results->visualItemRect(m_results->currentItem());
+    openResultMenu(row.isValid() ? row.center() : QPoint(0, 0));
+}
+
+void ProbePage::openResultMenu(const QPoint& viewportPosition)
+{
+    if (QTreeWidgetItem* item = m_results->itemAt(viewportPosition)) {
+        m_results->setCurrentItem(item);
+    }
+    const QList<QTreeWidgetItem*> selected = m_results->selectedItems();
+    delete m_resultMenu.data();
+    auto* menu = new QMenu(m_results);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    m_resultMenu = menu;
+
+    QAction* copy = menu->addAction(FromUtf8(res::kResultCopy), this,
+                                    [this] { copyToClipboard(selectedRowsText()); });
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(!selected.isEmpty());
+    QAction* copyAll = menu->addAction(FromUtf8(res::kResultCopyAll), this,
+                                       [this] { copyToClipboard(allRowsText()); });
+    copyAll->setEnabled(m_results->topLevelItemCount() > 0);
+    if (m_handOff.start) {
+        const QString address = selected.isEmpty() ? QString() : rowAddress(*selected.front());
+        QAction* handOff =
+            menu->addAction(m_handOff.text, this, [this, address] { m_handOff.start(address); });
+        handOff->setEnabled(!address.isEmpty() && (!m_handOff.available || m_handOff.available()));
+    }
+    menu->popup(m_results->viewport()->mapToGlobal(viewportPosition));
+}
+
+void ProbePage::copyToClipboard(const QString& text) const
+{
+    if (!text.isEmpty()) {
+        QApplication::clipboard()->setText(text);
+    }
+}
+
+namespace {
+
+QString rowLines(const QTreeWidgetItem& item)
+{
+    QStringList cells;
+    for (int column = 0; column < item.columnCount(); ++column) {
+        cells << item.text(column);
+    }
+    QString text = cells.join(QLatin1Char('\t'));
+    for (int child = 0; child < item.childCount(); ++child) {
+        text += QLatin1Char('\n') + rowLines(*item.child(child));
+    }
+    return text;
+}
+
+} // namespace
+
+QString ProbePage::selectedRowsText() const
+{
+    QStringList lines;
+    for (const QTreeWidgetItem* item : m_results->selectedItems()) {
+        lines << rowLines(*item);
+    }
+    return lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString ProbePage::allRowsText() const
+{
+    QString address = m_destIp->text();
+    if (address.startsWith(FromUtf8(res::kDestIpPrefix))) {
+        address.remove(0, FromUtf8(res::kDestIpPrefix).size());
+    }
+    const auto line = [](std::string_view name, const QString& value) {
+        return FromUtf8(name) + QStringLiteral(": ") + value + QLatin1Char('\n');
+    };
+    QString text = line(res::kCopyHeaderHost, m_runHost) + line(res::kCopyHeaderAddress, address) +
+                   line(res::kCopyHeaderTime, m_runTime.toString(Qt::ISODate).replace('T', ' ')) +
+                   line(res::kCopyHeaderSettings, m_runSettings) + QLatin1Char('\n');
+    if (!m_results->isHeaderHidden()) {
+        text += rowLines(*m_results->headerItem()) + QLatin1Char('\n');
+    }
+    for (int row = 0; row < m_results->topLevelItemCount(); ++row) {
+        text += rowLines(*m_results->topLevelItem(row)) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QString ProbePage::rowAddress(const QTreeWidgetItem& item) const
+{
+    const QTreeWidgetItem* row = &item;
+    while (row->parent() != nullptr) {
+        row = row->parent();
+    }
+    static const QRegularExpression kDotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}"));
+    const QRegularExpressionMatch match = kDotted.match(row->text(0));
+    return match.hasMatch() ? match.captured() : QString();
 }
 
 } // namespace hopwise

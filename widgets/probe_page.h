@@ -6,6 +6,9 @@
 // own: its other inputs, how a result shows, and (through ProbePageOf) its inputs struct and
 // worker.
 
+#include <QDateTime>
+#include <QMenu>
+#include <QPointer>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
@@ -25,6 +28,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace hopwise {
 
@@ -76,6 +80,26 @@ public:
     // Replaces the message box (tests).
     void setMessageBox(PageMessageBox box) { m_messageBox = std::move(box); }
 
+    // A row's address handed to the other page: the menu item's text, whether that page can
+    // take one now (not while it runs), and what starts its run. The frame sets it.
+    struct AddressHandOff {
+        QString text;
+        std::function<bool()> available;
+        std::function<void(const QString& address)> start;
+    };
+    void setAddressHandOff(AddressHandOff handOff) { m_handOff = std::move(handOff); }
+    // A run is under way: its Cancel button shows.
+    bool isRunning() const;
+    // Name/IP takes host, then GO.
+    void runFor(const QString& host);
+    // The selected rows, one line each in the row's own text (its cells, tab-separated), a
+    // hop's name on the line after it.
+    QString selectedRowsText() const;
+    // Every row, below the run's host, address, local date and time and settings.
+    QString allRowsText() const;
+    // The results' menu while it is open (a right click, the Menu key, Shift+F10).
+    QMenu* resultMenu() const { return m_resultMenu; }
+
 protected:
     // What of the page's inputs the shared behaviour reads and writes.
     struct RunFields {
@@ -100,7 +124,19 @@ protected:
     QTreeWidget& resultView() const { return *m_results; }
     SettingsStore& store() const { return m_store; }
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // The page's settings as the run took them, for the header of "Copy All".
+    virtual QString runSettingsText() const = 0;
+    void setUpResultView();
+    void openResultMenu(const QPoint& viewportPosition);
+    void openResultMenuAtCurrentRow();
+    void copyToClipboard(const QString& text) const;
+    // The dotted address a row stands for (a hop's name row stands for its hop); empty for
+    // "No Response".
+    QString rowAddress(const QTreeWidgetItem& item) const;
+
     // Reads the page's own inputs (Max Hop among them) into its members at GO.
     virtual void takeInputs() = 0;
     // Shows one WM_PROBE_RESULT; the record is valid only during the call.
@@ -129,6 +165,13 @@ private:
     QLabel* m_destIp = nullptr;
     UpDownControl* m_maxHopSpin = nullptr;
     QTreeWidget* m_results = nullptr;
+
+    AddressHandOff m_handOff;
+    QPointer<QMenu> m_resultMenu;
+    // What the header of "Copy All" tells about the last run.
+    QString m_runHost;
+    QDateTime m_runTime;
+    QString m_runSettings;
 };
 
 // A probe page that is its worker's inputs: the worker reads m_szHost, the settings and

@@ -8,6 +8,9 @@
 #include <charconv>
 #include <optional>
 
+#include "res/texts.h"
+#include "widgets/qt_text.h"
+
 namespace hopwise {
 namespace {
 
@@ -46,6 +49,9 @@ UpDownControl::UpDownControl(QWidget* parent)
     m_down->setArrowType(Qt::DownArrow);
     m_up->setObjectName(QStringLiteral("up"));
     m_down->setObjectName(QStringLiteral("down"));
+    // Arrows show no text, so a screen reader has nothing to read without these.
+    m_up->setAccessibleName(FromUtf8(res::kAccessibleUpArrow));
+    m_down->setAccessibleName(FromUtf8(res::kAccessibleDownArrow));
     connect(m_up, &QToolButton::clicked, this, [this] { stepBy(1); });
     connect(m_down, &QToolButton::clicked, this, [this] { stepBy(-1); });
 }

@@ -68,7 +68,8 @@ struct Lateness {
             return -1;
         }
         std::sort(ticks.begin(), ticks.end());
-        return ticks[std::min(ticks.size() - 1, static_cast<std::size_t>(p * ticks.size()))];
+        return ticks[std::min(ticks.size() - 1,
+                              static_cast<std::size_t>(p * static_cast<double>(ticks.size())))];
     }
 };
 

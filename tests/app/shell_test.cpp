@@ -1,8 +1,11 @@
 // The main window as the application builds it, with the settings file in the private config
 // home, and the real program: one instance at a time, no capability left on its threads.
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QMenu>
 #include <QMessageBox>
@@ -10,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
+#include <QTreeWidget>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +22,8 @@
 
 #include "app/hopwise_app.h"
 #include "settings/host_history.h"
+#include "tests/support/scripted_echo_stack.h"
+#include "tests/support/table_resolver.h"
 #include "widgets/dialog_units.h"
 
 namespace hopwise {
@@ -124,6 +130,114 @@ TEST(SettingsTrouble, isToldInTheWindowOnceWithTheFilesPlace)
         EXPECT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
         std::filesystem::remove_all(file.parent_path());
     }
+}
+
+// The window as a desktop tool: the keys switch tabs, a hop's address is pinged and a reply's
+// traced from the views' menu (Menu key), which offers it only while the other page is idle.
+TEST(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
+{
+    test::ScriptedEchoStack stack;
+    test::ScopedEchoStack installStack{stack};
+    test::TableResolver resolver;
+    test::ScopedHostResolver installResolver{resolver};
+    resolver.addName("target", {test::Ip("10.0.0.9")});
+    stack.answerTtl(1, {.address = test::Ip("10.1.0.1"), .roundTripTime = 3, .ttl = 64});
+    CHopwiseApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame& frame = *app.mainWindow();
+    QTabBar& tabs = *frame.tabHost().tabBar();
+    QApplication::setActiveWindow(&frame);
+    const std::pair<QKeyCombination, int> keys[] = {
+        {Qt::CTRL | Qt::Key_Tab, 1},
+        {Qt::CTRL | Qt::Key_Tab, 0},
+        {Qt::CTRL | Qt::Key_PageUp, 1},
+        {Qt::CTRL | Qt::Key_PageDown, 0},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, 1},
+    };
+    for (const auto& [key, tab] : keys) {
+        QTest::keyClick(&frame, key.key(), key.keyboardModifiers());
+        EXPECT_EQ(tabs.currentIndex(), tab) << QKeySequence(key).toString().toStdString();
+    }
+
+    const auto menuOf = [](ProbePage& page, const QString& rowText) {
+        auto* view = page.findChild<QTreeWidget*>(); // the hop tree or the reply list
+        const QList<QTreeWidgetItem*> rows = view->findItems(rowText, Qt::MatchStartsWith);
+        view->setFocus();
+        view->setCurrentItem(rows.value(0));
+        // The Menu key as the platform delivers it.
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0));
+        QApplication::sendEvent(view, &menuKey);
+        QStringList items;
+        for (const QAction* action : page.resultMenu()->actions()) {
+            items << action->text() + (action->isEnabled() ? "" : " (off)");
+        }
+        return std::pair(page.resultMenu()->actions().value(2), items);
+    };
+    stack.waitOutTimeouts(true);
+    frame.tracePage().m_iHopTimeout = 50;
+    frame.tracePage().runFor("target");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frame.tracePage().isRunning(); }));
+    stack.answerNext([](const EchoRequest&, void* reply, std::uint32_t size) {
+        WriteEchoReply(reply, size, {.address = test::Ip("10.1.0.1"), .ttl = 60});
+        return 0u;
+    });
+    auto [pingIt, items] = menuOf(frame.tracePage(), "10.1.0.1");
+    EXPECT_EQ(items, QStringList({"Copy", "Copy All", "Ping This Address"}));
+    pingIt->trigger();
+    EXPECT_EQ(tabs.currentIndex(), 1);
+    EXPECT_EQ(frame.pingPage().findChild<QComboBox*>("1018")->currentText(), "10.1.0.1");
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return !frame.pingPage().findChild<QTreeWidget*>()->findItems("10.1.0.1", {}).isEmpty();
+    }));
+    EXPECT_TRUE(frame.pingPage().isRunning()); // without end, its silent echoes wait 1 s each
+    EXPECT_EQ(menuOf(frame.tracePage(), "10.1.0.1").second,
+              QStringList({"Copy", "Copy All", "Ping This Address (off)"}));
+    frame.pingPage().OnCancelPing();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frame.pingPage().isRunning(); }));
+
+    auto [traceIt, pingItems] = menuOf(frame.pingPage(), "10.1.0.1");
+    EXPECT_EQ(pingItems, QStringList({"Copy", "Copy All", "Trace Route to This Address"}));
+    traceIt->trigger();
+    EXPECT_EQ(tabs.currentIndex(), 0);
+    EXPECT_EQ(frame.tracePage().findChild<QComboBox*>("1008")->currentText(), "10.1.0.1");
+    EXPECT_TRUE(frame.tracePage().isRunning());
+    frame.close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
+}
+
+// A screen reader finds a name on everything a person can act on, hidden or not.
+TEST(WindowAccessibility, everyInteractiveObjectHasAName)
+{
+    CHopwiseApp app;
+    ASSERT_TRUE(app.InitInstance());
+    // What a person can act on: whatever takes the focus, and the controls a pointer works.
+    const QSet<QAccessible::Role> pointed{QAccessible::MenuItem, QAccessible::PushButton,
+                                          QAccessible::PageTab, QAccessible::ScrollBar};
+    QStringList unnamed;
+    int walked = 0;
+    std::function<void(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* object,
+                                                               int depth) {
+        if (object == nullptr || depth > 30 || ++walked > 5000) {
+            return;
+        }
+        if ((object->state().focusable || pointed.contains(object->role())) &&
+            object->text(QAccessible::Name).isEmpty()) {
+            const QObject* owner = object->object();
+            unnamed << QStringLiteral("%1 %2")
+                           .arg(object->role())
+                           .arg(owner != nullptr
+                                    ? owner->objectName() + "/" + owner->metaObject()->className()
+                                    : QString("?"));
+        }
+        for (int i = 0; i < object->childCount(); ++i) {
+            walk(object->child(i), depth + 1);
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(app.mainWindow()), 0);
+    EXPECT_GT(walked, 40);
+    EXPECT_EQ(unnamed, QStringList()) << unnamed.join(", ").toStdString();
+    app.mainWindow()->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
 }
 
 bool RunningInstanceRaised()

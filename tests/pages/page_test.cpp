@@ -1,9 +1,14 @@
 // Both pages through their controls, against the scripted echo stack and the table resolver.
 
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QDate>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -172,6 +177,83 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{&kPing, Nothing, "nowhere", "  +12x", "12", 0, {}, kNoName, "nowhere"},
         RunCase{
             &kPing, Nothing, "nowhere", "99999999999", "2147483647", 0, {}, kNoName, "nowhere"}));
+
+// Results a person can use: a click focuses the view, arrows move, Ctrl+C copies the selected
+// row in its own text, Shift+F10 opens the menu whose "Copy All" adds the run's header; Enter on
+// a focused GO starts the run. A long name widens the hop tree's column and scrolls it.
+struct UseCase {
+    const PageKind* kind;
+    void (*arrange)(PageTest&);
+    const char* bound;
+    QString firstRow, secondRow; // copied
+    QString settings;
+    QString allRows; // below the header
+};
+
+class UseTest : public PageTest, public ::testing::WithParamInterface<UseCase> {};
+
+const QString kLongName = QString(70, 'n') + ".example";
+
+TEST_P(UseTest, rowsAreSelectedAndCopiedByMouseAndKeys)
+{
+    const UseCase& c = GetParam();
+    c.arrange(*this);
+    open(*c.kind);
+    parent.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    at<QComboBox>(kind->host)->setEditText("target");
+    at<QLineEdit>(kind->bound)->setText(c.bound);
+    at(kind->go)->setFocus();
+    QTest::keyClick(at(kind->go), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !status()->isHidden(); })) << "Enter pressed no GO";
+
+    auto* view = at<QTreeWidget>(kind->results);
+    view->expandAll();
+    const QRect first = view->visualItemRect(view->topLevelItem(0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first.topLeft() + QPoint(30, 2));
+    EXPECT_TRUE(view->hasFocus());
+    QClipboard& clipboard = *QApplication::clipboard();
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard.text().toStdString(), c.firstRow.toStdString());
+    QTest::keyClick(view, Qt::Key_Down);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard.text().toStdString(), c.secondRow.toStdString());
+
+    QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(page->resultMenu() != nullptr && page->resultMenu()->isVisible());
+    QStringList items;
+    for (const QAction* action : page->resultMenu()->actions()) {
+        items << action->text();
+    }
+    EXPECT_EQ(items, QStringList({"Copy", "Copy All"})); // the frame adds the other page's
+    page->resultMenu()->actions().at(1)->trigger();
+    const QString header =
+        "Host: target\nAddress: 10.0.0.9\nDate: " + QDate::currentDate().toString(Qt::ISODate) +
+        " ";
+    EXPECT_TRUE(clipboard.text().startsWith(header)) << clipboard.text().toStdString();
+    EXPECT_TRUE(clipboard.text().endsWith("\nSettings: " + c.settings + "\n\n" + c.allRows))
+        << clipboard.text().toStdString();
+    if (kind->trace) {
+        EXPECT_GT(view->horizontalScrollBar()->maximum(), 0);
+        EXPECT_GE(view->columnWidth(0), view->fontMetrics().horizontalAdvance(kLongName));
+    }
+}
+
+void LongNamedRouter(PageTest& t)
+{
+    t.stack.answerNext(Answer(3));
+    t.resolver.addAddress(Ip("10.1.0.1"), kLongName.toStdString());
+    t.store.WriteSettingInt(u"HopwiseDialog", u"m_bResolveIP", 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, UseTest,
+    ::testing::Values(UseCase{&kTrace, LongNamedRouter, "3", "10.1.0.1 [6 ms]\n" + kLongName + "\n",
+                              kLongName + "\n", "Max Hop 3, Timeout (ms) 1000, Resolve IP 1",
+                              "10.1.0.1 [6 ms]\n" + kLongName + "\nNo Response [0 ms]\n"},
+                      UseCase{&kPing, FiftyNineReplies, "2", "10.1.0.1\t4\t2\n", "10.1.0.1\t2\t1\n",
+                              "Max Hop 20, Num Trials 2, Timeout (ms) 1000, Rows Kept 50",
+                              "IP\tTime\tTTL\n10.1.0.1\t4\t2\n10.1.0.1\t2\t1\n"}));
 
 class CancelTest : public PageTest,
                    public ::testing::WithParamInterface<std::tuple<const PageKind*, bool>> {};

@@ -17,6 +17,7 @@ struct EchoOutcome {
     std::uint32_t count = 0;
     std::uint32_t lastError = 0;
     std::int64_t elapsedMs = 0;
+    std::uint32_t micros = 0; // GetLastEchoRoundTripMicros
     EchoReply record{};
     std::string data;    // the echoed bytes
     std::string options; // the reply's IP option bytes
@@ -34,6 +35,7 @@ inline EchoOutcome Echo(const char* destination, std::uint32_t timeoutMs,
                          buffer.size() * sizeof(EchoReply), timeoutMs);
     got.elapsedMs = duration_cast<milliseconds>(steady_clock::now() - start).count();
     got.lastError = GetLastEchoError();
+    got.micros = GetLastEchoRoundTripMicros();
     got.record = buffer[0];
     const auto text = [&got](const std::uint8_t* at, std::size_t size) {
         return got.count > 0 && at ? std::string(reinterpret_cast<const char*>(at), size) : "";
