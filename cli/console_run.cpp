@@ -30,8 +30,10 @@ int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& op
     MessageLoop loop;
     ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet}, out, err,
                              page.m_bCancel, hooks.now, [&loop] { loop.quit(); });
+    // Only ping has a running summary; the watch's thread would hold a trace's exit for up to a
+    // tenth of a second.
     std::optional<QuitSignalWatch> quitWatch;
-    if (hooks.summaryOnQuit) {
+    if (hooks.summaryOnQuit && options.kind == ProbeKind::Ping) {
         quitWatch.emplace(
             [&loop, &receiver] { loop.post([&receiver] { receiver.runningSummary(); }); });
     }
