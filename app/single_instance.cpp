@@ -2,11 +2,15 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace hopwise {
@@ -22,6 +26,50 @@ constexpr int kConnectTimeoutMs = 1000;
 constexpr int kReplyTimeoutMs = 3000;
 // Two launches at the same moment take turns at the check-then-listen step.
 constexpr int kLockTimeoutMs = 3000;
+constexpr int kLockRetryMs = 10;
+
+// The turn is an flock(2) on a file beside the socket: the kernel drops it when its holder
+// exits however it ends, so no stale lock needs detecting, and nothing is written or synced to
+// disk on the way to the first paint. The file itself stays, empty, for the next launch.
+class LaunchTurn {
+public:
+    explicit LaunchTurn(const QString& path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        for (int waited = 0; m_fd >= 0; waited += kLockRetryMs) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+                m_locked = true;
+                return;
+            }
+            if (errno != EWOULDBLOCK || waited >= kLockTimeoutMs) {
+                return;
+            }
+            QThread::msleep(kLockRetryMs);
+        }
+    }
+    ~LaunchTurn()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    LaunchTurn(const LaunchTurn&) = delete;
+    LaunchTurn& operator=(const LaunchTurn&) = delete;
+    LaunchTurn(LaunchTurn&&) = delete;
+    LaunchTurn& operator=(LaunchTurn&&) = delete;
+
+    void release()
+    {
+        if (m_locked) {
+            ::flock(m_fd, LOCK_UN);
+            m_locked = false;
+        }
+    }
+
+private:
+    int m_fd;
+    bool m_locked = false;
+};
 
 } // namespace
 
@@ -50,10 +98,8 @@ QString SingleInstance::ServerName(const QString& executablePath)
 
 SingleInstance::Outcome SingleInstance::start()
 {
-    QLockFile lock(m_serverName + QStringLiteral(".lock"));
-    lock.setStaleLockTime(kLockTimeoutMs);
-    // Without the lock the checks below still hold for launches that aren't simultaneous.
-    const bool locked = lock.tryLock(kLockTimeoutMs);
+    // Without the turn the checks below still hold for launches that aren't simultaneous.
+    LaunchTurn turn(m_serverName + QStringLiteral(".lock"));
 
     if (askRunningInstanceToRaise()) {
         return Outcome::Secondary;
@@ -62,9 +108,7 @@ SingleInstance::Outcome SingleInstance::start()
     // cleaning up (a crash, SIGKILL) and would make listen() fail.
     QLocalServer::removeServer(m_serverName);
     const bool listening = m_server.listen(m_serverName);
-    if (locked) {
-        lock.unlock();
-    }
+    turn.release();
     return listening ? Outcome::Primary : Outcome::Unguarded;
 }
 
