@@ -7,9 +7,10 @@
 // id DESKTOP_STARTUP_ID), which the running instance needs to be allowed to take the focus and
 // to end the launcher's busy cursor.
 
-#include <QLocalServer>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
+#include <memory>
 
 namespace hopwise {
 
@@ -24,6 +25,11 @@ public:
     };
 
     explicit SingleInstance(QString serverName, QObject* parent = nullptr);
+    ~SingleInstance() override;
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+    SingleInstance(SingleInstance&&) = delete;
+    SingleInstance& operator=(SingleInstance&&) = delete;
 
     // Full socket path for an executable: in the user's runtime directory, named after the user
     // id and a hash of the executable's canonical path, so that two builds of the program in
@@ -43,10 +49,12 @@ signals:
     void raiseRequested(const QString& activationToken);
 
 private:
+    class Client;
     void onNewConnection();
 
     QString m_serverName;
-    QLocalServer m_server;
+    int m_listenFd = -1;
+    std::unique_ptr<QSocketNotifier> m_listener;
     bool m_otherConfirmedRaise = false;
 };
 
