@@ -16,12 +16,6 @@ namespace hopwise {
 
 using namespace icmp_socket;
 
-namespace {
-
-constexpr std::size_t kReceiveSize = 65536;
-
-} // namespace
-
 struct EchoFlight::State {
     // A record per probe, at a fixed address: an Exchange points at it while the vectors move.
     struct Pending {
@@ -125,23 +119,16 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
         return 0;
     }
     ThreadSockets& cache = t_sockets;
-    cache.checkNamespace();
-    if (cache.receive.size() != kReceiveSize) {
-        cache.receive.resize(kReceiveSize);
-    }
     IcmpSocketKind kind = IcmpSocketKind::None;
     CachedSocket* socket = nullptr;
     switch (acquireSocket(IcmpSocketKind::Datagram, kind, socket)) {
     case AcquireResult::Ready:
         break;
     case AcquireResult::Refused:
-        cache.kindInUse = IcmpSocketKind::None;
         return kErrorAccessDenied;
     case AcquireResult::NoResources:
-        cache.kindInUse = IcmpSocketKind::None;
         return kErrorNotEnoughMemory;
     }
-    cache.kindInUse = kind;
     if (state.fd != socket->fd) {
         state.fd = socket->fd;
         state.kind = kind;

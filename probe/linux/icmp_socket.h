@@ -71,7 +71,9 @@ extern thread_local ThreadSockets t_sockets;
 
 enum class AcquireResult { Ready, Refused, NoResources };
 
-// The calling thread's socket of the first permitted kind, opened now if it isn't yet.
+// The calling thread's socket of the first permitted kind, opened now if it isn't yet, with the
+// thread's cache checked against its namespace and its receive buffer sized; records the kind
+// in use (None when nothing could be opened).
 AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket);
 
 // Sending (icmp_socket_send.cpp).

@@ -183,7 +183,12 @@ void ThreadSockets::checkNamespace()
     netnsInode = ns.st_ino;
 }
 
-AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket)
+namespace {
+
+// A whole datagram of any size the kernel may hand over.
+constexpr std::size_t kReceiveSize = 65536;
+
+AcquireResult openFirstPermitted(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket)
 {
     ThreadSockets& cache = t_sockets;
     const IcmpSocketKind order[2] = {first, IcmpSocketKind::Raw};
@@ -208,6 +213,21 @@ AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSo
         }
     }
     return AcquireResult::Refused;
+}
+
+} // namespace
+
+AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket)
+{
+    ThreadSockets& cache = t_sockets;
+    cache.checkNamespace();
+    if (cache.receive.size() != kReceiveSize) {
+        cache.receive.resize(kReceiveSize);
+    }
+    kind = IcmpSocketKind::None;
+    const AcquireResult result = openFirstPermitted(first, kind, socket);
+    cache.kindInUse = result == AcquireResult::Ready ? kind : IcmpSocketKind::None;
+    return result;
 }
 
 } // namespace hopwise::icmp_socket

@@ -18,8 +18,6 @@ namespace {
 constexpr std::uint32_t kErrorNotSupported = 50;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 
-constexpr std::size_t kReceiveSize = 65536;
-
 } // namespace
 
 LinuxEchoStack::LinuxEchoStack(IcmpSocketKind first)
@@ -60,25 +58,18 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     const ProbeInterrupt* interrupt = CurrentProbeInterrupt();
 
     ThreadSockets& cache = t_sockets;
-    cache.checkNamespace();
-    if (cache.receive.size() != kReceiveSize) {
-        cache.receive.resize(kReceiveSize);
-    }
     IcmpSocketKind kind = IcmpSocketKind::None;
     CachedSocket* socket = nullptr;
     switch (acquireSocket(m_first, kind, socket)) {
     case AcquireResult::Ready:
         break;
     case AcquireResult::Refused:
-        cache.kindInUse = IcmpSocketKind::None;
         WriteNoEchoReply(reply, *replyLength, kIpGeneralFailure);
         return kErrorAccessDenied;
     case AcquireResult::NoResources:
-        cache.kindInUse = IcmpSocketKind::None;
         WriteNoEchoReply(reply, *replyLength, kIpNoResources);
         return kErrorNotEnoughMemory;
     }
-    cache.kindInUse = kind;
 
     if (interruptRaised(interrupt)) {
         WriteNoEchoReply(reply, *replyLength, kIpReqTimedOut);
