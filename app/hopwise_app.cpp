@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/about_dlg.h"
+#include "app/x11_startup.h"
 #include "res/resource_ids.h"
 #include "res/stored_names.h"
 #include "res/texts.h"
@@ -149,17 +151,25 @@ void CHopwiseApp::showSettingsWarnings()
 
 void CHopwiseApp::raiseMainWindow(const QString& activationToken)
 {
-    // The new launch's token lets this window take the focus: Qt's Wayland plugin hands
-    // XDG_ACTIVATION_TOKEN to the compositor at the next activation. (An X11 startup id would
-    // need Qt's private platform interface; there the window is raised without it.)
-    if (m_pMainWnd && !activationToken.isEmpty() &&
-        QGuiApplication::platformName() == QLatin1String("wayland")) {
-        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toLatin1());
+    if (!m_pMainWnd) {
+        return;
     }
-    if (m_pMainWnd) {
-        m_pMainWnd->showNormal();
-        m_pMainWnd->raise();
-        m_pMainWnd->activateWindow();
+    // The token came over the socket: only printable ASCII without blanks is taken as one.
+    const QByteArray token = activationToken.toLatin1();
+    const bool usable = !token.isEmpty() && std::all_of(token.begin(), token.end(),
+                                                        [](char c) { return c > ' ' && c < 0x7F; });
+    // The new launch's token lets this window take the focus: Qt's Wayland plugin hands
+    // XDG_ACTIVATION_TOKEN to the compositor at the next activation. On X11 it is the launch's
+    // startup id, which ends the launcher's startup sequence and dates the raise (x11_startup.h).
+    const bool wayland = QGuiApplication::platformName() == QLatin1String("wayland");
+    if (usable && wayland) {
+        qputenv("XDG_ACTIVATION_TOKEN", token);
+    }
+    m_pMainWnd->showNormal();
+    m_pMainWnd->raise();
+    m_pMainWnd->activateWindow();
+    if (usable && !wayland) {
+        CompleteX11Startup(*m_pMainWnd, token);
     }
 }
 

@@ -134,7 +134,13 @@ int main(int argc, char* argv[])
 
     QApplication::setApplicationName(
         QString::fromUtf8(hopwise::res::kAppName.data(), hopwise::res::kAppName.size()));
+    // Qt's X11 plugin takes the launch's startup id out of the environment as it connects; a
+    // second launch still owes it to the running instance, which ends the startup sequence.
+    const QByteArray startupId = qgetenv("DESKTOP_STARTUP_ID");
     QApplication application(argc, argv);
+    if (!startupId.isEmpty()) {
+        qputenv("DESKTOP_STARTUP_ID", startupId);
+    }
     hopwise::CHopwiseApp app;
     return app.Run();
 }

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include "app/hopwise_app.h"
 #include "settings/host_history.h"
@@ -269,6 +270,73 @@ TEST(SingleInstance, secondLaunchRaisesTheRunningInstanceAndExitsMinusOne)
     first.terminate();
     ASSERT_TRUE(first.waitForFinished(10000));
     EXPECT_EQ(first.exitCode(), 0);
+}
+
+// On X11 the running window ends a second launch's startup sequence ("remove:" for its id, quoted,
+// to listeners on the root window) and asks to be activated at the launch's time, its user time.
+TEST(SingleInstance, secondLaunchOnX11EndsItsStartupSequence)
+{
+    QProcess server;
+    server.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+    if (!server.waitForStarted(10000)) {
+        GTEST_SKIP() << "needs Xvfb for a private X display";
+    }
+    ASSERT_TRUE(server.waitForReadyRead(10000));
+    const QByteArray display = ":" + server.readAllStandardOutput().trimmed();
+    xcb_connection_t* x = xcb_connect(display.constData(), nullptr);
+    ASSERT_EQ(xcb_connection_has_error(x), 0);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(x, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_intern_atom_reply_t* userTime =
+        xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, 17, "_NET_WM_USER_TIME"), nullptr);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", display);
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(HOPWISE_BINARY, {"-platform", "xcb"});
+    ASSERT_TRUE(RunningInstanceRaised());
+    const std::tuple<const char*, const char*, std::uint32_t> cases[] = {
+        {"hopwise-7_TIME2971215073", R"(remove: ID="hopwise-7_TIME2971215073")", 2971215073},
+        {R"(quo"te\slash)", R"(remove: ID="quo\"te\\slash")", 0}};
+    for (const auto& [id, removal, time] : cases) {
+        environment.insert("DESKTOP_STARTUP_ID", id);
+        QProcess second;
+        second.setProcessEnvironment(environment);
+        second.start(HOPWISE_BINARY, {"-platform", "xcb"});
+        ASSERT_TRUE(second.waitForFinished(10000));
+        QByteArray received("\0", 1); // the startup messages, each ending in a NUL, padded
+        const QByteArray wanted = '\0' + QByteArray(removal) + '\0';
+        std::pair<xcb_window_t, std::uint32_t> activation{}; // the window and the time asked
+        const bool removed = QTest::qWaitFor([&] {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(x)) {
+                const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+                if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE && message->format == 32) {
+                    activation = {message->window, message->data.data32[1]};
+                } else if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
+                    received.append(reinterpret_cast<const char*>(message->data.data8), 20);
+                }
+                std::free(event);
+            }
+            return received.contains(wanted);
+        });
+        EXPECT_TRUE(removed) << id << " got: " << received.replace('\0', '|').toStdString();
+        EXPECT_EQ(activation.second, time) << id;
+        xcb_get_property_reply_t* stamp = xcb_get_property_reply(
+            x, xcb_get_property(x, 0, activation.first, userTime->atom, XCB_ATOM_CARDINAL, 0, 1),
+            nullptr);
+        EXPECT_TRUE(time == 0 ||
+                    (xcb_get_property_value_length(stamp) == 4 &&
+                     *static_cast<std::uint32_t*>(xcb_get_property_value(stamp)) == time))
+            << id;
+        std::free(stamp);
+    }
+    std::free(userTime);
+    first.terminate();
+    first.waitForFinished(10000);
+    xcb_disconnect(x);
+    server.terminate();
+    server.waitForFinished(10000);
 }
 
 struct CommandLineCase {
