@@ -33,6 +33,9 @@ constexpr int kReplyTimeoutMs = 3000;
 // Two launches at the same moment take turns at the check-then-listen step.
 constexpr int kLockTimeoutMs = 3000;
 constexpr int kLockRetryMs = 10;
+// A request line is a word and a token; a peer that sends more without ending its line is cut
+// off rather than buffered without end.
+constexpr qsizetype kMaxRequestBytes = 4096;
 
 // The turn is an flock(2) on a file beside the socket: the kernel drops it when its holder
 // exits however it ends, so no stale lock needs detecting, and nothing is written or synced to
@@ -166,11 +169,11 @@ private:
         if (got > 0) {
             m_line.append(chunk, got);
             const qsizetype end = m_line.indexOf('\n');
-            if (end < 0) {
+            if (end < 0 && m_line.size() < kMaxRequestBytes) {
                 return;
             }
             const QByteArray line = m_line.left(end);
-            if (line == kRaiseRequest || line.startsWith(kRaiseRequest + ' ')) {
+            if (end >= 0 && (line == kRaiseRequest || line.startsWith(kRaiseRequest + ' '))) {
                 emit m_owner.raiseRequested(
                     QString::fromLatin1(line.mid(kRaiseRequest.size() + 1)));
                 [[maybe_unused]] const ssize_t written =

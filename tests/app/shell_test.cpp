@@ -18,6 +18,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -270,6 +272,29 @@ TEST(SingleInstance, secondLaunchRaisesTheRunningInstanceAndExitsMinusOne)
     first.terminate();
     ASSERT_TRUE(first.waitForFinished(10000));
     EXPECT_EQ(first.exitCode(), 0);
+}
+
+// A peer that never ends its line is cut off, not buffered without end, and raises nothing.
+TEST(SingleInstance, endlessRequestLineIsCutOff)
+{
+    const QString path = QDir::tempPath() + "/hopwise-endless-" + QString::number(getpid());
+    SingleInstance running(path);
+    ASSERT_EQ(running.start(), SingleInstance::Outcome::Primary);
+    int raised = 0;
+    QObject::connect(&running, &SingleInstance::raiseRequested, [&] { ++raised; });
+    const int peer = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray encoded = path.toLocal8Bit();
+    std::copy_n(encoded.constData(), std::min<std::size_t>(encoded.size(), 100), address.sun_path);
+    ASSERT_EQ(::connect(peer, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const std::string endless = "raise " + std::string(8000, 'x');
+    ASSERT_GT(::send(peer, endless.data(), endless.size(), MSG_NOSIGNAL), 4096);
+    char byte = 0;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ::recv(peer, &byte, 1, 0) == 0; }, 5000));
+    EXPECT_EQ(raised, 0);
+    ::close(peer);
+    QFile::remove(path + ".lock");
 }
 
 // On X11 the running window ends a second launch's startup sequence ("remove:" for its id, quoted,
