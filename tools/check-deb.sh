@@ -32,7 +32,12 @@ cleanup() {
 trap 'cleanup; rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$dir"/hopwise_"$packaged"_*.deb "$unpacked"
 dpkg-deb -x "$dir"/hopwise-cli_"$packaged"_*.deb "$unpacked"
-desktop-file-validate "$unpacked"/usr/share/applications/*.desktop
+# Debian 12's desktop-file-validate (0.26) predates version 1.5 of the desktop entry format,
+# which added SingleMainWindow: that one complaint is expected, any other finding fails.
+findings=$(desktop-file-validate "$unpacked"/usr/share/applications/*.desktop 2>&1 |
+  grep -v 'key "SingleMainWindow" in group "Desktop Entry", but keys extending the format' ||
+  true)
+[ -z "$findings" ] || fail "desktop-file-validate: $findings"
 appstreamcli validate --no-net "$unpacked"/usr/share/metainfo/*.metainfo.xml
 
 echo "-- completions parse"
