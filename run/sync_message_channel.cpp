@@ -1,11 +1,54 @@
 #include "run/sync_message_channel.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <utility>
 
 namespace hopwise {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A thread that is put to sleep and woken again costs tens of microseconds, more than a whole
+// echo on loopback. So each side first watches the slot for a while before it sleeps, when
+// the other side answered within that time last round: a fast peer never sleeps at all, while
+// a slow network, a message box or a loaded machine soon stops the watching.
+constexpr Clock::duration kWatchLimit = std::chrono::microseconds(100);
+// How long the receiver goes on taking messages one after another before its thread returns
+// to its event loop, so that input, painting and timers are never held up for longer.
+constexpr Clock::duration kReceiveBudget = std::chrono::milliseconds(2);
+
+void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+// Checks done() until it holds or limit has passed; yields whether it holds.
+template <class Done> bool watchFor(Clock::duration limit, Done done)
+{
+    constexpr int kChecksPerClockRead = 64;
+    const Clock::time_point until = Clock::now() + limit;
+    for (;;) {
+        for (int i = 0; i < kChecksPerClockRead; ++i) {
+            if (done()) {
+                return true;
+            }
+            cpuRelax();
+        }
+        if (Clock::now() >= until) {
+            return done();
+        }
+    }
+}
+
+} // namespace
 
 struct SyncMessageChannel::Shared {
     enum class Slot { Empty, Waiting, Delivering, Done };
@@ -13,10 +56,12 @@ struct SyncMessageChannel::Shared {
     explicit Shared(ProbeMessageTarget& target) : receiver(&target) {}
     std::mutex mutex;
     std::condition_variable changed;
-    bool closed = false;
+    // Changed under the mutex only; also read without it by a side that watches.
+    std::atomic<bool> closed{false};
     ProbeMessageTarget* receiver;
     // The one message in transit (one worker sends through a channel, and it waits for each).
-    Slot slot = Slot::Empty;
+    // Changed under the mutex only; also read without it by a side that watches.
+    std::atomic<Slot> slot{Slot::Empty};
     std::uint32_t message = 0;
     std::intptr_t wParam = 0;
     std::intptr_t lParam = 0;
@@ -25,6 +70,17 @@ struct SyncMessageChannel::Shared {
     // The handler closed the channel from inside itself: its worker is let go at once, since the
     // handler may go on to wait for that worker.
     bool closedByHandler = false;
+    // The receiver watches the slot for the next message: the sender need not wake it.
+    bool receiverWatching = false;
+    std::thread::id sender;
+
+    // How long the worker took from an answer to its next message, last time.
+    Clock::time_point answeredAt;
+    Clock::duration lastTurnaround = Clock::duration::max();
+
+    // Takes the waiting message, if any, and hands it to the receiver. Nothing when none waits
+    // or after close().
+    bool deliverOne();
 };
 
 SyncMessageChannel::SyncMessageChannel(ProbeMessageTarget& receiver, Wake wake)
@@ -37,38 +93,75 @@ SyncMessageChannel::~SyncMessageChannel()
     close();
 }
 
-void SyncMessageChannel::Inbox::deliver() const
+bool SyncMessageChannel::Shared::deliverOne()
 {
-    Shared& shared = *m_shared;
-    std::uint32_t message = 0;
-    std::intptr_t wParam = 0;
-    std::intptr_t lParam = 0;
+    std::uint32_t takenMessage = 0;
+    std::intptr_t takenWParam = 0;
+    std::intptr_t takenLParam = 0;
     {
-        std::lock_guard lock(shared.mutex);
-        if (shared.closed || shared.slot != Shared::Slot::Waiting) {
-            return;
+        std::lock_guard lock(mutex);
+        if (closed || slot != Slot::Waiting) {
+            return false;
         }
-        shared.slot = Shared::Slot::Delivering;
-        shared.deliveringOn = std::this_thread::get_id();
-        message = shared.message;
-        wParam = shared.wParam;
-        lParam = shared.lParam;
+        slot = Slot::Delivering;
+        deliveringOn = std::this_thread::get_id();
+        takenMessage = message;
+        takenWParam = wParam;
+        takenLParam = lParam;
+        lastTurnaround = Clock::now() - answeredAt;
     }
     // Not under the lock: the receiver may close the channel (or send through another one)
     // from inside its handler.
-    const std::intptr_t result = shared.receiver->sendMessage(message, wParam, lParam);
+    const std::intptr_t answer = receiver->sendMessage(takenMessage, takenWParam, takenLParam);
     {
-        std::lock_guard lock(shared.mutex);
-        shared.result = result;
-        shared.slot = Shared::Slot::Done;
+        std::lock_guard lock(mutex);
+        result = answer;
+        slot = Slot::Done;
+        answeredAt = Clock::now();
     }
-    shared.changed.notify_all();
+    changed.notify_all();
+    return true;
+}
+
+void SyncMessageChannel::Inbox::deliver() const
+{
+    Shared& shared = *m_shared;
+    if (!shared.deliverOne()) {
+        return;
+    }
+    const Clock::time_point until = Clock::now() + kReceiveBudget;
+    // Watching for the next message makes sense only when the worker sent its last one soon
+    // after its answer, and never on the worker's own thread.
+    while (shared.lastTurnaround < kWatchLimit && Clock::now() < until) {
+        {
+            std::lock_guard lock(shared.mutex);
+            if (shared.closed || shared.sender == std::this_thread::get_id()) {
+                return;
+            }
+            shared.receiverWatching = true;
+        }
+        watchFor(kWatchLimit, [&] {
+            return shared.slot.load(std::memory_order_acquire) == Shared::Slot::Waiting ||
+                   shared.closed.load(std::memory_order_acquire);
+        });
+        {
+            // A message that came while the receiver watched raised no wake-up: it is taken
+            // here or never.
+            std::lock_guard lock(shared.mutex);
+            shared.receiverWatching = false;
+        }
+        if (!shared.deliverOne()) {
+            return;
+        }
+    }
 }
 
 std::intptr_t SyncMessageChannel::sendMessage(std::uint32_t message, std::intptr_t wParam,
                                               std::intptr_t lParam)
 {
     Shared& shared = *m_shared;
+    const Clock::time_point sentAt = Clock::now();
+    bool wake = false;
     {
         std::lock_guard lock(shared.mutex);
         if (shared.closed) {
@@ -78,8 +171,18 @@ std::intptr_t SyncMessageChannel::sendMessage(std::uint32_t message, std::intptr
         shared.wParam = wParam;
         shared.lParam = lParam;
         shared.slot = Shared::Slot::Waiting;
+        shared.sender = std::this_thread::get_id();
+        wake = !shared.receiverWatching;
     }
-    m_wake(Inbox(m_shared));
+    if (wake) {
+        m_wake(Inbox(m_shared));
+    }
+    if (m_lastWait < kWatchLimit) {
+        watchFor(kWatchLimit, [&] {
+            return shared.slot.load(std::memory_order_acquire) == Shared::Slot::Done ||
+                   shared.closed.load(std::memory_order_acquire);
+        });
+    }
 
     std::unique_lock lock(shared.mutex);
     // Closed while the message still waits: it will never be handled. Closed while it is being
@@ -93,6 +196,7 @@ std::intptr_t SyncMessageChannel::sendMessage(std::uint32_t message, std::intptr
         return 0;
     }
     shared.slot = Shared::Slot::Empty;
+    m_lastWait = Clock::now() - sentAt;
     return shared.result;
 }
 

@@ -5,7 +5,9 @@
 // message in the channel's one slot, wakes that thread and blocks until the message was
 // handled, or until the channel is closed. The woken thread takes the message from the slot
 // through the channel's Inbox. Nothing is allocated per message, and the wake-up carries no data:
-// everything that crosses threads goes through the channel's own mutex.
+// everything that crosses threads goes through the channel's own mutex. When messages come
+// fast, each side watches the slot a little before it sleeps, so that back to back neither
+// thread is put to sleep, and the wake-up is skipped while the receiver watches.
 //
 // close() is what makes tearing down safe: once it returned, the receiver is never touched
 // again, a send that is waiting returns at once and later sends return without waking anyone.
@@ -18,6 +20,7 @@
 // handler deadlock-free; in exchange the handler must not read the message's records after its
 // own close() call.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,6 +40,8 @@ public:
     public:
         // On the receiver's thread: hands the waiting message, if any, to the receiver and
         // lets the worker go with its answer. Nothing when none waits or after close().
+        // While the worker keeps sending its next message within a few microseconds of an
+        // answer, goes on taking them for up to 2 ms before it returns.
         void deliver() const;
 
     private:
@@ -71,6 +76,8 @@ public:
 private:
     std::shared_ptr<Shared> m_shared;
     Wake m_wake;
+    // How long the last message waited for its answer (the worker's thread only).
+    std::chrono::steady_clock::duration m_lastWait{};
 };
 
 } // namespace hopwise
