@@ -19,7 +19,8 @@ namespace hopwise::cli {
 
 namespace {
 
-// Runs the worker to its end with the calling thread as the receiver's thread.
+// Runs the worker to its end on a thread of its own, with the calling thread as the receiver's
+// thread: for ping, whose running summary (Ctrl-\) must be printed while a probe waits.
 template <class Inputs>
 int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& options,
             std::ostream& out, std::ostream& err, const ConsoleHooks& hooks)
@@ -30,10 +31,8 @@ int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& op
     MessageLoop loop;
     ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet}, out, err,
                              page.m_bCancel, hooks.now, [&loop] { loop.quit(); });
-    // Only ping has a running summary; the watch's thread would hold a trace's exit for up to a
-    // tenth of a second.
     std::optional<QuitSignalWatch> quitWatch;
-    if (hooks.summaryOnQuit && options.kind == ProbeKind::Ping) {
+    if (hooks.summaryOnQuit) {
         quitWatch.emplace(
             [&loop, &receiver] { loop.post([&receiver] { receiver.runningSummary(); }); });
     }
@@ -45,6 +44,24 @@ int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& op
     loop.run();
     run.reset();
     quitWatch.reset();
+    return receiver.exitCode();
+}
+
+// Runs the worker to its end on the calling thread, which is then the receiver's thread too:
+// each notice is written out from inside the worker's send, with no second thread to start and
+// no hand-over per hop. For a trace, which has nothing to print while a probe waits; Ctrl-C
+// still only sets the cancel flag, as it does for a worker on its own thread.
+template <class Inputs>
+int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& options,
+                std::ostream& out, std::ostream& err, const ConsoleHooks& hooks)
+{
+    if (hooks.watchCancel) {
+        hooks.watchCancel(page.m_bCancel);
+    }
+    ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet}, out, err,
+                             page.m_bCancel, hooks.now, [] {});
+    page.m_pWindow = &receiver;
+    worker(&page);
     return receiver.exitCode();
 }
 
@@ -94,9 +111,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         page.m_probesInFlight = options.parallel;
         if (options.parallel == 1) {
             TraceRouteInputs& walk = page;
-            return runPage(walk, TraceRouteThread, options, out, err, hooks);
+            return runPageHere(walk, TraceRouteThread, options, out, err, hooks);
         }
-        return runPage(page, ParallelTraceThread, options, out, err, hooks);
+        return runPageHere(page, ParallelTraceThread, options, out, err, hooks);
     }
     PingInputs page;
     SetHostText(page.m_szHost, options.host);
