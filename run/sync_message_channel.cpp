@@ -1,5 +1,7 @@
 #include "run/sync_message_channel.h"
 
+#include <sched.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,7 +17,9 @@ using Clock = std::chrono::steady_clock;
 // A thread that is put to sleep and woken again costs tens of microseconds, more than a whole
 // echo on loopback. So each side first watches the slot for a while before it sleeps, when
 // the other side answered within that time last round: a fast peer never sleeps at all, while
-// a slow network, a message box or a loaded machine soon stops the watching.
+// a slow network, a message box or a loaded machine soon stops the watching. Nor does a side
+// watch while the other was last seen on the same processor: it would only keep the other
+// from running there (on a busy machine both threads often share one).
 constexpr Clock::duration kWatchLimit = std::chrono::microseconds(100);
 // How long the receiver goes on taking messages one after another before its thread returns
 // to its event loop, so that input, painting and timers are never held up for longer.
@@ -73,6 +77,9 @@ struct SyncMessageChannel::Shared {
     // The receiver watches the slot for the next message: the sender need not wake it.
     bool receiverWatching = false;
     std::thread::id sender;
+    // The processor each side last ran on.
+    std::atomic<int> senderCpu{-1};
+    std::atomic<int> receiverCpu{-1};
 
     // How long the worker took from an answer to its next message, last time.
     Clock::time_point answeredAt;
@@ -105,6 +112,7 @@ bool SyncMessageChannel::Shared::deliverOne()
         }
         slot = Slot::Delivering;
         deliveringOn = std::this_thread::get_id();
+        receiverCpu.store(sched_getcpu(), std::memory_order_relaxed);
         takenMessage = message;
         takenWParam = wParam;
         takenLParam = lParam;
@@ -132,7 +140,8 @@ void SyncMessageChannel::Inbox::deliver() const
     const Clock::time_point until = Clock::now() + kReceiveBudget;
     // Watching for the next message makes sense only when the worker sent its last one soon
     // after its answer, and never on the worker's own thread.
-    while (shared.lastTurnaround < kWatchLimit && Clock::now() < until) {
+    while (shared.lastTurnaround < kWatchLimit && Clock::now() < until &&
+           shared.senderCpu.load(std::memory_order_relaxed) != sched_getcpu()) {
         {
             std::lock_guard lock(shared.mutex);
             if (shared.closed || shared.sender == std::this_thread::get_id()) {
@@ -172,12 +181,14 @@ std::intptr_t SyncMessageChannel::sendMessage(std::uint32_t message, std::intptr
         shared.lParam = lParam;
         shared.slot = Shared::Slot::Waiting;
         shared.sender = std::this_thread::get_id();
+        shared.senderCpu.store(sched_getcpu(), std::memory_order_relaxed);
         wake = !shared.receiverWatching;
     }
     if (wake) {
         m_wake(Inbox(m_shared));
     }
-    if (m_lastWait < kWatchLimit) {
+    if (m_lastWait < kWatchLimit &&
+        shared.receiverCpu.load(std::memory_order_relaxed) != sched_getcpu()) {
         watchFor(kWatchLimit, [&] {
             return shared.slot.load(std::memory_order_acquire) == Shared::Slot::Done ||
                    shared.closed.load(std::memory_order_acquire);
