@@ -182,6 +182,7 @@ void runInClient(benchmark::State& state, const std::string& command,
         words.push_back(word);
     }
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) {
         argv.push_back(word.data());
     }

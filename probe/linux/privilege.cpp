@@ -1,35 +1,58 @@
 #include "probe/linux/privilege.h"
 
-#include <sys/capability.h>
+#include <linux/capability.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 namespace hopwise {
 namespace {
 
-bool setRawEffective(bool on)
+// The calling thread's capability sets, through the kernel's own interface: the one bit this
+// program cares about doesn't call for a library to be loaded at every start.
+struct CapabilitySets {
+    __user_cap_data_struct words[_LINUX_CAPABILITY_U32S_3]{};
+};
+
+static_assert(CAP_NET_RAW < 32, "CAP_NET_RAW lives in the first word of each set");
+constexpr std::uint32_t kRawBit = std::uint32_t{1} << CAP_NET_RAW;
+
+bool readSets(CapabilitySets& sets)
 {
-    cap_t caps = cap_get_proc();
-    if (caps == nullptr) {
-        return false;
-    }
-    const cap_value_t raw[] = {CAP_NET_RAW};
-    bool done = cap_set_flag(caps, CAP_EFFECTIVE, 1, raw, on ? CAP_SET : CAP_CLEAR) == 0 &&
-                cap_set_proc(caps) == 0;
-    cap_free(caps);
-    return done;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return syscall(SYS_capget, &header, sets.words) == 0;
 }
 
-bool rawFlag(cap_flag_t which)
+bool writeSets(const CapabilitySets& sets)
 {
-    cap_t caps = cap_get_proc();
-    if (caps == nullptr) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return syscall(SYS_capset, &header, sets.words) == 0;
+}
+
+bool setRawEffective(bool on)
+{
+    CapabilitySets sets;
+    if (!readSets(sets)) {
         return false;
     }
-    cap_flag_value_t value = CAP_CLEAR;
-    cap_get_flag(caps, CAP_NET_RAW, which, &value);
-    cap_free(caps);
-    return value == CAP_SET;
+    sets.words[0].effective =
+        on ? (sets.words[0].effective | kRawBit) : (sets.words[0].effective & ~kRawBit);
+    return writeSets(sets);
+}
+
+enum class Set { Permitted, Effective };
+
+bool rawFlag(Set which)
+{
+    CapabilitySets sets;
+    if (!readSets(sets)) {
+        return false;
+    }
+    const std::uint32_t word =
+        which == Set::Permitted ? sets.words[0].permitted : sets.words[0].effective;
+    return (word & kRawBit) != 0;
 }
 
 } // namespace
@@ -45,18 +68,16 @@ PrivilegeOutcome RestrictPrivileges()
     // Ambient capabilities would survive into anything the process started.
     prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
 
-    const bool keepRaw = rawFlag(CAP_PERMITTED);
-    cap_t caps = cap_init(); // every set empty
-    if (caps == nullptr) {
+    CapabilitySets sets;
+    if (!readSets(sets)) {
         return PrivilegeOutcome::Failed;
     }
-    const cap_value_t raw[] = {CAP_NET_RAW};
+    const bool keepRaw = (sets.words[0].permitted & kRawBit) != 0;
+    CapabilitySets kept; // every set empty
     if (keepRaw) {
-        cap_set_flag(caps, CAP_PERMITTED, 1, raw, CAP_SET);
+        kept.words[0].permitted = kRawBit;
     }
-    const bool done = cap_set_proc(caps) == 0;
-    cap_free(caps);
-    if (!done) {
+    if (!writeSets(kept)) {
         return PrivilegeOutcome::Failed;
     }
     // Nothing this process could start may gain privileges it does not have.
@@ -76,7 +97,7 @@ std::string SetuidRefusalMessage(const std::string& programPath)
 
 ScopedRawSocketPrivilege::ScopedRawSocketPrivilege()
 {
-    if (rawFlag(CAP_PERMITTED) && !rawFlag(CAP_EFFECTIVE)) {
+    if (rawFlag(Set::Permitted) && !rawFlag(Set::Effective)) {
         m_raised = setRawEffective(true);
     }
 }
