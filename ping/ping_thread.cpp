@@ -66,18 +66,11 @@ void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination)
 
 std::uint32_t PingThread(PingInputs* page)
 {
-    ProbeMessageTarget* window = page->m_pWindow;
-    const IpAddress destination = ResolveHostName(page->m_szHost);
-    if (destination == 0 || destination == kAddressNone) {
-        NotifyUnresolved(window);
-        NotifyFinished(window);
-        return 0;
-    }
-    NotifyDestination(window, destination);
-    const EchoHandle handle = OpenEchoHandle();
-    runTrials(*page, handle, destination);
-    CloseEchoHandle(handle);
-    NotifyFinished(window);
+    RunToDestination(page->m_pWindow, page->m_szHost, [page](IpAddress destination) {
+        const EchoHandle handle = OpenEchoHandle();
+        runTrials(*page, handle, destination);
+        CloseEchoHandle(handle);
+    });
     return 0;
 }
 

@@ -92,4 +92,17 @@ void NotifyNotPermitted(ProbeMessageTarget* target)
     notify(target, WM_PROBE_NOT_PERMITTED, reinterpret_cast<std::intptr_t>(&cell));
 }
 
+void RunToDestination(ProbeMessageTarget* target, const char* host,
+                      const std::function<void(IpAddress destination)>& probe)
+{
+    const IpAddress destination = ResolveHostName(host);
+    if (destination == 0 || destination == kAddressNone) {
+        NotifyUnresolved(target);
+    } else {
+        NotifyDestination(target, destination);
+        probe(destination);
+    }
+    NotifyFinished(target);
+}
+
 } // namespace hopwise

@@ -1,9 +1,11 @@
 #pragma once
 
-// The pieces both workers share: the notifications they send and the option block of a probe.
+// The pieces every worker shares: the frame of a run, the notifications it sends and the option
+// block of a probe.
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "probe/echo_service.h"
 #include "probe/ip_address.h"
@@ -36,5 +38,11 @@ void NotifyUnresolved(ProbeMessageTarget* target);
 void NotifyDestination(ProbeMessageTarget* target, IpAddress destination);
 void NotifyResult(ProbeMessageTarget* target, const ProbeResult& result);
 void NotifyNotPermitted(ProbeMessageTarget* target);
+
+// The frame of every worker's run: looks host up, then either tells the target where the run
+// goes and calls probe with the address, or tells it the name can't be resolved; tells it the
+// run has finished in both cases.
+void RunToDestination(ProbeMessageTarget* target, const char* host,
+                      const std::function<void(IpAddress destination)>& probe);
 
 } // namespace hopwise

@@ -91,15 +91,8 @@ void walkInParallel(ParallelTraceInputs& page, IpAddress destination)
 
 std::uint32_t ParallelTraceThread(ParallelTraceInputs* page)
 {
-    ProbeMessageTarget* window = page->m_pWindow;
-    const IpAddress destination = ResolveHostName(page->m_szHost);
-    if (destination == 0 || destination == kAddressNone) {
-        NotifyUnresolved(window);
-    } else {
-        NotifyDestination(window, destination);
-        walkInParallel(*page, destination);
-    }
-    NotifyFinished(window);
+    RunToDestination(page->m_pWindow, page->m_szHost,
+                     [page](IpAddress destination) { walkInParallel(*page, destination); });
     return 0;
 }
 

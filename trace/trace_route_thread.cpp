@@ -54,17 +54,11 @@ void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination)
 
 std::uint32_t TraceRouteThread(TraceRouteInputs* page)
 {
-    ProbeMessageTarget* window = page->m_pWindow;
-    const IpAddress destination = ResolveHostName(page->m_szHost);
-    if (destination == 0 || destination == kAddressNone) {
-        NotifyUnresolved(window);
-    } else {
-        NotifyDestination(window, destination);
+    RunToDestination(page->m_pWindow, page->m_szHost, [page](IpAddress destination) {
         const EchoHandle handle = OpenEchoHandle();
         walkHops(*page, handle, destination);
         CloseEchoHandle(handle);
-    }
-    NotifyFinished(window);
+    });
     return 0;
 }
 
