@@ -1,8 +1,7 @@
 #include "app/shell_resources.h"
 
-#include <QFile>
-#include <QPainter>
-#include <QSvgRenderer>
+#include <QDir>
+#include <QImageReader>
 
 #include "res/resource_ids.h"
 #include "res/texts.h"
@@ -12,9 +11,23 @@
 static void initShellResources()
 {
     Q_INIT_RESOURCE(hopwise);
+    Q_INIT_RESOURCE(hopwise_window_icon);
 }
 
 namespace hopwise {
+namespace {
+
+// Qt reads PNG and XPM itself. A reader that may detect the format asks every image format
+// plugin whether it knows the name first, which loads them all (and QtSvg, libjpeg, ... behind
+// them) before the first paint.
+QPixmap readBuiltInFormat(const QString& path, const char* format)
+{
+    QImageReader reader(path, format);
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+} // namespace
 
 QString LoadResourceString(int id)
 {
@@ -33,24 +46,11 @@ QString LoadResourceString(int id)
 QIcon AppIcon()
 {
     initShellResources();
-    // Drawn from the vector source at whatever size and scale it is asked for; fixed sizes
-    // only where Qt's SVG icon engine is missing.
-    QIcon scalable(QStringLiteral(":/hopwise.svg"));
-    if (!scalable.pixmap(QSize(64, 64)).isNull()) {
-        return scalable;
-    }
-    QSvgRenderer renderer(QStringLiteral(":/hopwise.svg"));
+    // PNGs rendered from the SVG at build time, one per size ("16.png", ...).
     QIcon icon;
-    if (!renderer.isValid()) {
-        return icon;
-    }
-    for (const int size : {16, 20, 24, 32, 48, 64, 128}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-        painter.end();
-        icon.addPixmap(pixmap);
+    const QDir sizes(QStringLiteral(":/window_icon"));
+    for (const QString& name : sizes.entryList(QDir::Files)) {
+        icon.addPixmap(readBuiltInFormat(sizes.filePath(name), "png"));
     }
     return icon;
 }
@@ -58,7 +58,7 @@ QIcon AppIcon()
 QPixmap AboutToolBitmap()
 {
     initShellResources();
-    return QPixmap(QStringLiteral(":/about16.xpm"));
+    return readBuiltInFormat(QStringLiteral(":/about16.xpm"), "xpm");
 }
 
 } // namespace hopwise

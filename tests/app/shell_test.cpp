@@ -42,6 +42,10 @@ TEST_P(MainWindowTest, startsOnTheTraceRoutePageAndEveryWayOutSavesTheSettings)
     CMainFrame& frame = *app.mainWindow();
     QTabBar& tabs = *frame.tabHost().tabBar();
     EXPECT_EQ(frame.windowTitle(), "Hopwise");
+    // Compiled in: an exact image at each size X11 asks a window icon for.
+    for (const int size : {16, 32, 64, 128}) {
+        EXPECT_TRUE(frame.windowIcon().availableSizes().contains(QSize(size, size))) << size;
+    }
     EXPECT_EQ(QStringList({tabs.tabText(0), tabs.tabText(1)}), QStringList({"Hopwise", "Ping"}));
     // Below the tab row, inset by 5, at the size of the pages' template.
     const int h = tabs.sizeHint().height();
