@@ -2,7 +2,8 @@
 // closed, -1 when another instance already runs, 1 when it refuses to start set-user-ID.
 
 #include <QApplication>
-#include <iostream>
+#include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "app/hopwise_app.h"
@@ -53,6 +54,13 @@ constexpr std::string_view kQtValueOptions[] = {"platform",
                                                 "qmljsdebugger"};
 constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb",
                                          "dograb",  "sync",        "testability"};
+
+// Through stdio, not iostreams: a translation unit that includes <iostream> builds the standard
+// streams and their locale at every start, window or not.
+void Print(std::FILE* stream, std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
 
 enum class Request { Run, Help, Version, Refuse };
 
@@ -108,10 +116,10 @@ int main(int argc, char* argv[])
     // start is refused before a window could show, so the message goes to stderr.
     switch (hopwise::RestrictPrivileges()) {
     case hopwise::PrivilegeOutcome::RefusedSetuid:
-        std::cerr << hopwise::SetuidRefusalMessage(argc > 0 ? argv[0] : "hopwise") << '\n';
+        Print(stderr, hopwise::SetuidRefusalMessage(argc > 0 ? argv[0] : "hopwise") + '\n');
         return 1;
     case hopwise::PrivilegeOutcome::Failed:
-        std::cerr << "hopwise: could not drop capabilities\n";
+        Print(stderr, "hopwise: could not drop capabilities\n");
         return 1;
     case hopwise::PrivilegeOutcome::Restricted:
         break;
@@ -120,13 +128,13 @@ int main(int argc, char* argv[])
     std::string refusal;
     switch (ReadCommandLine(argc, argv, refusal)) {
     case Request::Help:
-        std::cout << kHelp;
+        Print(stdout, kHelp);
         return 0;
     case Request::Version:
-        std::cout << "hopwise " << HOPWISE_VERSION << '\n';
+        Print(stdout, "hopwise " HOPWISE_VERSION "\n");
         return 0;
     case Request::Refuse:
-        std::cerr << "hopwise: " << refusal << " (see hopwise --help)\n";
+        Print(stderr, "hopwise: " + refusal + " (see hopwise --help)\n");
         return kExitUsage;
     case Request::Run:
         break;
