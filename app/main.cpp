@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/deferred_icon_style.h"
 #include "app/hopwise_app.h"
 #include "probe/linux/privilege.h"
 #include "res/texts.h"
@@ -149,6 +150,8 @@ int main(int argc, char* argv[])
     if (!startupId.isEmpty()) {
         qputenv("DESKTOP_STARTUP_ID", startupId);
     }
+    // The style Qt chose (or -style named), wrapped before any widget exists.
+    QApplication::setStyle(new hopwise::DeferredIconStyle(QApplication::style()->name()));
     hopwise::CHopwiseApp app;
     return app.Run();
 }

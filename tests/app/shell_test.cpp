@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QTabBar>
 #include <QTest>
 #include <QTreeWidget>
@@ -18,11 +20,13 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include "app/deferred_icon_style.h"
 #include "app/hopwise_app.h"
 #include "settings/host_history.h"
 #include "tests/support/scripted_echo_stack.h"
@@ -212,6 +216,36 @@ TEST(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
     frame.close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
 }
+
+// The bars' extension icons, fetched only when drawn, through the application's style as the
+// bars ask for them, are the wrapped style's own in either direction.
+struct ExtensionIconCase {
+    QStyle::StandardPixmap icon;
+    Qt::LayoutDirection direction;
+};
+
+class ExtensionIconTest : public ::testing::TestWithParam<ExtensionIconCase> {};
+
+TEST_P(ExtensionIconTest, isTheWrappedStylesOwnOnceDrawn)
+{
+    const auto [which, direction] = GetParam();
+    const std::unique_ptr<QStyle> plain(QStyleFactory::create("fusion"));
+    QApplication::setStyle(new DeferredIconStyle(QStyleFactory::create("fusion")));
+    QStyleOption option;
+    option.direction = direction;
+    const QIcon icon = QApplication::style()->standardIcon(which, &option);
+    const QImage expected = plain->standardIcon(which, &option).pixmap(16).toImage();
+    EXPECT_FALSE(expected.isNull());
+    EXPECT_EQ(icon.pixmap(16).toImage(), expected);
+    QApplication::setStyle(QStyleFactory::create("fusion"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MenuAndToolBars, ExtensionIconTest,
+    ::testing::Values(
+        ExtensionIconCase{QStyle::SP_ToolBarHorizontalExtensionButton, Qt::LeftToRight},
+        ExtensionIconCase{QStyle::SP_ToolBarHorizontalExtensionButton, Qt::RightToLeft},
+        ExtensionIconCase{QStyle::SP_ToolBarVerticalExtensionButton, Qt::LeftToRight}));
 
 // A screen reader finds a name on everything a person can act on, hidden or not.
 TEST(WindowAccessibility, everyInteractiveObjectHasAName)
