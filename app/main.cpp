@@ -150,8 +150,11 @@ int main(int argc, char* argv[])
     if (!startupId.isEmpty()) {
         qputenv("DESKTOP_STARTUP_ID", startupId);
     }
-    // The style Qt chose (or -style named), wrapped before any widget exists.
-    QApplication::setStyle(new hopwise::DeferredIconStyle(QApplication::style()->name()));
+    // The style Qt chose (or -style named), wrapped before any widget exists; the application
+    // owns it, as it would any style set on it.
+    auto* style = new hopwise::DeferredIconStyle(QApplication::style()->name());
+    style->setParent(&application);
+    QApplication::setStyle(style);
     hopwise::CHopwiseApp app;
     return app.Run();
 }

@@ -230,7 +230,9 @@ TEST_P(ExtensionIconTest, isTheWrappedStylesOwnOnceDrawn)
 {
     const auto [which, direction] = GetParam();
     const std::unique_ptr<QStyle> plain(QStyleFactory::create("fusion"));
-    QApplication::setStyle(new DeferredIconStyle(QStyleFactory::create("fusion")));
+    auto* deferred = new DeferredIconStyle(QStyleFactory::create("fusion"));
+    deferred->setParent(qApp);
+    QApplication::setStyle(deferred);
     QStyleOption option;
     option.direction = direction;
     const QIcon icon = QApplication::style()->standardIcon(which, &option);
