@@ -1,7 +1,9 @@
 #include "app/shell_resources.h"
 
 #include <QDir>
+#include <QImage>
 #include <QImageReader>
+#include <QResource>
 
 #include "res/resource_ids.h"
 #include "res/texts.h"
@@ -17,9 +19,9 @@ static void initShellResources()
 namespace hopwise {
 namespace {
 
-// Qt reads PNG and XPM itself. A reader that may detect the format asks every image format
-// plugin whether it knows the name first, which loads them all (and QtSvg, libjpeg, ... behind
-// them) before the first paint.
+// Qt reads XPM itself. A reader that may detect the format asks every image format plugin
+// whether it knows the name first, which loads them all (and QtSvg, libjpeg, ... behind them)
+// before the first paint.
 QPixmap readBuiltInFormat(const QString& path, const char* format)
 {
     QImageReader reader(path, format);
@@ -46,11 +48,19 @@ QString LoadResourceString(int id)
 QIcon AppIcon()
 {
     initShellResources();
-    // PNGs rendered from the SVG at build time, one per size ("16.png", ...).
+    // Rendered from the SVG at build time, one size per resource ("16.rgba", ...): premultiplied
+    // RGBA pixels, stored uncompressed and read where they lie: nothing to decode.
     QIcon icon;
     const QDir sizes(QStringLiteral(":/window_icon"));
     for (const QString& name : sizes.entryList(QDir::Files)) {
-        icon.addPixmap(readBuiltInFormat(sizes.filePath(name), "png"));
+        const int size = name.section(QLatin1Char('.'), 0, 0).toInt();
+        const qsizetype rowBytes = qsizetype(size) * 4;
+        const QByteArray bytes = QResource(sizes.filePath(name)).uncompressedData();
+        if (size > 0 && bytes.size() == rowBytes * size) {
+            const QImage image(reinterpret_cast<const uchar*>(bytes.constData()), size, size,
+                               rowBytes, QImage::Format_RGBA8888_Premultiplied);
+            icon.addPixmap(QPixmap::fromImage(image));
+        }
     }
     return icon;
 }
