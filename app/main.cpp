@@ -2,9 +2,11 @@
 // closed, -1 when another instance already runs, 1 when it refuses to start set-user-ID.
 
 #include <QApplication>
-#include <iostream>
+#include <cstdio>
+#include <string>
 #include <string_view>
 
+#include "app/deferred_icon_style.h"
 #include "app/hopwise_app.h"
 #include "probe/linux/privilege.h"
 #include "res/texts.h"
@@ -53,6 +55,13 @@ constexpr std::string_view kQtValueOptions[] = {"platform",
                                                 "qmljsdebugger"};
 constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb",
                                          "dograb",  "sync",        "testability"};
+
+// Through stdio, not iostreams: a translation unit that includes <iostream> builds the standard
+// streams and their locale at every start, window or not.
+void Print(std::FILE* stream, std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
 
 enum class Request { Run, Help, Version, Refuse };
 
@@ -108,10 +117,10 @@ int main(int argc, char* argv[])
     // start is refused before a window could show, so the message goes to stderr.
     switch (hopwise::RestrictPrivileges()) {
     case hopwise::PrivilegeOutcome::RefusedSetuid:
-        std::cerr << hopwise::SetuidRefusalMessage(argc > 0 ? argv[0] : "hopwise") << '\n';
+        Print(stderr, hopwise::SetuidRefusalMessage(argc > 0 ? argv[0] : "hopwise") + '\n');
         return 1;
     case hopwise::PrivilegeOutcome::Failed:
-        std::cerr << "hopwise: could not drop capabilities\n";
+        Print(stderr, "hopwise: could not drop capabilities\n");
         return 1;
     case hopwise::PrivilegeOutcome::Restricted:
         break;
@@ -120,13 +129,13 @@ int main(int argc, char* argv[])
     std::string refusal;
     switch (ReadCommandLine(argc, argv, refusal)) {
     case Request::Help:
-        std::cout << kHelp;
+        Print(stdout, kHelp);
         return 0;
     case Request::Version:
-        std::cout << "hopwise " << HOPWISE_VERSION << '\n';
+        Print(stdout, "hopwise " HOPWISE_VERSION "\n");
         return 0;
     case Request::Refuse:
-        std::cerr << "hopwise: " << refusal << " (see hopwise --help)\n";
+        Print(stderr, "hopwise: " + refusal + " (see hopwise --help)\n");
         return kExitUsage;
     case Request::Run:
         break;
@@ -141,6 +150,11 @@ int main(int argc, char* argv[])
     if (!startupId.isEmpty()) {
         qputenv("DESKTOP_STARTUP_ID", startupId);
     }
+    // The style Qt chose (or -style named), wrapped before any widget exists; the application
+    // owns it, as it would any style set on it.
+    auto* style = new hopwise::DeferredIconStyle(QApplication::style()->name());
+    style->setParent(&application);
+    QApplication::setStyle(style);
     hopwise::CHopwiseApp app;
     return app.Run();
 }

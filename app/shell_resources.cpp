@@ -1,8 +1,9 @@
 #include "app/shell_resources.h"
 
-#include <QFile>
-#include <QPainter>
-#include <QSvgRenderer>
+#include <QDir>
+#include <QImage>
+#include <QImageReader>
+#include <QResource>
 
 #include "res/resource_ids.h"
 #include "res/texts.h"
@@ -12,9 +13,23 @@
 static void initShellResources()
 {
     Q_INIT_RESOURCE(hopwise);
+    Q_INIT_RESOURCE(hopwise_window_icon);
 }
 
 namespace hopwise {
+namespace {
+
+// Qt reads XPM itself. A reader that may detect the format asks every image format plugin
+// whether it knows the name first, which loads them all (and QtSvg, libjpeg, ... behind them)
+// before the first paint.
+QPixmap readBuiltInFormat(const QString& path, const char* format)
+{
+    QImageReader reader(path, format);
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+} // namespace
 
 QString LoadResourceString(int id)
 {
@@ -33,24 +48,19 @@ QString LoadResourceString(int id)
 QIcon AppIcon()
 {
     initShellResources();
-    // Drawn from the vector source at whatever size and scale it is asked for; fixed sizes
-    // only where Qt's SVG icon engine is missing.
-    QIcon scalable(QStringLiteral(":/hopwise.svg"));
-    if (!scalable.pixmap(QSize(64, 64)).isNull()) {
-        return scalable;
-    }
-    QSvgRenderer renderer(QStringLiteral(":/hopwise.svg"));
+    // Rendered from the SVG at build time, one size per resource ("16.rgba", ...): premultiplied
+    // RGBA pixels, stored uncompressed and read where they lie: nothing to decode.
     QIcon icon;
-    if (!renderer.isValid()) {
-        return icon;
-    }
-    for (const int size : {16, 20, 24, 32, 48, 64, 128}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-        painter.end();
-        icon.addPixmap(pixmap);
+    const QDir sizes(QStringLiteral(":/window_icon"));
+    for (const QString& name : sizes.entryList(QDir::Files)) {
+        const int size = name.section(QLatin1Char('.'), 0, 0).toInt();
+        const qsizetype rowBytes = qsizetype(size) * 4;
+        const QByteArray bytes = QResource(sizes.filePath(name)).uncompressedData();
+        if (size > 0 && bytes.size() == rowBytes * size) {
+            const QImage image(reinterpret_cast<const uchar*>(bytes.constData()), size, size,
+                               rowBytes, QImage::Format_RGBA8888_Premultiplied);
+            icon.addPixmap(QPixmap::fromImage(image));
+        }
     }
     return icon;
 }
@@ -58,7 +68,7 @@ QIcon AppIcon()
 QPixmap AboutToolBitmap()
 {
     initShellResources();
-    return QPixmap(QStringLiteral(":/about16.xpm"));
+    return readBuiltInFormat(QStringLiteral(":/about16.xpm"), "xpm");
 }
 
 } // namespace hopwise

@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QTabBar>
 #include <QTest>
 #include <QTreeWidget>
@@ -18,11 +20,13 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include "app/deferred_icon_style.h"
 #include "app/hopwise_app.h"
 #include "settings/host_history.h"
 #include "tests/support/scripted_echo_stack.h"
@@ -42,6 +46,10 @@ TEST_P(MainWindowTest, startsOnTheTraceRoutePageAndEveryWayOutSavesTheSettings)
     CMainFrame& frame = *app.mainWindow();
     QTabBar& tabs = *frame.tabHost().tabBar();
     EXPECT_EQ(frame.windowTitle(), "Hopwise");
+    // Compiled in: an exact image at each size X11 asks a window icon for.
+    for (const int size : {16, 32, 64, 128}) {
+        EXPECT_TRUE(frame.windowIcon().availableSizes().contains(QSize(size, size))) << size;
+    }
     EXPECT_EQ(QStringList({tabs.tabText(0), tabs.tabText(1)}), QStringList({"Hopwise", "Ping"}));
     // Below the tab row, inset by 5, at the size of the pages' template.
     const int h = tabs.sizeHint().height();
@@ -208,6 +216,38 @@ TEST(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
     frame.close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
 }
+
+// The bars' extension icons, fetched only when drawn, through the application's style as the
+// bars ask for them, are the wrapped style's own in either direction.
+struct ExtensionIconCase {
+    QStyle::StandardPixmap icon;
+    Qt::LayoutDirection direction;
+};
+
+class ExtensionIconTest : public ::testing::TestWithParam<ExtensionIconCase> {};
+
+TEST_P(ExtensionIconTest, isTheWrappedStylesOwnOnceDrawn)
+{
+    const auto [which, direction] = GetParam();
+    const std::unique_ptr<QStyle> plain(QStyleFactory::create("fusion"));
+    auto* deferred = new DeferredIconStyle(QStyleFactory::create("fusion"));
+    deferred->setParent(qApp);
+    QApplication::setStyle(deferred);
+    QStyleOption option;
+    option.direction = direction;
+    const QIcon icon = QApplication::style()->standardIcon(which, &option);
+    const QImage expected = plain->standardIcon(which, &option).pixmap(16).toImage();
+    EXPECT_FALSE(expected.isNull());
+    EXPECT_EQ(icon.pixmap(16).toImage(), expected);
+    QApplication::setStyle(QStyleFactory::create("fusion"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MenuAndToolBars, ExtensionIconTest,
+    ::testing::Values(
+        ExtensionIconCase{QStyle::SP_ToolBarHorizontalExtensionButton, Qt::LeftToRight},
+        ExtensionIconCase{QStyle::SP_ToolBarHorizontalExtensionButton, Qt::RightToLeft},
+        ExtensionIconCase{QStyle::SP_ToolBarVerticalExtensionButton, Qt::LeftToRight}));
 
 // A screen reader finds a name on everything a person can act on, hidden or not.
 TEST(WindowAccessibility, everyInteractiveObjectHasAName)
