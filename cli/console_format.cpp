@@ -93,16 +93,7 @@ void PingStatistics::add(const ProbeResult& result)
         ++m_errors;
         return;
     }
-    const std::uint32_t micros = result.m_roundTripMicros;
-    if (m_received == 0 || micros < m_min) {
-        m_min = micros;
-    }
-    if (m_received == 0 || micros > m_max) {
-        m_max = micros;
-    }
-    ++m_received;
-    m_sum += micros;
-    m_sumOfSquares += static_cast<double>(micros) * micros;
+    m_replies.add(result.m_roundTripMicros);
 }
 
 double PingStatistics::lossPercent() const
@@ -110,24 +101,8 @@ double PingStatistics::lossPercent() const
     if (m_transmitted == 0) {
         return 0;
     }
-    return static_cast<double>(m_transmitted - m_received) * 100.0 /
+    return static_cast<double>(m_transmitted - m_replies.count) * 100.0 /
            static_cast<double>(m_transmitted);
-}
-
-double PingStatistics::avgMicros() const
-{
-    return m_received == 0 ? 0 : m_sum / static_cast<double>(m_received);
-}
-
-double PingStatistics::mdevMicros() const
-{
-    if (m_received == 0) {
-        return 0;
-    }
-    const double average = avgMicros();
-    const double variance = m_sumOfSquares / static_cast<double>(m_received) - average * average;
-    // Rounding can leave a tiny negative variance when every round trip was the same.
-    return variance > 0 ? std::sqrt(variance) : 0;
 }
 
 std::string PingSummaryText(std::string_view host, const PingStatistics& statistics,

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "run/probe_messages.h"
+#include "run/round_trip_tally.h"
 
 namespace hopwise::cli {
 
@@ -41,23 +42,19 @@ public:
     void add(const ProbeResult& result);
 
     std::int64_t transmitted() const { return m_transmitted; }
-    std::int64_t received() const { return m_received; }
+    std::int64_t received() const { return m_replies.count; }
     std::int64_t errors() const { return m_errors; }
     double lossPercent() const;
     // Round trips in microseconds; meaningful only when received() > 0.
-    std::uint32_t minMicros() const { return m_min; }
-    std::uint32_t maxMicros() const { return m_max; }
-    double avgMicros() const;
-    double mdevMicros() const; // the standard deviation, as ping's mdev
+    std::uint32_t minMicros() const { return m_replies.best; }
+    std::uint32_t maxMicros() const { return m_replies.worst; }
+    double avgMicros() const { return m_replies.mean(); }
+    double mdevMicros() const { return m_replies.populationDeviation(); }
 
 private:
     std::int64_t m_transmitted = 0;
-    std::int64_t m_received = 0;
     std::int64_t m_errors = 0;
-    std::uint32_t m_min = 0;
-    std::uint32_t m_max = 0;
-    double m_sum = 0;
-    double m_sumOfSquares = 0;
+    RoundTripTally m_replies;
 };
 
 // "--- HOST ping statistics ---", the counts line and, after a reply, the rtt line.

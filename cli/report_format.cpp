@@ -37,8 +37,9 @@ std::vector<std::string> ReportLines(const std::string& host,
             hop.addresses.empty() ? std::string("???") : FormatAddress(hop.addresses.front());
         lines.push_back(formatted("%3d.|-- %-*s %5.1f%% %5u %8.3f %8.3f %8.3f %8.3f %8.3f",
                                   static_cast<int>(hop.hop), kAddressWidth, address.c_str(),
-                                  hop.lossPercent(), hop.sent, ms(hop.lastUs), ms(hop.averageUs()),
-                                  ms(hop.bestUs), ms(hop.worstUs), ms(hop.deviationUs())));
+                                  hop.lossPercent(), hop.sent, ms(hop.replies.last),
+                                  ms(hop.replies.mean()), ms(hop.replies.best),
+                                  ms(hop.replies.worst), ms(hop.replies.sampleDeviation())));
         for (std::size_t i = 1; i < hop.addresses.size(); ++i) {
             lines.push_back(formatted("    |-- %s", FormatAddress(hop.addresses[i])));
         }
@@ -54,20 +55,20 @@ nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop)
     }
     // Times in whole microseconds, none at all for a hop that never answered.
     const auto us = [&hop](double value) {
-        return hop.received != 0 ? nlohmann::ordered_json(std::llround(value))
-                                 : nlohmann::ordered_json(nullptr);
+        return hop.replies.count != 0 ? nlohmann::ordered_json(std::llround(value))
+                                      : nlohmann::ordered_json(nullptr);
     };
     nlohmann::ordered_json event = JsonEvent("report_hop", time);
     event["hop"] = hop.hop;
     event["addresses"] = addresses;
     event["loss_percent"] = hop.lossPercent();
     event["sent"] = hop.sent;
-    event["received"] = hop.received;
-    event["last_us"] = us(hop.lastUs);
-    event["avg_us"] = us(hop.averageUs());
-    event["best_us"] = us(hop.bestUs);
-    event["worst_us"] = us(hop.worstUs);
-    event["stdev_us"] = us(hop.deviationUs());
+    event["received"] = hop.replies.count;
+    event["last_us"] = us(hop.replies.last);
+    event["avg_us"] = us(hop.replies.mean());
+    event["best_us"] = us(hop.replies.best);
+    event["worst_us"] = us(hop.replies.worst);
+    event["stdev_us"] = us(hop.replies.sampleDeviation());
     return event;
 }
 

@@ -81,7 +81,7 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
         return error(out, err, options, hooks, "not_permitted", EchoPermissionHint(),
                      kExitNotPermitted);
     }
-    const bool reached = !table.empty() && table.back().received != 0 &&
+    const bool reached = !table.empty() && table.back().replies.count != 0 &&
                          std::find(table.back().addresses.begin(), table.back().addresses.end(),
                                    destination) != table.back().addresses.end();
     const int exitCode = reached ? kExitAnswered : kExitUnanswered;

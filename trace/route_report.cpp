@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <thread>
 
 #include "probe/echo_flight.h"
@@ -20,32 +19,14 @@ void HopStatistics::add(bool answered, IpAddress responder, std::uint32_t roundT
     if (std::find(addresses.begin(), addresses.end(), responder) == addresses.end()) {
         addresses.push_back(responder);
     }
-    lastUs = roundTripUs;
-    bestUs = received == 0 ? roundTripUs : std::min(bestUs, roundTripUs);
-    worstUs = std::max(worstUs, roundTripUs);
-    ++received;
-    sumUs += roundTripUs;
-    sumSquaresUs += static_cast<double>(roundTripUs) * roundTripUs;
+    replies.add(roundTripUs);
 }
 
 double HopStatistics::lossPercent() const
 {
-    return sent == 0 ? 0.0 : 100.0 * (sent - received) / sent;
-}
-
-double HopStatistics::averageUs() const
-{
-    return received == 0 ? 0.0 : sumUs / received;
-}
-
-double HopStatistics::deviationUs() const
-{
-    if (received < 2) {
-        return 0.0;
-    }
-    const double mean = averageUs();
-    const double variance = (sumSquaresUs - received * mean * mean) / (received - 1);
-    return variance <= 0 ? 0.0 : std::sqrt(variance);
+    return sent == 0
+               ? 0.0
+               : 100.0 * (static_cast<double>(sent) - static_cast<double>(replies.count)) / sent;
 }
 
 namespace {

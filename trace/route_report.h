@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "probe/ip_address.h"
+#include "run/round_trip_tally.h"
 
 namespace hopwise {
 
@@ -17,19 +18,10 @@ struct HopStatistics {
     std::int32_t hop = 0;
     std::vector<IpAddress> addresses; // every responder this hop has had, first seen first
     std::uint32_t sent = 0;
-    std::uint32_t received = 0;
-    // Round trips in microseconds, over the received probes.
-    std::uint32_t lastUs = 0;
-    std::uint32_t bestUs = 0;
-    std::uint32_t worstUs = 0;
-    double sumUs = 0;
-    double sumSquaresUs = 0;
+    RoundTripTally replies; // its spread is the sample deviation, as mtr's StDev
 
     void add(bool answered, IpAddress responder, std::uint32_t roundTripUs);
     double lossPercent() const;
-    double averageUs() const;
-    // Sample standard deviation; 0 below two replies.
-    double deviationUs() const;
 };
 
 struct RouteReportOptions {

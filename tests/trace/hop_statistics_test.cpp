@@ -50,11 +50,11 @@ TEST(HopStatisticsTest, FiguresFollowTheProbes)
         EXPECT_EQ(hop.sent, c.probes.size());
         EXPECT_EQ(hop.addresses, c.addresses);
         EXPECT_DOUBLE_EQ(hop.lossPercent(), c.loss);
-        EXPECT_EQ(hop.lastUs, c.last);
-        EXPECT_EQ(hop.bestUs, c.best);
-        EXPECT_EQ(hop.worstUs, c.worst);
-        EXPECT_DOUBLE_EQ(hop.averageUs(), c.average);
-        EXPECT_NEAR(hop.deviationUs(), c.deviation, 1e-9);
+        EXPECT_EQ(hop.replies.last, c.last);
+        EXPECT_EQ(hop.replies.best, c.best);
+        EXPECT_EQ(hop.replies.worst, c.worst);
+        EXPECT_DOUBLE_EQ(hop.replies.mean(), c.average);
+        EXPECT_NEAR(hop.replies.sampleDeviation(), c.deviation, 1e-9);
     }
 }
 
