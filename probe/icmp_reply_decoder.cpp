@@ -135,7 +135,8 @@ IcmpReplyFields decodeIcmp(IcmpReplyFields fields, std::span<const std::uint8_t>
     if (quoted.packet[9] != kIpProtocolIcmp) {
         return reject(fields, IcmpRejectReason::QuotedNotEcho);
     }
-    if (readAddress(quoted.packet.data() + 16) != sent.destination) {
+    if (!sent.destination.isIpv4() ||
+        readAddress(quoted.packet.data() + 16) != sent.destination.toIpv4()) {
         return reject(fields, IcmpRejectReason::WrongDestination);
     }
     const IcmpRejectReason echoProblem =
@@ -245,7 +246,7 @@ IcmpReplyFields DecodeQuotedEcho(std::span<const std::uint8_t> quoted, IpAddress
     if (!isErrorType(type)) {
         return reject(fields, IcmpRejectReason::UnexpectedType);
     }
-    if (quotedDestination != sent.destination) {
+    if (!sent.destination.isIpv4() || quotedDestination != sent.destination.toIpv4()) {
         return reject(fields, IcmpRejectReason::WrongDestination);
     }
     const IcmpRejectReason problem = checkQuotedEcho(quoted, sent);

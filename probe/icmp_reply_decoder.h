@@ -9,6 +9,7 @@
 #include <span>
 
 #include "probe/echo_permission.h"
+#include "probe/host_address.h"
 #include "probe/ip_address.h"
 
 namespace hopwise {
@@ -33,7 +34,7 @@ struct SentEcho {
     IcmpSocketKind kind = IcmpSocketKind::Raw;
     std::uint16_t identifier = 0; // host order; ignored for datagram sockets
     std::uint16_t sequence = 0;   // host order
-    IpAddress destination = 0;    // network order
+    HostAddress destination;
 };
 
 enum class IcmpVerdict {

@@ -145,7 +145,7 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
     request.ttl = probe.ttl;
     Exchange exchange{state.fd,
                       kind,
-                      SentEcho{kind, cache.identifier, ++cache.sequence, probe.destination},
+                      SentEcho{kind, cache.identifier, ++cache.sequence, HostAddress::ipv4(probe.destination)},
                       timespec{},
                       &pending->reply,
                       kEchoReplySize};

@@ -77,7 +77,7 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     }
 
     Exchange exchange{
-        socket->fd, kind,  SentEcho{kind, cache.identifier, ++cache.sequence, echo.destination},
+        socket->fd, kind,  SentEcho{kind, cache.identifier, ++cache.sequence, HostAddress::ipv4(echo.destination)},
         timespec{}, reply, *replyLength};
 
     // TTL 0 can't leave a Linux host, and a request the stack refuses outright (no route, bad

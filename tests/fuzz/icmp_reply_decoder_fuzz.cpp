@@ -38,12 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     sent.kind = mode == 0 ? IcmpSocketKind::Raw : IcmpSocketKind::Datagram;
     sent.identifier = static_cast<std::uint16_t>((bytes[1] << 8) | bytes[2]);
     sent.sequence = static_cast<std::uint16_t>((bytes[3] << 8) | bytes[4]);
-    std::memcpy(&sent.destination, bytes + 5, 4);
+    IpAddress destination = 0;
+    std::memcpy(&destination, bytes + 5, 4);
+    sent.destination = HostAddress::ipv4(destination);
     const std::span<const std::uint8_t> packet{bytes + kPrefix, size - kPrefix};
 
     IcmpReplyFields fields;
     if (mode == 2) {
-        fields = DecodeQuotedEcho(packet, sent.destination, bytes[9], bytes[10], sent);
+        fields = DecodeQuotedEcho(packet, destination, bytes[9], bytes[10], sent);
     } else {
         fields = DecodeIcmpReply(packet, sent);
     }

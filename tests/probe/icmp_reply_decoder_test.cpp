@@ -98,7 +98,7 @@ TEST(IcmpReplyDecoder, takesOnlyTheAnswerToOurRequest)
     for (const DecodeCase& c : cases) {
         SCOPED_TRACE(c.name);
         const SentEcho sent{c.via == Raw ? IcmpSocketKind::Raw : IcmpSocketKind::Datagram, kId,
-                            kSeq, kTarget};
+                            kSeq, HostAddress::ipv4(kTarget)};
         const IcmpReplyFields got = c.via == ErrorQueue
                                         ? DecodeQuotedEcho(c.packet, c.quotedTo, 11, 0, sent)
                                         : DecodeIcmpReply(c.packet, sent);
