@@ -83,7 +83,18 @@ void addParallel(CLI::App& command, CliOptions& options, const std::string& help
 void addCommon(CLI::App& command, CliOptions& options)
 {
     command.add_flag("--json", options.json, "One JSON object per line (schema in the README)");
-    command.add_option("HOST", options.host, "Host name or dotted IPv4 address")->required();
+    CLI::Option* ipv4 = command.add_flag_callback(
+        "-4", [&options] { options.families = FamilyChoice::Ipv4Only; },
+        "IPv4 only: a name's IPv4 address, no IPv6 literal");
+    command
+        .add_flag_callback(
+            "-6", [&options] { options.families = FamilyChoice::Ipv6Only; },
+            "IPv6 only: a name's IPv6 address, no IPv4 literal")
+        ->excludes(ipv4);
+    command
+        .add_option("HOST", options.host,
+                    "Host name, dotted IPv4 address or IPv6 address (fe80::1%eth0 with its zone)")
+        ->required();
 }
 
 // Whether the command knows the option (CLI11 takes an unknown "-name" for one and then misses

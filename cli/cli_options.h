@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/console_format.h"
+#include "probe/resolver.h"
 
 namespace hopwise::cli {
 
@@ -23,8 +24,9 @@ struct CliOptions {
     bool quiet = false;             // ping: the summary only
     std::int32_t timeoutMs = 1000;
     bool json = false;
-    std::int32_t cycles = 10; // report
-    bool live = false;        // report: redraw the table after every cycle
+    std::int32_t cycles = 10;                  // report
+    bool live = false;                         // report: redraw the table after every cycle
+    FamilyChoice families = FamilyChoice::Any; // -4 / -6
 };
 
 struct ParsedCommandLine {

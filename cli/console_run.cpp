@@ -109,6 +109,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         page.m_iHopTimeout = options.timeoutMs;
         page.m_bResolveIP = options.resolve;
         page.m_probesInFlight = options.parallel;
+        page.m_families = options.families;
         if (options.parallel == 1) {
             TraceRouteInputs& walk = page;
             return runPageHere(walk, TraceRouteThread, options, out, err, hooks);
@@ -121,6 +122,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     page.m_iNumTrials = options.count;
     page.m_iHopTimeout = options.timeoutMs;
     page.m_iIntervalMs = options.intervalMs;
+    page.m_families = options.families;
     return runPage(page, PingThread, options, out, err, hooks);
 }
 

@@ -50,7 +50,7 @@ std::vector<std::string> ReportLines(const std::string& host,
 nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop)
 {
     nlohmann::ordered_json addresses = nlohmann::ordered_json::array();
-    for (const IpAddress address : hop.addresses) {
+    for (const HostAddress& address : hop.addresses) {
         addresses.push_back(FormatAddress(address));
     }
     // Times in whole microseconds, none at all for a hop that never answered.

@@ -47,8 +47,8 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
     if (hooks.watchCancel) {
         hooks.watchCancel(cancel);
     }
-    const IpAddress destination = ResolveHostName(options.host.c_str());
-    if (destination == 0 || destination == kAddressNone) {
+    const HostAddress destination = ResolveHost(options.host.c_str(), options.families);
+    if (!destination) {
         return error(out, err, options, hooks, "unresolved", std::string(res::kCantResolveName),
                      kExitUnresolved);
     }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "probe/resolver.h"
 #include "run/host_text.h"
 #include "run/probe_messages.h"
 #include "settings/page_settings.h"
@@ -14,9 +15,10 @@
 namespace hopwise {
 
 struct PingInputs : PingSettings {
-    char m_szHost[kHostTextSize] = {};       // set with SetHostText before the run starts
-    std::atomic<bool> m_bCancel{false};      // set by the page; checked before every trial
-    ProbeMessageTarget* m_pWindow = nullptr; // where notifications go; nullptr drops them
+    char m_szHost[kHostTextSize] = {};           // set with SetHostText before the run starts
+    std::atomic<bool> m_bCancel{false};          // set by the page; checked before every trial
+    ProbeMessageTarget* m_pWindow = nullptr;     // where notifications go; nullptr drops them
+    FamilyChoice m_families = FamilyChoice::Any; // hopwise-cli's -4 / -6; the window takes either
     // From one request to the next; 0 sends back to back, as the page does (hopwise-cli's
     // --interval sets it).
     std::atomic<std::int32_t> m_iIntervalMs{0};

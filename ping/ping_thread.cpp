@@ -32,7 +32,7 @@ void waitForNextTrial(const PingInputs& page, std::chrono::steady_clock::time_po
     }
 }
 
-void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination)
+void runTrials(PingInputs& page, EchoHandle handle, const HostAddress& destination)
 {
     ProbeMessageTarget* window = page.m_pWindow;
     EchoReply reply{};
@@ -50,8 +50,8 @@ void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination)
             NotifyNotPermitted(window);
             return;
         }
-        const ProbeResult result{count != 0 ? FormatAddress(reply.address) : nullptr, nullptr,
-                                 &reply, count != 0 ? GetLastEchoRoundTripMicros() : 0};
+        const ProbeResult result{count != 0 ? FormatAddress(GetLastEchoResponder()) : nullptr,
+                                 nullptr, &reply, count != 0 ? GetLastEchoRoundTripMicros() : 0};
         NotifyResult(window, result);
         ++trials;
         const std::int32_t wanted = page.m_iNumTrials.load(kRelaxed);
@@ -66,11 +66,12 @@ void runTrials(PingInputs& page, EchoHandle handle, IpAddress destination)
 
 std::uint32_t PingThread(PingInputs* page)
 {
-    RunToDestination(page->m_pWindow, page->m_szHost, [page](IpAddress destination) {
-        const EchoHandle handle = OpenEchoHandle();
-        runTrials(*page, handle, destination);
-        CloseEchoHandle(handle);
-    });
+    RunToDestination(page->m_pWindow, page->m_szHost, page->m_families,
+                     [page](const HostAddress& destination) {
+                         const EchoHandle handle = OpenEchoHandle();
+                         runTrials(*page, handle, destination);
+                         CloseEchoHandle(handle);
+                     });
     return 0;
 }
 

@@ -17,7 +17,7 @@
 namespace hopwise {
 
 struct EchoProbe {
-    IpAddress destination = 0;
+    HostAddress destination;
     std::uint8_t ttl = 0; // TTL 0 can't leave a Linux host: it waits out its time-out unanswered
     std::uint32_t timeoutMs = 0;
     std::uint32_t tag = 0; // the caller's, handed back with the outcome
@@ -30,6 +30,7 @@ struct EchoOutcome {
     std::uint32_t count = 0;
     EchoReply reply{};
     std::uint32_t roundTripUs = 0;
+    HostAddress responder; // of either family (the record holds only an IPv4 one); none unanswered
 };
 
 class EchoFlight {

@@ -11,6 +11,7 @@ namespace {
 
 thread_local std::uint32_t t_lastEchoError = 0;
 thread_local std::uint32_t t_lastRoundTripMicros = 0;
+thread_local HostAddress t_lastResponder;
 
 template <typename T> void store(std::uint8_t* block, std::uint32_t offset, T value)
 {
@@ -73,34 +74,51 @@ void SetLastEchoRoundTripMicros(std::uint32_t micros)
     t_lastRoundTripMicros = micros;
 }
 
-std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void* requestData,
-                       std::uint16_t requestSize, const EchoOptions* options, void* replyBuffer,
-                       std::uint32_t replySize, std::uint32_t timeout)
+HostAddress GetLastEchoResponder()
+{
+    return t_lastResponder;
+}
+
+void SetLastEchoResponder(const HostAddress& responder)
+{
+    t_lastResponder = responder;
+}
+
+namespace {
+
+// Packs one request for the stack in the layout of its action, makes the call and hands back the
+// records, as SendEcho is documented to.
+std::uint32_t sendBlock(const HostAddress& destination, const void* requestData,
+                        std::uint16_t requestSize, const EchoOptions* options, void* replyBuffer,
+                        std::uint32_t replySize, std::uint32_t timeout)
 {
     SetLastEchoRoundTripMicros(0);
+    SetLastEchoResponder({});
     if (replySize < kEchoReplySize) {
         SetLastEchoError(kErrorInsufficientBuffer);
         return 0;
     }
-
+    const bool ipv6 = destination.isIpv6();
+    const std::uint32_t headerSize =
+        ipv6 ? request_block::kHeaderSize6 : request_block::kHeaderSize;
     const std::uint32_t optionSize = options ? options->optionsSize : 0;
-    std::uint32_t blockLength =
-        std::uint32_t{requestSize} + request_block::kHeaderSize + optionSize;
+    std::uint32_t blockLength = std::uint32_t{requestSize} + headerSize + optionSize;
     if (blockLength < replySize)
         blockLength = replySize;
-
     // Allocated per call, like the stack's own request buffers: the service keeps no state.
     auto* block = static_cast<std::uint8_t*>(std::malloc(blockLength));
     if (!block) {
         SetLastEchoError(kErrorNotEnoughMemory);
         return 0;
     }
-
-    store(block, request_block::kDestination, destination);
+    store(block, request_block::kDestination, destination.toIpv4());
+    if (ipv6) {
+        std::memcpy(block + request_block::kAddress6, destination.bytes().data(), kIpv6AddressSize);
+        store(block, request_block::kScopeId6, destination.scopeId());
+    }
     store(block, request_block::kTimeout, timeout);
     store(block, request_block::kDataSize, requestSize);
-    store(block, request_block::kOptionOffset, std::uint16_t{request_block::kHeaderSize});
-
+    store(block, request_block::kOptionOffset, static_cast<std::uint16_t>(headerSize));
     if (options) {
         block[request_block::kOptionsPresent] = 1;
         block[request_block::kTtl] = options->ttl;
@@ -109,15 +127,14 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
         block[request_block::kOptionSize] = options->optionsSize;
         // A size without bytes sends zeros rather than whatever the heap held.
         if (optionSize != 0 && options->optionsData)
-            std::memcpy(block + request_block::kHeaderSize, options->optionsData, optionSize);
+            std::memcpy(block + headerSize, options->optionsData, optionSize);
         else if (optionSize != 0)
-            std::memset(block + request_block::kHeaderSize, 0, optionSize);
+            std::memset(block + headerSize, 0, optionSize);
     } else {
         block[request_block::kOptionsPresent] = 0;
         block[request_block::kOptionSize] = 0;
     }
-
-    const auto dataOffset = static_cast<std::uint16_t>(optionSize + request_block::kHeaderSize);
+    const auto dataOffset = static_cast<std::uint16_t>(optionSize + headerSize);
     store(block, request_block::kDataOffset, dataOffset);
     if (requestSize != 0 && requestData)
         std::memcpy(block + dataOffset, requestData, requestSize);
@@ -126,12 +143,14 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
 
     std::uint32_t replyLength = replySize;
     std::uint32_t result = 0;
-    const std::uint32_t stackError = EchoStackControl(kEchoProtocol, kEchoAction, block,
-                                                      &blockLength, replyBuffer, &replyLength);
+    const std::uint32_t stackError =
+        EchoStackControl(kEchoProtocol, ipv6 ? kEchoAction6 : kEchoAction, block, &blockLength,
+                         replyBuffer, &replyLength);
     auto* records = static_cast<EchoReply*>(replyBuffer);
     if (stackError != 0) {
         SetLastEchoError(stackError);
         SetLastEchoRoundTripMicros(0);
+        SetLastEchoResponder({});
     } else {
         const std::uint16_t count = records[0].reserved;
         records[0].reserved = 0;
@@ -141,6 +160,7 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
         if (kept == 0) {
             SetLastEchoError(records[0].status);
             SetLastEchoRoundTripMicros(0);
+            SetLastEchoResponder({});
         } else {
             for (std::uint32_t i = 0; i < kept; ++i) {
                 EchoReply& record = records[i];
@@ -149,12 +169,35 @@ std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void*
                 checkExtent(start, replySize, record.options.optionsOffset,
                             record.options.optionsSize);
             }
+            // The IPv4 record itself names its responder; an IPv6 one is only beside it.
+            if (!ipv6)
+                SetLastEchoResponder(HostAddress::ipv4(records[0].address));
             result = kept;
         }
     }
-
     std::free(block);
     return result;
 }
 
+} // namespace
+
+std::uint32_t SendEcho(EchoHandle /*handle*/, IpAddress destination, const void* requestData,
+                       std::uint16_t requestSize, const EchoOptions* options, void* replyBuffer,
+                       std::uint32_t replySize, std::uint32_t timeout)
+{
+    return sendBlock(HostAddress::ipv4(destination), requestData, requestSize, options, replyBuffer,
+                     replySize, timeout);
+}
+
+std::uint32_t SendEchoTo(EchoHandle handle, const HostAddress& destination, const void* requestData,
+                         std::uint16_t requestSize, const EchoOptions* options, void* replyBuffer,
+                         std::uint32_t replySize, std::uint32_t timeout)
+{
+    if (!destination.isIpv6()) {
+        return SendEcho(handle, destination.toIpv4(), requestData, requestSize, options,
+                        replyBuffer, replySize, timeout);
+    }
+    return sendBlock(destination, requestData, requestSize, options, replyBuffer, replySize,
+                     timeout);
+}
 } // namespace hopwise

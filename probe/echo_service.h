@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "probe/host_address.h"
 #include "probe/ip_address.h"
 
 namespace hopwise {
@@ -73,6 +74,20 @@ std::uint32_t CloseEchoHandle(EchoHandle handle);
 std::uint32_t SendEcho(EchoHandle handle, IpAddress destination, const void* requestData,
                        std::uint16_t requestSize, const EchoOptions* options, void* replyBuffer,
                        std::uint32_t replySize, std::uint32_t timeout);
+
+// SendEcho to a destination of either family: an IPv4 one goes through SendEcho itself, an IPv6
+// one as the same request with the address after the header (kEchoAction6). The reply records
+// are the same 28-byte EchoReply, whose 32-bit responder field holds 0 for an IPv6 responder:
+// GetLastEchoResponder gives it, for either family. The option block's TTL is the hop limit, its
+// type of service the traffic class; IP option bytes have no IPv6 counterpart and are ignored.
+std::uint32_t SendEchoTo(EchoHandle handle, const HostAddress& destination, const void* requestData,
+                         std::uint16_t requestSize, const EchoOptions* options, void* replyBuffer,
+                         std::uint32_t replySize, std::uint32_t timeout);
+
+// The responder of the first record of this thread's last SendEcho or SendEchoTo; no address
+// when that call yielded no record. Travels beside the record, like the round trip's microseconds.
+HostAddress GetLastEchoResponder();
+void SetLastEchoResponder(const HostAddress& responder);
 
 // The per-thread last-error code written by SendEcho on every path that yields 0.
 std::uint32_t GetLastEchoError();

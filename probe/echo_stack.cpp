@@ -40,14 +40,24 @@ std::uint32_t appendBytes(std::uint8_t* buffer, std::uint32_t size, std::uint32_
 
 } // namespace
 
-std::optional<EchoRequest> ParseEchoRequest(const void* block, std::uint32_t length)
+std::optional<EchoRequest> ParseEchoRequest(const void* block, std::uint32_t length,
+                                            std::uint32_t action)
 {
-    if (!block || length < request_block::kHeaderSize)
+    const bool ipv6 = action == kEchoAction6;
+    if (!block || length < (ipv6 ? request_block::kHeaderSize6 : request_block::kHeaderSize))
         return std::nullopt;
     const auto* bytes = static_cast<const std::uint8_t*>(block);
 
     EchoRequest request;
-    request.destination = load<IpAddress>(bytes, request_block::kDestination);
+    if (ipv6) {
+        request.destination =
+            HostAddress::ipv6(std::span<const std::uint8_t, kIpv6AddressSize>(
+                                  bytes + request_block::kAddress6, kIpv6AddressSize),
+                              load<std::uint32_t>(bytes, request_block::kScopeId6));
+    } else {
+        request.destination =
+            HostAddress::ipv4(load<IpAddress>(bytes, request_block::kDestination));
+    }
     request.timeout = load<std::uint32_t>(bytes, request_block::kTimeout);
     request.hasOptions = bytes[request_block::kOptionsPresent] != 0;
 
@@ -78,6 +88,7 @@ void WriteEchoReply(void* buffer, std::uint32_t size, const EchoReplyInfo& reply
     record.status = reply.status;
     record.roundTripTime = reply.roundTripTime;
     SetLastEchoRoundTripMicros(reply.roundTripMicros.value_or(reply.roundTripTime * 1000u));
+    SetLastEchoResponder(reply.responder ? reply.responder : HostAddress::ipv4(reply.address));
     record.reserved = 1;
     record.options.ttl = reply.ttl;
     record.options.tos = reply.tos;

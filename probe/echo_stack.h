@@ -11,12 +11,15 @@
 
 #include "probe/echo_permission.h"
 #include "probe/echo_service.h"
+#include "probe/host_address.h"
 
 namespace hopwise {
 
 // Protocol and action numbers of the echo request call; any other pair is refused.
 inline constexpr std::uint32_t kEchoProtocol = 6;
 inline constexpr std::uint32_t kEchoAction = 2;
+// The same call to an IPv6 destination: the block carries the address after the header.
+inline constexpr std::uint32_t kEchoAction6 = 3;
 
 // Fixed offsets of the request block that SendEcho packs.
 namespace request_block {
@@ -31,11 +34,16 @@ inline constexpr std::uint32_t kFlags = 15;
 inline constexpr std::uint32_t kOptionOffset = 16; // 2 bytes, always 20
 inline constexpr std::uint32_t kOptionSize = 18;
 inline constexpr std::uint32_t kHeaderSize = 20;
+// An IPv6 request (kEchoAction6) leaves the destination at offset 0 zero and follows the header
+// with the 16 bytes of the address and its zone; its options and data start after them.
+inline constexpr std::uint32_t kAddress6 = 20; // 16 bytes
+inline constexpr std::uint32_t kScopeId6 = 36; // 4 bytes
+inline constexpr std::uint32_t kHeaderSize6 = 40;
 } // namespace request_block
 
 // What a request block asks for, read back with every length checked.
 struct EchoRequest {
-    IpAddress destination = 0;
+    HostAddress destination;
     std::uint32_t timeout = 0;
     bool hasOptions = false;
     std::uint8_t ttl = 0;
@@ -45,12 +53,14 @@ struct EchoRequest {
     std::span<const std::uint8_t> data;
 };
 
-// Reads a request block of the given length; empty when a field points outside it.
-std::optional<EchoRequest> ParseEchoRequest(const void* block, std::uint32_t length);
+// Reads a request block of the given length, laid out for the action (kEchoAction or
+// kEchoAction6); empty when a field points outside it.
+std::optional<EchoRequest> ParseEchoRequest(const void* block, std::uint32_t length,
+                                            std::uint32_t action = kEchoAction);
 
 // What the stack learned about one reply, before it is laid out as a record.
 struct EchoReplyInfo {
-    IpAddress address = 0;
+    IpAddress address = 0; // an IPv4 responder; 0 for an IPv6 one, which only `responder` holds
     std::uint32_t status = 0;
     std::uint32_t roundTripTime = 0; // milliseconds
     std::uint8_t ttl = 0;
@@ -60,11 +70,14 @@ struct EchoReplyInfo {
     std::span<const std::uint8_t> options{};
     // The same round trip to the microsecond; without it, the whole milliseconds' worth.
     std::optional<std::uint32_t> roundTripMicros{};
+    // The responder of either family, left for GetLastEchoResponder; without it, `address`.
+    HostAddress responder{};
 };
 
 // Writes one reply record at the start of the buffer (count 1 at offset 14) followed by as much
 // of its data and option bytes as fits, and leaves its microseconds for
-// GetLastEchoRoundTripMicros. The buffer holds at least one record.
+// GetLastEchoRoundTripMicros and its responder for GetLastEchoResponder. The buffer holds at least
+// one record.
 void WriteEchoReply(void* buffer, std::uint32_t size, const EchoReplyInfo& reply);
 
 // Writes the record of an unanswered request: count 0, responder 0, round trip 0 and the given

@@ -63,8 +63,8 @@ std::optional<HostAddress> ParseIpv6Literal(const char* text)
         return std::nullopt;
     }
     const char* percent = std::strchr(text, '%');
-    const std::size_t addressLength = percent ? static_cast<std::size_t>(percent - text)
-                                              : std::strlen(text);
+    const std::size_t addressLength =
+        percent ? static_cast<std::size_t>(percent - text) : std::strlen(text);
     if (addressLength == 0 || addressLength >= INET6_ADDRSTRLEN) {
         return std::nullopt;
     }

@@ -20,12 +20,12 @@ void notify(ProbeMessageTarget* target, std::uint32_t message, std::intptr_t wPa
 
 } // namespace
 
-DestinationText MakeDestinationText(IpAddress destination)
+DestinationText MakeDestinationText(const HostAddress& destination)
 {
     DestinationText text{};
     std::size_t length = 0;
-    // The prefix and the dotted form are plain ASCII, so widening each byte is the whole
-    // conversion.
+    // The prefix and the address (zone names included) are plain ASCII, so widening each byte is
+    // the whole conversion.
     const auto append = [&](std::string_view ascii) {
         for (const char c : ascii) {
             if (length + 1 < text.size()) {
@@ -50,13 +50,13 @@ EchoOptions ProbeOptions(std::int32_t ttl)
     return options;
 }
 
-std::uint32_t SendProbe(EchoHandle handle, IpAddress destination, std::int32_t ttl,
+std::uint32_t SendProbe(EchoHandle handle, const HostAddress& destination, std::int32_t ttl,
                         std::int32_t timeoutMs, EchoReply& reply)
 {
     const EchoOptions options = ProbeOptions(ttl);
     reply.status = 0;
-    return SendEcho(handle, destination, nullptr, 0, &options, &reply, kEchoReplySize,
-                    static_cast<std::uint32_t>(timeoutMs));
+    return SendEchoTo(handle, destination, nullptr, 0, &options, &reply, kEchoReplySize,
+                      static_cast<std::uint32_t>(timeoutMs));
 }
 
 bool EchoNotPermitted(std::uint32_t replyCount)
@@ -74,7 +74,7 @@ void NotifyUnresolved(ProbeMessageTarget* target)
     notify(target, WM_PROBE_UNRESOLVED, 0);
 }
 
-void NotifyDestination(ProbeMessageTarget* target, IpAddress destination)
+void NotifyDestination(ProbeMessageTarget* target, const HostAddress& destination)
 {
     const DestinationText text = MakeDestinationText(destination);
     const char16_t* cell = text.data();
@@ -92,11 +92,11 @@ void NotifyNotPermitted(ProbeMessageTarget* target)
     notify(target, WM_PROBE_NOT_PERMITTED, reinterpret_cast<std::intptr_t>(&cell));
 }
 
-void RunToDestination(ProbeMessageTarget* target, const char* host,
-                      const std::function<void(IpAddress destination)>& probe)
+void RunToDestination(ProbeMessageTarget* target, const char* host, FamilyChoice families,
+                      const std::function<void(const HostAddress& destination)>& probe)
 {
-    const IpAddress destination = ResolveHostName(host);
-    if (destination == 0 || destination == kAddressNone) {
+    const HostAddress destination = ResolveHost(host, families);
+    if (!destination) {
         NotifyUnresolved(target);
     } else {
         NotifyDestination(target, destination);

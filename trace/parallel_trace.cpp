@@ -20,15 +20,15 @@ void show(const ParallelTraceInputs& page, EchoOutcome& outcome)
     ProbeResult result{nullptr, nullptr, &outcome.reply};
     if (outcome.count != 0) {
         result.m_roundTripMicros = outcome.roundTripUs;
-        result.m_address = FormatAddress(outcome.reply.address);
+        result.m_address = FormatAddress(outcome.responder);
         if (page.m_bResolveIP.load(kRelaxed)) {
-            result.m_name = ResolveHostAddress(outcome.reply.address);
+            result.m_name = ResolveHostAddress(outcome.responder);
         }
     }
     NotifyResult(page.m_pWindow, result);
 }
 
-void walkInParallel(ParallelTraceInputs& page, IpAddress destination)
+void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
 {
     const std::int32_t maxHop = page.m_iMaxHopCount.load(kRelaxed);
     if (maxHop <= 1) {
@@ -65,7 +65,7 @@ void walkInParallel(ParallelTraceInputs& page, IpAddress destination)
         while (nextShow < maxHop && known[static_cast<std::size_t>(nextShow)]) {
             EchoOutcome& outcome = *known[static_cast<std::size_t>(nextShow)];
             show(page, outcome);
-            if (outcome.reply.address == destination || page.m_bCancel.load()) {
+            if (outcome.responder == destination || page.m_bCancel.load()) {
                 return;
             }
             ++nextShow;
@@ -80,7 +80,7 @@ void walkInParallel(ParallelTraceInputs& page, IpAddress destination)
         for (const EchoOutcome& outcome : ended) {
             const auto hop = static_cast<std::int32_t>(outcome.tag);
             known[static_cast<std::size_t>(hop)] = outcome;
-            if (outcome.reply.address == destination) {
+            if (outcome.responder == destination) {
                 destinationHop = std::min(destinationHop, hop);
             }
         }
@@ -91,8 +91,9 @@ void walkInParallel(ParallelTraceInputs& page, IpAddress destination)
 
 std::uint32_t ParallelTraceThread(ParallelTraceInputs* page)
 {
-    RunToDestination(page->m_pWindow, page->m_szHost,
-                     [page](IpAddress destination) { walkInParallel(*page, destination); });
+    RunToDestination(
+        page->m_pWindow, page->m_szHost, page->m_families,
+        [page](const HostAddress& destination) { walkInParallel(*page, destination); });
     return 0;
 }
 

@@ -10,7 +10,7 @@
 
 namespace hopwise {
 
-void HopStatistics::add(bool answered, IpAddress responder, std::uint32_t roundTripUs)
+void HopStatistics::add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs)
 {
     ++sent;
     if (!answered) {
@@ -51,7 +51,7 @@ CycleEnd runCycle(const RouteReportOptions& options, const std::atomic<bool>& ca
                 return CycleEnd::NotPermitted;
             }
             if (error != 0) {
-                table[static_cast<std::size_t>(nextSend - 1)].add(false, 0, 0);
+                table[static_cast<std::size_t>(nextSend - 1)].add(false, {}, 0);
             }
             ++nextSend;
         }
@@ -64,9 +64,9 @@ CycleEnd runCycle(const RouteReportOptions& options, const std::atomic<bool>& ca
             if (hop > lastHop) {
                 continue; // past the destination, found meanwhile
             }
-            table[static_cast<std::size_t>(hop - 1)].add(outcome.count != 0, outcome.reply.address,
+            table[static_cast<std::size_t>(hop - 1)].add(outcome.count != 0, outcome.responder,
                                                          outcome.roundTripUs);
-            if (outcome.count != 0 && outcome.reply.address == options.destination) {
+            if (outcome.count != 0 && outcome.responder == options.destination) {
                 lastHop = hop;
             }
         }

@@ -9,23 +9,23 @@
 #include <functional>
 #include <vector>
 
-#include "probe/ip_address.h"
+#include "probe/host_address.h"
 #include "run/round_trip_tally.h"
 
 namespace hopwise {
 
 struct HopStatistics {
     std::int32_t hop = 0;
-    std::vector<IpAddress> addresses; // every responder this hop has had, first seen first
+    std::vector<HostAddress> addresses; // every responder this hop has had, first seen first
     std::uint32_t sent = 0;
     RoundTripTally replies; // its spread is the sample deviation, as mtr's StDev
 
-    void add(bool answered, IpAddress responder, std::uint32_t roundTripUs);
+    void add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs);
     double lossPercent() const;
 };
 
 struct RouteReportOptions {
-    IpAddress destination = 0;
+    HostAddress destination;
     std::int32_t maxHop = 20; // hops 1 .. maxHop - 1, as for a trace
     std::uint32_t timeoutMs = 1000;
     std::int32_t cycles = 10;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "probe/resolver.h"
 #include "run/host_text.h"
 #include "run/probe_messages.h"
 #include "settings/page_settings.h"
@@ -16,7 +17,8 @@ namespace hopwise {
 struct TraceRouteInputs : TraceRouteSettings {
     char m_szHost[kHostTextSize] = {};  // set with SetHostText before the run starts
     std::atomic<bool> m_bCancel{false}; // set by the page; the worker stops before the next hop
-    ProbeMessageTarget* m_pWindow = nullptr; // where notifications go; nullptr drops them
+    ProbeMessageTarget* m_pWindow = nullptr;     // where notifications go; nullptr drops them
+    FamilyChoice m_families = FamilyChoice::Any; // hopwise-cli's -4 / -6; the window takes either
 };
 
 } // namespace hopwise

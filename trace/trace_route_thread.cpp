@@ -10,7 +10,7 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination)
+void walkHops(TraceRouteInputs& page, EchoHandle handle, const HostAddress& destination)
 {
     ProbeMessageTarget* window = page.m_pWindow;
     // Cleared once so a first hop that fails early never reads indeterminate bytes; per hop only
@@ -31,16 +31,18 @@ void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination)
             NotifyNotPermitted(window);
             return;
         }
+        // No address when nothing answered, so an unanswered hop never ends the walk.
+        const HostAddress responder = GetLastEchoResponder();
         ProbeResult result{nullptr, nullptr, &reply};
         if (count != 0) {
             result.m_roundTripMicros = GetLastEchoRoundTripMicros();
-            result.m_address = FormatAddress(reply.address);
+            result.m_address = FormatAddress(responder);
             if (page.m_bResolveIP.load(kRelaxed)) {
-                result.m_name = ResolveHostAddress(reply.address);
+                result.m_name = ResolveHostAddress(responder);
             }
         }
         NotifyResult(window, result);
-        if (reply.address == destination) {
+        if (responder == destination) {
             return;
         }
         ++hop;
@@ -54,11 +56,12 @@ void walkHops(TraceRouteInputs& page, EchoHandle handle, IpAddress destination)
 
 std::uint32_t TraceRouteThread(TraceRouteInputs* page)
 {
-    RunToDestination(page->m_pWindow, page->m_szHost, [page](IpAddress destination) {
-        const EchoHandle handle = OpenEchoHandle();
-        walkHops(*page, handle, destination);
-        CloseEchoHandle(handle);
-    });
+    RunToDestination(page->m_pWindow, page->m_szHost, page->m_families,
+                     [page](const HostAddress& destination) {
+                         const EchoHandle handle = OpenEchoHandle();
+                         walkHops(*page, handle, destination);
+                         CloseEchoHandle(handle);
+                     });
     return 0;
 }
 

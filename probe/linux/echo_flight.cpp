@@ -43,6 +43,7 @@ struct EchoFlight::State {
         std::memcpy(&outcome.reply, exchange.reply, sizeof outcome.reply);
         outcome.reply.reserved = 0;
         outcome.roundTripUs = answer.roundTripMicros;
+        outcome.responder = GetLastEchoResponder();
         ready.push_back(outcome);
         exchanges.erase(exchanges.begin() + static_cast<std::ptrdiff_t>(answer.index));
         sent.erase(sent.begin() + static_cast<std::ptrdiff_t>(answer.index));
@@ -109,19 +110,21 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
         options.ttl = probe.ttl;
         EchoOutcome outcome;
         outcome.tag = probe.tag;
-        outcome.count = SendEcho(OpenEchoHandle(), probe.destination, nullptr, 0, &options,
-                                 &outcome.reply, kEchoReplySize, probe.timeoutMs);
+        outcome.count = SendEchoTo(OpenEchoHandle(), probe.destination, nullptr, 0, &options,
+                                   &outcome.reply, kEchoReplySize, probe.timeoutMs);
         if (outcome.count == 0 && GetLastEchoError() == kErrorAccessDenied) {
             return kErrorAccessDenied;
         }
         outcome.roundTripUs = GetLastEchoRoundTripMicros();
+        outcome.responder = GetLastEchoResponder();
         state.ready.push_back(outcome);
         return 0;
     }
     ThreadSockets& cache = t_sockets;
     IcmpSocketKind kind = IcmpSocketKind::None;
     CachedSocket* socket = nullptr;
-    switch (acquireSocket(IcmpSocketKind::Datagram, kind, socket)) {
+    switch (
+        acquireSocket(IcmpFamilyOf(probe.destination), IcmpSocketKind::Datagram, kind, socket)) {
     case AcquireResult::Ready:
         break;
     case AcquireResult::Refused:
@@ -145,7 +148,7 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
     request.ttl = probe.ttl;
     Exchange exchange{state.fd,
                       kind,
-                      SentEcho{kind, cache.identifier, ++cache.sequence, HostAddress::ipv4(probe.destination)},
+                      SentEcho{kind, cache.identifier, ++cache.sequence, probe.destination},
                       timespec{},
                       &pending->reply,
                       kEchoReplySize};

@@ -5,6 +5,7 @@
 // for and reading its answer (icmp_socket_receive.cpp). LinuxEchoStack::control runs them in
 // turn. Nothing outside probe/linux/ includes this.
 
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -26,6 +27,42 @@ namespace icmp_socket {
 
 inline constexpr int kUnknown = -1000; // no value set yet: the next request sets it
 
+// What differs between an IPv4 and an IPv6 ICMP socket, one table per family
+// (icmp_family_ipv4.cpp, icmp_family_ipv6.cpp); everything else is the same code for both.
+struct IcmpFamily {
+    AddressFamily family;
+    int domain;   // AF_INET, AF_INET6
+    int protocol; // IPPROTO_ICMP, IPPROTO_ICMPV6
+    int level;    // the socket option level of the family's IP layer
+    std::uint8_t echoRequestType;
+    int hopsOption;           // IP_TTL, IPV6_UNICAST_HOPS
+    int classOption;          // IP_TOS, IPV6_TCLASS
+    int mtuOption;            // IP_MTU_DISCOVER, IPV6_MTU_DISCOVER
+    int mtuDo;                // don't fragment
+    int mtuDefault;           // without the don't-fragment flag
+    std::uint8_t errorOrigin; // the sock_extended_err origin of a router's report
+    // Kernel filters and the ancillary data asked for, once a socket of the kind is open.
+    void (*configure)(int fd, IcmpSocketKind kind, std::uint16_t identifier);
+    // A packet from the ordinary queue, as the socket kind hands it over.
+    IcmpReplyFields (*decode)(std::span<const std::uint8_t> packet, const SentEcho& sent);
+    // A report from a datagram socket's error queue; quotedTo is the message's name.
+    IcmpReplyFields (*decodeQuoted)(std::span<const std::uint8_t> quoted,
+                                    const HostAddress& quotedTo, std::uint8_t type,
+                                    std::uint8_t code, const SentEcho& sent);
+};
+
+extern const IcmpFamily kIcmpIpv4;
+extern const IcmpFamily kIcmpIpv6;
+
+inline const IcmpFamily& IcmpFamilyOf(const HostAddress& address)
+{
+    return address.isIpv6() ? kIcmpIpv6 : kIcmpIpv4;
+}
+
+// The socket address of either family; its length, 0 for no address.
+socklen_t ToSocketAddress(const HostAddress& address, sockaddr_storage& storage);
+HostAddress FromSocketAddress(const sockaddr_storage& storage, socklen_t length);
+
 // One ICMP socket and the option values it currently has, so that a run of requests with the
 // same options costs no setsockopt at all.
 struct CachedSocket {
@@ -39,13 +76,22 @@ struct CachedSocket {
     void reset();
 };
 
-// Everything a thread keeps between requests. A socket belongs to the network namespace it was
-// made in; one opened with privilege stays usable after the thread gives it up, as with ping.
-struct ThreadSockets {
+// A thread's sockets of one family.
+struct FamilySockets {
     CachedSocket datagram;
     CachedSocket raw;
     bool datagramRefused = false;
     bool rawRefused = false;
+
+    void drop();
+};
+
+// Everything a thread keeps between requests. A socket belongs to the network namespace it was
+// made in; one opened with privilege stays usable after the thread gives it up, as with ping.
+// Both families share the identifier and the sequence.
+struct ThreadSockets {
+    FamilySockets ipv4;
+    FamilySockets ipv6;
     bool keyKnown = false;
     dev_t netnsDevice = 0;
     ino_t netnsInode = 0;
@@ -59,6 +105,10 @@ struct ThreadSockets {
     ThreadSockets();
     ~ThreadSockets() { drop(); }
 
+    FamilySockets& of(const IcmpFamily& family)
+    {
+        return family.family == AddressFamily::Ipv6 ? ipv6 : ipv4;
+    }
     void drop();
     // The namespace is looked up once per thread, and on every request in a forked child, whose
     // sockets came from the parent and which may have moved since (test helpers do).
@@ -74,23 +124,26 @@ enum class AcquireResult { Ready, Refused, NoResources };
 // The calling thread's socket of the first permitted kind, opened now if it isn't yet, with the
 // thread's cache checked against its namespace and its receive buffer sized; records the kind
 // in use (None when nothing could be opened).
-AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket);
+AcquireResult acquireSocket(const IcmpFamily& family, IcmpSocketKind first, IcmpSocketKind& kind,
+                            CachedSocket*& socket);
 
 // Sending (icmp_socket_send.cpp).
 
-// Gives the socket the request's TTL, TOS, don't-fragment flag and IP options (the system's
-// defaults without an option block); false when the kernel refuses one of them.
+// Gives the socket the request's TTL (hop limit), TOS (traffic class), don't-fragment flag and,
+// for IPv4, IP options (the system's defaults without an option block); false when the kernel
+// refuses one of them.
 bool applyOptions(CachedSocket& socket, const EchoRequest& request);
 // The echo request message; on a raw socket with our identifier and its checksum.
 void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, IcmpSocketKind kind,
                  std::uint16_t identifier, std::uint16_t sequence);
 // Sends the packet and notes when it left (on the clock of the kernel's receive stamps).
 bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
-                IpAddress destination, timespec& sentAt);
+                const HostAddress& destination, timespec& sentAt);
 // The same, where a failed send may be a report on another request still in flight:
 // takePending reads such reports (clearing the socket's pending error) before the one retry.
 bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
-                IpAddress destination, timespec& sentAt, const std::function<void()>& takePending);
+                const HostAddress& destination, timespec& sentAt,
+                const std::function<void()>& takePending);
 
 // Receiving (icmp_socket_receive.cpp).
 

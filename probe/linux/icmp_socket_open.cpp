@@ -6,9 +6,6 @@
 
 #include <netinet/in.h>
 
-#include <linux/filter.h>
-#include <linux/icmp.h>
-
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -45,32 +42,8 @@ bool isRefusal(int error)
            error == ESOCKTNOSUPPORT;
 }
 
-int enable(int fd, int level, int name)
-{
-    const int on = 1;
-    return setsockopt(fd, level, name, &on, sizeof on);
-}
-
-// Everyone's echo replies reach every raw ICMP socket; under another process's flood they would
-// fill our receive buffer and push our own reply out. The kernel keeps only echo replies with our
-// identifier (and the error reports the ICMP filter lets through) in the queue.
-void attachIdentifierFilter(int fd, std::uint16_t identifier)
-{
-    sock_filter code[] = {
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), // X = IP header length
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),  // ICMP type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp_type::kEchoReply, 0, 2),
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4), // echo identifier
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, identifier, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
-        BPF_STMT(BPF_RET | BPF_K, 0),
-    };
-    const sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
-    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
-}
-
 // An ICMP socket of the kind with nothing set on it yet.
-int openBare(IcmpSocketKind kind)
+int openBare(const IcmpFamily& family, IcmpSocketKind kind)
 {
     const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
     int fd = -1;
@@ -81,7 +54,7 @@ int openBare(IcmpSocketKind kind)
         if (kind == IcmpSocketKind::Raw) {
             privilege.emplace();
         }
-        fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+        fd = socket(family.domain, type | SOCK_CLOEXEC, family.protocol);
         socketError = errno;
     }
     if (fd < 0) {
@@ -90,9 +63,9 @@ int openBare(IcmpSocketKind kind)
     return fd;
 }
 
-bool canOpen(IcmpSocketKind kind)
+bool canOpen(const IcmpFamily& family, IcmpSocketKind kind)
 {
-    const int fd = openBare(kind);
+    const int fd = openBare(family, kind);
     if (fd < 0) {
         return false;
     }
@@ -100,31 +73,16 @@ bool canOpen(IcmpSocketKind kind)
     return true;
 }
 
-int openIcmpSocket(IcmpSocketKind kind, std::uint16_t identifier)
+int openIcmpSocket(const IcmpFamily& family, IcmpSocketKind kind, std::uint16_t identifier)
 {
-    const int fd = openBare(kind);
+    const int fd = openBare(family, kind);
     if (fd < 0) {
         return -1;
     }
     // Round trips come from the kernel's receive stamp, not from when we got round to reading.
-    enable(fd, SOL_SOCKET, SO_TIMESTAMPNS);
-    if (kind == IcmpSocketKind::Datagram) {
-        // Without IP_RECVERR a router's report would only surface as an errno on some later
-        // call, without the router's address.
-        enable(fd, IPPROTO_IP, IP_RECVERR);
-        enable(fd, IPPROTO_IP, IP_RECVTTL);
-        enable(fd, IPPROTO_IP, IP_RECVTOS);
-        enable(fd, IPPROTO_IP, IP_RECVOPTS);
-    } else {
-        // A raw ICMP socket sees every ICMP packet of the namespace; the kernel drops the types
-        // that can never answer an echo before they wake us.
-        icmp_filter filter{};
-        filter.data = ~((1u << icmp_type::kEchoReply) | (1u << icmp_type::kDestUnreachable) |
-                        (1u << icmp_type::kSourceQuench) | (1u << icmp_type::kTimeExceeded) |
-                        (1u << icmp_type::kParameterProblem));
-        setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-        attachIdentifierFilter(fd, identifier);
-    }
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    family.configure(fd, kind, identifier);
     return fd;
 }
 
@@ -148,12 +106,18 @@ ThreadSockets::ThreadSockets() : tid(static_cast<pid_t>(syscall(SYS_gettid)))
     identifier = static_cast<std::uint16_t>(tid);
 }
 
-void ThreadSockets::drop()
+void FamilySockets::drop()
 {
     datagram.reset();
     raw.reset();
     datagramRefused = false;
     rawRefused = false;
+}
+
+void ThreadSockets::drop()
+{
+    ipv4.drop();
+    ipv6.drop();
     keyKnown = false;
 }
 
@@ -188,9 +152,11 @@ namespace {
 // A whole datagram of any size the kernel may hand over.
 constexpr std::size_t kReceiveSize = 65536;
 
-AcquireResult openFirstPermitted(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket)
+AcquireResult openFirstPermitted(const IcmpFamily& family, IcmpSocketKind first,
+                                 IcmpSocketKind& kind, CachedSocket*& socket)
 {
-    ThreadSockets& cache = t_sockets;
+    ThreadSockets& threadCache = t_sockets;
+    FamilySockets& cache = threadCache.of(family);
     const IcmpSocketKind order[2] = {first, IcmpSocketKind::Raw};
     const int tries = first == IcmpSocketKind::Raw ? 1 : 2;
     for (int i = 0; i < tries; ++i) {
@@ -198,7 +164,7 @@ AcquireResult openFirstPermitted(IcmpSocketKind first, IcmpSocketKind& kind, Cac
         CachedSocket& candidate = datagram ? cache.datagram : cache.raw;
         bool& refused = datagram ? cache.datagramRefused : cache.rawRefused;
         if (candidate.fd < 0 && !refused) {
-            candidate.fd = openIcmpSocket(order[i], cache.identifier);
+            candidate.fd = openIcmpSocket(family, order[i], threadCache.identifier);
             if (candidate.fd < 0) {
                 if (!isRefusal(errno)) {
                     return AcquireResult::NoResources;
@@ -217,7 +183,8 @@ AcquireResult openFirstPermitted(IcmpSocketKind first, IcmpSocketKind& kind, Cac
 
 } // namespace
 
-AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSocket*& socket)
+AcquireResult acquireSocket(const IcmpFamily& family, IcmpSocketKind first, IcmpSocketKind& kind,
+                            CachedSocket*& socket)
 {
     ThreadSockets& cache = t_sockets;
     cache.checkNamespace();
@@ -225,7 +192,7 @@ AcquireResult acquireSocket(IcmpSocketKind first, IcmpSocketKind& kind, CachedSo
         cache.receive.resize(kReceiveSize);
     }
     kind = IcmpSocketKind::None;
-    const AcquireResult result = openFirstPermitted(first, kind, socket);
+    const AcquireResult result = openFirstPermitted(family, first, kind, socket);
     cache.kindInUse = result == AcquireResult::Ready ? kind : IcmpSocketKind::None;
     return result;
 }
@@ -236,10 +203,13 @@ namespace hopwise {
 
 IcmpSocketKind LinuxEchoStack::permittedKind()
 {
-    if (m_first == IcmpSocketKind::Datagram && icmp_socket::canOpen(IcmpSocketKind::Datagram)) {
+    // The IPv4 sockets answer for both families: one sysctl and one capability govern both.
+    using icmp_socket::kIcmpIpv4;
+    if (m_first == IcmpSocketKind::Datagram &&
+        icmp_socket::canOpen(kIcmpIpv4, IcmpSocketKind::Datagram)) {
         return IcmpSocketKind::Datagram;
     }
-    if (icmp_socket::canOpen(IcmpSocketKind::Raw)) {
+    if (icmp_socket::canOpen(kIcmpIpv4, IcmpSocketKind::Raw)) {
         return IcmpSocketKind::Raw;
     }
     return IcmpSocketKind::None;
@@ -252,7 +222,8 @@ const char* EchoPermissionHint()
         std::error_code error;
         const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
         return std::string("ICMP sockets are not permitted for this user: allow them with sysctl "
-                           "net.ipv4.ping_group_range or grant cap_net_raw, for example\n"
+                           "net.ipv4.ping_group_range (it governs ICMPv6 too) or grant "
+                           "cap_net_raw, for example\n"
                            "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
                            "  sudo setcap cap_net_raw+p ") +
                (error ? std::string("<program>") : self.string());

@@ -20,6 +20,26 @@
 
 namespace hopwise::icmp_socket {
 
+HostAddress FromSocketAddress(const sockaddr_storage& storage, socklen_t length)
+{
+    if (storage.ss_family == AF_INET && length >= sizeof(sockaddr_in)) {
+        return HostAddress::ipv4(reinterpret_cast<const sockaddr_in&>(storage).sin_addr.s_addr);
+    }
+    if (storage.ss_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(storage);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&in6.sin6_addr);
+        const HostAddress address =
+            HostAddress::ipv6(std::span<const std::uint8_t, kIpv6AddressSize>(bytes, 16));
+        // The kernel names the interface of every link-local sender; only there is it part of
+        // the address.
+        return address.isLinkLocal()
+                   ? HostAddress::ipv6(std::span<const std::uint8_t, kIpv6AddressSize>(bytes, 16),
+                                       in6.sin6_scope_id)
+                   : address;
+    }
+    return {};
+}
+
 namespace {
 
 constexpr std::size_t kControlSize = 512;
@@ -42,7 +62,7 @@ struct ReceivedMeta {
     std::uint8_t tos = 0;
     std::span<const std::uint8_t> options;
     const sock_extended_err* error = nullptr;
-    IpAddress offender = 0;
+    HostAddress offender;
 };
 
 ReceivedMeta readControl(msghdr& message)
@@ -66,16 +86,28 @@ ReceivedMeta readControl(msghdr& message)
         } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVOPTS) {
             // Received options are labelled with the option that asked for them.
             meta.options = {payload, length};
-        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR &&
+        } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT &&
+                   length >= sizeof(int)) {
+            int hops = 0;
+            std::memcpy(&hops, payload, sizeof hops);
+            meta.ttl = static_cast<std::uint8_t>(hops);
+            meta.haveTtl = true;
+        } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_TCLASS &&
+                   length >= sizeof(int)) {
+            int trafficClass = 0;
+            std::memcpy(&trafficClass, payload, sizeof trafficClass);
+            meta.tos = static_cast<std::uint8_t>(trafficClass);
+            meta.haveTos = true;
+        } else if (((c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) ||
+                    (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR)) &&
                    length >= sizeof(sock_extended_err)) {
             meta.error = reinterpret_cast<const sock_extended_err*>(payload);
-            if (length >= sizeof(sock_extended_err) + sizeof(sockaddr_in)) {
-                sockaddr_in offender{};
-                std::memcpy(&offender, payload + sizeof(sock_extended_err), sizeof offender);
-                if (offender.sin_family == AF_INET) {
-                    meta.offender = offender.sin_addr.s_addr;
-                }
-            }
+            // The reporter's address follows the error (SO_EE_OFFENDER).
+            sockaddr_storage offender{};
+            const std::size_t offenderLength =
+                std::min(length - sizeof(sock_extended_err), sizeof offender);
+            std::memcpy(&offender, payload + sizeof(sock_extended_err), offenderLength);
+            meta.offender = FromSocketAddress(offender, static_cast<socklen_t>(offenderLength));
         }
     }
     return meta;
@@ -118,10 +150,13 @@ template <class Decode> Judged judge(std::span<const Exchange> inFlight, Decode 
 // writes the reply record of the request in flight that it answers.
 ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, Answer& answer)
 {
+    if (inFlight.empty()) {
+        return ReadResult::Empty;
+    }
     std::vector<std::uint8_t>& buffer = t_sockets.receive;
     // The kernel writes what it sends back and says how much; clearing it would only cost time.
     alignas(cmsghdr) std::array<std::uint8_t, kControlSize> control; // NOLINT
-    sockaddr_in from{};
+    sockaddr_storage from{};
     iovec vector{buffer.data(), buffer.size()};
     msghdr message{};
     message.msg_name = &from;
@@ -141,22 +176,24 @@ ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, 
     const std::span<const std::uint8_t> bytes{buffer.data(), static_cast<std::size_t>(got)};
     const ReceivedMeta meta = readControl(message);
 
+    // Every request in flight on one socket goes to the same family.
+    const IcmpFamily& family = IcmpFamilyOf(inFlight.front().sent.destination);
+    const HostAddress sender = FromSocketAddress(from, message.msg_namelen);
     Judged judged;
-    IpAddress responder = 0;
+    HostAddress responder;
     if (errorQueue) {
-        if (meta.error == nullptr || meta.error->ee_origin != SO_EE_ORIGIN_ICMP ||
-            message.msg_namelen < sizeof(sockaddr_in) || from.sin_family != AF_INET) {
+        if (meta.error == nullptr || meta.error->ee_origin != family.errorOrigin ||
+            sender.family() != family.family) {
             return ReadResult::Failed; // a local error, not a report about our request
         }
         judged = judge(inFlight, [&](const SentEcho& sent) {
-            return DecodeQuotedEcho(bytes, from.sin_addr.s_addr, meta.error->ee_type,
-                                    meta.error->ee_code, sent);
+            return family.decodeQuoted(bytes, sender, meta.error->ee_type, meta.error->ee_code,
+                                       sent);
         });
         responder = meta.offender;
     } else {
-        judged =
-            judge(inFlight, [&](const SentEcho& sent) { return DecodeIcmpReply(bytes, sent); });
-        responder = judged.fields.hasIpHeader ? judged.fields.source : from.sin_addr.s_addr;
+        judged = judge(inFlight, [&](const SentEcho& sent) { return family.decode(bytes, sent); });
+        responder = judged.fields.hasIpHeader ? HostAddress::ipv4(judged.fields.source) : sender;
     }
     const IcmpReplyFields& fields = judged.fields;
     if (fields.verdict == IcmpVerdict::NotOurs) {
@@ -171,7 +208,8 @@ ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, 
     answer.roundTripMicros = roundTripMicros(received, exchange.sentAt);
 
     EchoReplyInfo info;
-    info.address = responder;
+    info.address = responder.toIpv4();
+    info.responder = responder;
     info.status = fields.status;
     info.roundTripMicros = answer.roundTripMicros;
     info.roundTripTime = answer.roundTripMicros / 1000;

@@ -14,17 +14,36 @@
 
 namespace hopwise::icmp_socket {
 
+socklen_t ToSocketAddress(const HostAddress& address, sockaddr_storage& storage)
+{
+    storage = sockaddr_storage{};
+    if (address.isIpv4()) {
+        auto& in = reinterpret_cast<sockaddr_in&>(storage);
+        in.sin_family = AF_INET;
+        in.sin_addr.s_addr = address.toIpv4();
+        return sizeof in;
+    }
+    if (address.isIpv6()) {
+        auto& in6 = reinterpret_cast<sockaddr_in6&>(storage);
+        in6.sin6_family = AF_INET6;
+        std::memcpy(&in6.sin6_addr, address.bytes().data(), sizeof in6.sin6_addr);
+        in6.sin6_scope_id = address.scopeId();
+        return sizeof in6;
+    }
+    return 0;
+}
+
 namespace {
 
 constexpr int kDefaultTtl = -1; // IP_TTL -1 restores the system default
 
-bool setIfChanged(int fd, int name, int& cached, int wanted)
+bool setIfChanged(int fd, int level, int name, int& cached, int wanted)
 {
     if (cached == wanted) {
         return true;
     }
     const int value = wanted;
-    if (setsockopt(fd, IPPROTO_IP, name, &value, sizeof value) != 0) {
+    if (setsockopt(fd, level, name, &value, sizeof value) != 0) {
         cached = kUnknown;
         return false;
     }
@@ -36,14 +55,18 @@ bool setIfChanged(int fd, int name, int& cached, int wanted)
 
 bool applyOptions(CachedSocket& socket, const EchoRequest& request)
 {
+    const IcmpFamily& family = IcmpFamilyOf(request.destination);
     const int ttl = request.hasOptions ? request.ttl : kDefaultTtl;
     const int tos = request.hasOptions ? request.tos : 0;
     const bool dontFragment = request.hasOptions && (request.flags & kIpFlagDontFragment) != 0;
-    const int pmtu = dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-    if (!setIfChanged(socket.fd, IP_TTL, socket.ttl, ttl) ||
-        !setIfChanged(socket.fd, IP_TOS, socket.tos, tos) ||
-        !setIfChanged(socket.fd, IP_MTU_DISCOVER, socket.pmtu, pmtu)) {
+    const int pmtu = dontFragment ? family.mtuDo : family.mtuDefault;
+    if (!setIfChanged(socket.fd, family.level, family.hopsOption, socket.ttl, ttl) ||
+        !setIfChanged(socket.fd, family.level, family.classOption, socket.tos, tos) ||
+        !setIfChanged(socket.fd, family.level, family.mtuOption, socket.pmtu, pmtu)) {
         return false;
+    }
+    if (family.family != AddressFamily::Ipv4) {
+        return true; // IP options are IPv4's; IPv6 has extension headers instead
     }
     const std::span<const std::uint8_t> options =
         request.hasOptions ? request.options : std::span<const std::uint8_t>{};
@@ -65,7 +88,7 @@ void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, 
                  std::uint16_t identifier, std::uint16_t sequence)
 {
     packet.resize(kIcmpHeaderSize + request.data.size());
-    packet[0] = icmp_type::kEchoRequest;
+    packet[0] = IcmpFamilyOf(request.destination).echoRequestType;
     packet[1] = 0;
     packet[2] = 0;
     packet[3] = 0;
@@ -78,7 +101,8 @@ void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, 
     if (!request.data.empty()) {
         std::memcpy(packet.data() + kIcmpHeaderSize, request.data.data(), request.data.size());
     }
-    if (kind == IcmpSocketKind::Raw) {
+    // The kernel sums every ICMPv6 packet itself, over a pseudo-header with the source it picks.
+    if (kind == IcmpSocketKind::Raw && request.destination.isIpv4()) {
         const std::uint16_t checksum = InternetChecksum(packet);
         packet[2] = static_cast<std::uint8_t>(checksum >> 8);
         packet[3] = static_cast<std::uint8_t>(checksum);
@@ -86,22 +110,22 @@ void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, 
 }
 
 bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
-                IpAddress destination, timespec& sentAt)
+                const HostAddress& destination, timespec& sentAt)
 {
     return sendPacket(fd, kind, packet, destination, sentAt, [fd] { discardErrorQueue(fd); });
 }
 
 bool sendPacket(int fd, IcmpSocketKind kind, const std::vector<std::uint8_t>& packet,
-                IpAddress destination, timespec& sentAt, const std::function<void()>& takePending)
+                const HostAddress& destination, timespec& sentAt,
+                const std::function<void()>& takePending)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = destination;
+    sockaddr_storage to{};
+    const socklen_t toLength = ToSocketAddress(destination, to);
     bool drained = false;
     for (int attempt = 0; attempt < 4; ++attempt) {
         clock_gettime(CLOCK_REALTIME, &sentAt);
         const ssize_t sent = sendto(fd, packet.data(), packet.size(), 0,
-                                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                                    reinterpret_cast<const sockaddr*>(&to), toLength);
         if (sent >= 0) {
             return true;
         }

@@ -39,7 +39,7 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
                                       const void* request, std::uint32_t* requestLength,
                                       void* reply, std::uint32_t* replyLength)
 {
-    if (protocol != kEchoProtocol || action != kEchoAction) {
+    if (protocol != kEchoProtocol || (action != kEchoAction && action != kEchoAction6)) {
         return kErrorNotSupported;
     }
     if (request == nullptr || requestLength == nullptr || reply == nullptr ||
@@ -49,7 +49,7 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     if (*replyLength < kEchoReplySize) {
         return kErrorInsufficientBuffer;
     }
-    const std::optional<EchoRequest> parsed = ParseEchoRequest(request, *requestLength);
+    const std::optional<EchoRequest> parsed = ParseEchoRequest(request, *requestLength, action);
     if (!parsed) {
         return kErrorInvalidParameter;
     }
@@ -60,7 +60,7 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     ThreadSockets& cache = t_sockets;
     IcmpSocketKind kind = IcmpSocketKind::None;
     CachedSocket* socket = nullptr;
-    switch (acquireSocket(m_first, kind, socket)) {
+    switch (acquireSocket(IcmpFamilyOf(echo.destination), m_first, kind, socket)) {
     case AcquireResult::Ready:
         break;
     case AcquireResult::Refused:
@@ -77,7 +77,7 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     }
 
     Exchange exchange{
-        socket->fd, kind,  SentEcho{kind, cache.identifier, ++cache.sequence, HostAddress::ipv4(echo.destination)},
+        socket->fd, kind,  SentEcho{kind, cache.identifier, ++cache.sequence, echo.destination},
         timespec{}, reply, *replyLength};
 
     // TTL 0 can't leave a Linux host, and a request the stack refuses outright (no route, bad

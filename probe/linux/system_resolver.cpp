@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -22,37 +23,55 @@ namespace {
 // (with IPv6 configured it puts an address on one of this machine's own subnets first), while
 // the first address is meant to be the first one the hosts file or the name server gives. The
 // NSS lookup behind gethostbyname2_r keeps that order and is thread-safe in its _r form.
-std::optional<IpAddress> lookUpNameNow(const std::string& name)
+std::optional<HostAddress> lookUpNameNow(const std::string& name, AddressFamily family)
 {
+    const int af = family == AddressFamily::Ipv6 ? AF_INET6 : AF_INET;
+    const std::size_t size = family == AddressFamily::Ipv6 ? sizeof(in6_addr) : sizeof(in_addr);
     constexpr std::size_t kMaxBuffer = std::size_t{1} << 20;
     std::vector<char> buffer(1024);
     for (;;) {
         hostent entry{};
         hostent* result = nullptr;
         int error = 0;
-        const int status = gethostbyname2_r(name.c_str(), AF_INET, &entry, buffer.data(),
-                                            buffer.size(), &result, &error);
+        const int status = gethostbyname2_r(name.c_str(), af, &entry, buffer.data(), buffer.size(),
+                                            &result, &error);
         if (status == ERANGE && buffer.size() < kMaxBuffer) {
             buffer.resize(buffer.size() * 4);
             continue;
         }
-        if (status != 0 || result == nullptr || result->h_addrtype != AF_INET ||
-            result->h_length != sizeof(in_addr) || result->h_addr_list[0] == nullptr)
+        if (status != 0 || result == nullptr || result->h_addrtype != af ||
+            static_cast<std::size_t>(result->h_length) != size || result->h_addr_list[0] == nullptr)
             return std::nullopt;
-        in_addr first{};
-        std::memcpy(&first, result->h_addr_list[0], sizeof first);
-        return first.s_addr;
+        if (af == AF_INET) {
+            in_addr first{};
+            std::memcpy(&first, result->h_addr_list[0], sizeof first);
+            return HostAddress::ipv4(first.s_addr);
+        }
+        std::array<std::uint8_t, kIpv6AddressSize> first{};
+        std::memcpy(first.data(), result->h_addr_list[0], first.size());
+        return HostAddress::ipv6(first);
     }
 }
 
-std::optional<std::string> lookUpAddressNow(IpAddress address)
+std::optional<std::string> lookUpAddressNow(const HostAddress& address)
 {
-    sockaddr_in in{};
-    in.sin_family = AF_INET;
-    in.sin_addr.s_addr = address;
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.isIpv4()) {
+        auto& in = reinterpret_cast<sockaddr_in&>(storage);
+        in.sin_family = AF_INET;
+        in.sin_addr.s_addr = address.toIpv4();
+        length = sizeof in;
+    } else {
+        auto& in6 = reinterpret_cast<sockaddr_in6&>(storage);
+        in6.sin6_family = AF_INET6;
+        std::memcpy(&in6.sin6_addr, address.bytes().data(), sizeof in6.sin6_addr);
+        in6.sin6_scope_id = address.scopeId();
+        length = sizeof in6;
+    }
     char host[NI_MAXHOST];
-    // NI_NAMEREQD: an address without a name has no name, not its own dotted form.
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, host, sizeof host, nullptr,
+    // NI_NAMEREQD: an address without a name has no name, not its own text form.
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, host, sizeof host, nullptr,
                     0, NI_NAMEREQD) != 0)
         return std::nullopt;
     return std::string(host);
@@ -113,14 +132,14 @@ template <typename Result, typename Lookup> Result lookUpInterruptibly(Lookup lo
 
 class SystemResolver final : public HostResolver {
 public:
-    std::optional<IpAddress> lookUpName(const char* name) override
+    std::optional<HostAddress> lookUpName(const char* name, AddressFamily family) override
     {
         std::string copy(name);
-        return lookUpInterruptibly<std::optional<IpAddress>>(
-            [copy] { return lookUpNameNow(copy); });
+        return lookUpInterruptibly<std::optional<HostAddress>>(
+            [copy, family] { return lookUpNameNow(copy, family); });
     }
 
-    std::optional<std::string> lookUpAddress(IpAddress address) override
+    std::optional<std::string> lookUpAddress(const HostAddress& address) override
     {
         return lookUpInterruptibly<std::optional<std::string>>(
             [address] { return lookUpAddressNow(address); });

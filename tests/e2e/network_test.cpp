@@ -344,8 +344,8 @@ TEST(SystemResolver, TakesTheFirstAddressInTheHostsFilesOrder)
         client.setHosts(first + " multi.test\n" + other + " multi.test\n");
         EXPECT_EQ(RunInNamespace(client, 0,
                                  [&first] {
-                                     const auto address =
-                                         SystemHostResolver().lookUpName("multi.test");
+                                     const auto address = SystemHostResolver().lookUpName(
+                                         "multi.test", AddressFamily::Ipv4);
                                      const std::string got =
                                          address ? FormatAddress(*address) : "no address";
                                      return got == first ? std::string() : "took " + got;

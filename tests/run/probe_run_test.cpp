@@ -63,9 +63,9 @@ TEST_P(ProbeRunTest, EndsPromptlyAndNothingReachesTheWindowAfterwards)
         ProbeMessageTarget* out = channel.get();
         // A worker of the usual shape: probes until cancelled, each one reported.
         run = std::make_unique<ProbeRun>(cancel, std::move(channel), [&cancel, out] {
-            NotifyDestination(out, Ip("10.9.9.9"));
+            NotifyDestination(out, HostAddress::ipv4(Ip("10.9.9.9")));
             for (EchoReply reply{}; !cancel;) {
-                SendProbe(0, Ip("10.9.9.9"), 1, kEchoWaitMs, reply);
+                SendProbe(0, HostAddress::ipv4(Ip("10.9.9.9")), 1, kEchoWaitMs, reply);
                 NotifyResult(out, ProbeResult{nullptr, nullptr, &reply});
             }
             NotifyFinished(out);

@@ -66,7 +66,7 @@ struct WorkerRun {
             const EchoRequest& r = call.request;
             EXPECT_EQ(std::tuple(r.destination, r.timeout, r.data.size(), r.options.size(), r.tos,
                                  r.flags),
-                      std::tuple(Ip(kTarget), 250u, 0u, 0u, 0, 0));
+                      std::tuple(HostAddress::ipv4(Ip(kTarget)), 250u, 0u, 0u, 0, 0));
         }
         return window.transcript();
     }

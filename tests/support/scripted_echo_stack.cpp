@@ -33,8 +33,8 @@ std::uint32_t ScriptedEchoStack::control(std::uint32_t protocol, std::uint32_t a
                                          const void* request, std::uint32_t* requestLength,
                                          void* reply, std::uint32_t* replyLength)
 {
-    const std::optional<EchoRequest> parsed = ParseEchoRequest(request, *requestLength);
-    if (protocol != kEchoProtocol || action != kEchoAction || !parsed)
+    const std::optional<EchoRequest> parsed = ParseEchoRequest(request, *requestLength, action);
+    if (protocol != kEchoProtocol || (action != kEchoAction && action != kEchoAction6) || !parsed)
         throw std::logic_error("SendEcho called the stack entry with a malformed request");
     const auto* bytes = static_cast<const std::uint8_t*>(request);
     auto block = std::make_shared<const std::vector<std::uint8_t>>(bytes, bytes + *requestLength);
@@ -42,7 +42,7 @@ std::uint32_t ScriptedEchoStack::control(std::uint32_t protocol, std::uint32_t a
     std::optional<EchoReplyInfo> answer;
     {
         std::lock_guard lock(m_mutex);
-        m_calls.push_back({block, *ParseEchoRequest(block->data(), *requestLength)});
+        m_calls.push_back({block, *ParseEchoRequest(block->data(), *requestLength, action)});
         if (!m_next.empty()) {
             responder = std::move(m_next.front());
             m_next.pop_front();

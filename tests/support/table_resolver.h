@@ -14,23 +14,31 @@ namespace hopwise::test {
 
 class TableResolver final : public HostResolver {
 public:
-    // The name resolves to these addresses, in this order.
-    void addName(const std::string& name, std::vector<IpAddress> addresses)
+    // The name resolves to these addresses, in this order (of each family, the first counts).
+    void addHost(const std::string& name, std::vector<HostAddress> addresses)
     {
         m_names[name] = std::move(addresses);
     }
+    void addName(const std::string& name, const std::vector<IpAddress>& addresses);
     // The address has this official name.
-    void addAddress(IpAddress address, const std::string& name) { m_addresses[address] = name; }
+    void addAddress(const HostAddress& address, const std::string& name)
+    {
+        m_addresses[address] = name;
+    }
+    void addAddress(IpAddress address, const std::string& name)
+    {
+        addAddress(HostAddress::ipv4(address), name);
+    }
 
-    std::optional<IpAddress> lookUpName(const char* name) override;
-    std::optional<std::string> lookUpAddress(IpAddress address) override;
+    std::optional<HostAddress> lookUpName(const char* name, AddressFamily family) override;
+    std::optional<std::string> lookUpAddress(const HostAddress& address) override;
 
     int nameLookups() const { return m_nameLookups; }
     int addressLookups() const { return m_addressLookups; }
 
 private:
-    std::map<std::string, std::vector<IpAddress>> m_names;
-    std::map<IpAddress, std::string> m_addresses;
+    std::map<std::string, std::vector<HostAddress>> m_names;
+    std::map<HostAddress, std::string> m_addresses;
     std::atomic<int> m_nameLookups{0};
     std::atomic<int> m_addressLookups{0};
 };

@@ -45,10 +45,13 @@ TEST(HopStatisticsTest, FiguresFollowTheProbes)
         SCOPED_TRACE(c.name);
         HopStatistics hop;
         for (const Probe& probe : c.probes) {
-            hop.add(probe.answered, probe.responder, probe.us);
+            hop.add(probe.answered, HostAddress::ipv4(probe.responder), probe.us);
         }
         EXPECT_EQ(hop.sent, c.probes.size());
-        EXPECT_EQ(hop.addresses, c.addresses);
+        std::vector<HostAddress> addresses;
+        for (const IpAddress address : c.addresses)
+            addresses.push_back(HostAddress::ipv4(address));
+        EXPECT_EQ(hop.addresses, addresses);
         EXPECT_DOUBLE_EQ(hop.lossPercent(), c.loss);
         EXPECT_EQ(hop.replies.last, c.last);
         EXPECT_EQ(hop.replies.best, c.best);
