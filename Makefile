@@ -31,8 +31,8 @@ tsan:
 
 fuzz: deps
 	cmake --preset fuzz
-	cmake --build --preset fuzz --target icmp_reply_decoder_fuzz echo_request_fuzz \
-	  cli_args_fuzz registry_text_fuzz
+	cmake --build --preset fuzz --target icmp_reply_decoder_fuzz icmp6_reply_decoder_fuzz \
+	  echo_request_fuzz cli_args_fuzz registry_text_fuzz
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
