@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "probe/echo_service.h"
+#include "probe/echo_stack.h"
 #include "probe/echo_status.h"
 #include "tests/support/scripted_echo_stack.h"
 
@@ -77,6 +78,44 @@ TEST(SendEcho, yieldsTheCountTheLastErrorAndRecordsReadInPlace)
             bytes += text(r.data(), r.dataSize) + text(r.optionBytes(), r.options.optionsSize);
         EXPECT_EQ(bytes, c.bytes);
     }
+}
+
+// An IPv6 request goes to the stack in the same block with the address and zone after the header
+// (options and data after them); the responder comes back beside the record, for both families,
+// and a call that yields no record leaves none behind.
+TEST(SendEchoTo, packsAnIpv6RequestAndHandsBackTheResponderBesideTheRecord)
+{
+    const HostAddress target = *ParseIpv6Literal("fd00:9::9%1");
+    const HostAddress router = *ParseIpv6Literal("fd00:1::1");
+    ScriptedEchoStack stack;
+    ScopedEchoStack installed(stack);
+    EchoReplyInfo answer{};
+    answer.responder = router;
+    stack.answerNext([&answer](const EchoRequest&, void* reply, std::uint32_t size) {
+        WriteEchoReply(reply, size, answer);
+        return 0u;
+    });
+    const std::uint8_t option[2] = {1, 1};
+    const EchoOptions options{3, 0, 0, 2, option};
+    EchoReply reply{};
+    ASSERT_EQ(SendEchoTo(0, target, "data", 4, &options, &reply, sizeof reply, 50), 1u);
+    EXPECT_EQ(GetLastEchoResponder(), router);
+    EXPECT_EQ(reply.address, 0u);
+
+    const ScriptedCall call = stack.calls().at(0);
+    EXPECT_EQ(call.request.destination, target);
+    EXPECT_EQ(call.request.ttl, 3);
+    const std::vector<std::uint8_t>& block = *call.block;
+    ASSERT_EQ(block.size(), 46u); // 40 + 2 option bytes + 4 data bytes
+    EXPECT_EQ(std::memcmp(block.data() + 20, target.bytes().data(), 16), 0);
+    EXPECT_EQ(std::string(block.begin() + 42, block.end()), "data");
+
+    EXPECT_EQ(SendEchoTo(0, target, nullptr, 0, nullptr, &reply, sizeof reply, 50), 0u);
+    EXPECT_FALSE(GetLastEchoResponder()) << "a silent call kept the last responder";
+    stack.answerAll(EchoReplyInfo{kFrom});
+    EXPECT_EQ(SendEchoTo(0, HostAddress::ipv4(kFrom), nullptr, 0, nullptr, &reply, 28, 50), 1u);
+    EXPECT_EQ(GetLastEchoResponder(), HostAddress::ipv4(kFrom));
+    EXPECT_EQ(stack.calls().back().block->size(), 28u); // the IPv4 block, raised to one record
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "probe/echo_flight.h"
 #include "probe/echo_permission.h"
 #include "probe/echo_status.h"
 #include "tests/probe/real_echo.h"
@@ -42,6 +43,37 @@ std::string echoesCarryTheirOwnOptions()
     return lowestFreeDescriptor() == unused ? "" : "a socket opened per echo";
 }
 
+// The same over ::1: the traffic class asked for comes back, the responder travels beside a record
+// whose IPv4 field stays 0, and a flight of echoes with hop limits 1 to 3 is answered in full.
+std::string ipv6EchoesAreAnsweredAlone()
+{
+    const HostAddress loopback = *ParseIpv6Literal("::1");
+    const EchoOptions asked{64, 0x28, 0, 0, nullptr};
+    for (int i = 0; i < 3; ++i) {
+        const EchoOutcome got = Echo(loopback, 500, i == 1 ? &asked : nullptr);
+        if (got.count != 1 || got.responder != loopback || got.record.address != 0 ||
+            got.data != "hopwise" || got.record.options.tos != (i == 1 ? 0x28 : 0) ||
+            got.record.options.ttl == 0 || got.micros / 1000 != got.record.roundTripTime)
+            return "IPv6 echo " + std::to_string(i) + ", last error " +
+                   std::to_string(got.lastError);
+    }
+    EchoFlight flight;
+    for (std::uint8_t hops = 1; hops <= 3; ++hops) {
+        if (flight.send(EchoProbe{loopback, hops, 500, hops}) != 0)
+            return "a flight's echo was refused";
+    }
+    std::vector<hopwise::EchoOutcome> ended;
+    for (int wakeUps = 0; ended.size() < 3 && wakeUps < 10 && flight.collect(ended); ++wakeUps) {
+    }
+    std::uint32_t tags = 0;
+    for (const hopwise::EchoOutcome& outcome : ended) {
+        if (outcome.count != 1 || outcome.responder != loopback)
+            return "a flight's echo went unanswered";
+        tags |= 1u << outcome.tag;
+    }
+    return tags == 0b1110 ? "" : "the flight's echoes were not each answered once";
+}
+
 TEST(LoopbackEcho, goesOutOnThePermittedSocketKindOnly)
 {
     if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
@@ -63,9 +95,12 @@ TEST(LoopbackEcho, goesOutOnThePermittedSocketKindOnly)
             if (CheckEchoPermission() != c.permitted)
                 return std::string("permitted: ") + IcmpSocketKindName(CheckEchoPermission());
             if (c.permitted != IcmpSocketKind::None)
-                return echoesCarryTheirOwnOptions();
+                return echoesCarryTheirOwnOptions() + ipv6EchoesAreAnsweredAlone();
             const EchoOutcome refused = Echo("127.0.0.1", 500);
-            const bool atOnce = refused.lastError == kErrorAccessDenied && refused.elapsedMs < 500;
+            const EchoOutcome refused6 = Echo(*ParseIpv6Literal("::1"), 500);
+            const bool atOnce =
+                refused.lastError == kErrorAccessDenied && refused.elapsedMs < 500 &&
+                refused6.lastError == kErrorAccessDenied && refused6.elapsedMs < 500;
             return atOnce ? "" : "not refused at once";
         };
         EXPECT_EQ(RunInNamespace(ns, c.uid, echoes), "");

@@ -18,12 +18,13 @@ struct EchoOutcome {
     std::uint32_t lastError = 0;
     std::int64_t elapsedMs = 0;
     std::uint32_t micros = 0; // GetLastEchoRoundTripMicros
+    HostAddress responder;    // GetLastEchoResponder
     EchoReply record{};
     std::string data;    // the echoed bytes
     std::string options; // the reply's IP option bytes
 };
 
-inline EchoOutcome Echo(const char* destination, std::uint32_t timeoutMs,
+inline EchoOutcome Echo(const HostAddress& destination, std::uint32_t timeoutMs,
                         const EchoOptions* options = nullptr)
 {
     using namespace std::chrono;
@@ -31,11 +32,12 @@ inline EchoOutcome Echo(const char* destination, std::uint32_t timeoutMs,
     EchoOutcome got;
     SetLastEchoError(0);
     const auto start = steady_clock::now();
-    got.count = SendEcho(OpenEchoHandle(), Ip(destination), "hopwise", 7, options, buffer.data(),
-                         buffer.size() * sizeof(EchoReply), timeoutMs);
+    got.count = SendEchoTo(OpenEchoHandle(), destination, "hopwise", 7, options, buffer.data(),
+                           buffer.size() * sizeof(EchoReply), timeoutMs);
     got.elapsedMs = duration_cast<milliseconds>(steady_clock::now() - start).count();
     got.lastError = GetLastEchoError();
     got.micros = GetLastEchoRoundTripMicros();
+    got.responder = GetLastEchoResponder();
     got.record = buffer[0];
     const auto text = [&got](const std::uint8_t* at, std::size_t size) {
         return got.count > 0 && at ? std::string(reinterpret_cast<const char*>(at), size) : "";
@@ -43,6 +45,12 @@ inline EchoOutcome Echo(const char* destination, std::uint32_t timeoutMs,
     got.data = text(buffer[0].data(), buffer[0].dataSize);
     got.options = text(buffer[0].optionBytes(), buffer[0].options.optionsSize);
     return got;
+}
+
+inline EchoOutcome Echo(const char* destination, std::uint32_t timeoutMs,
+                        const EchoOptions* options = nullptr)
+{
+    return Echo(HostAddress::ipv4(Ip(destination)), timeoutMs, options);
 }
 
 } // namespace hopwise::test
