@@ -2,7 +2,8 @@
 //  - the ping worker's trials/s to 127.0.0.1 (no window) next to bare SendEcho calls/s;
 //  - a trace over a 30-router namespace chain, in-process and through hopwise-cli walking one hop
 //    at a time and with its default parallel probes, next to `traceroute -I -n -q 1 -N 1` over
-//    the same chain (needs root; skipped otherwise);
+//    the same chain (needs root; skipped otherwise); the same over an IPv6 chain of 30 routers,
+//    next to `traceroute -6 -I -n -q 1 -N 1`;
 //  - a trace over a 10-router chain silent from hop 4 (1 s time-out, --max-hop 20): hopwise-cli
 //    with its hops' probes in parallel and one hop at a time, next to `traceroute -I -n -q 1`
 //    with its default 16 probes at once.
@@ -11,6 +12,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +36,7 @@ using namespace hopwise;
 constexpr std::int64_t kTrialsPerIteration = 200;
 constexpr int kChainRouters = 30;
 constexpr int kChainBase = 231;
+constexpr int kChain6Base = 232;
 constexpr int kSilentChainRouters = 10;
 constexpr int kSilentChainBase = 224;
 constexpr int kFirstSilentHop = 4;
@@ -100,6 +103,24 @@ test::RouterChain* chain(benchmark::State& state)
     return made.get();
 }
 
+// The same chain over IPv6, its neighbours found before the first timed run.
+test::RouterChain* chain6(benchmark::State& state)
+{
+    static const std::string reason = test::NetNamespaceSkipReason();
+    if (!reason.empty()) {
+        state.SkipWithError(("needs network namespaces: " + reason).c_str());
+        return nullptr;
+    }
+    static std::unique_ptr<test::RouterChain> made = [] {
+        auto routers =
+            std::make_unique<test::RouterChain>(kChainRouters, kChain6Base, AddressFamily::Ipv6);
+        test::RunCommand("ip netns exec " + routers->client().name() + " ping -6 -c 1 -W 2 " +
+                         routers->targetAddress() + " >/dev/null");
+        return routers;
+    }();
+    return made.get();
+}
+
 // Counts the hops of a trace, so a walk that never reached the target can't pass for a fast one.
 class HopCounter final : public ProbeMessageTarget {
 public:
@@ -116,9 +137,10 @@ public:
     std::string m_last;
 };
 
-void BM_TraceWorkerChain30(benchmark::State& state)
+void traceWorkerOverChain(benchmark::State& state, test::RouterChain* (*chainOf)(benchmark::State&),
+                          FamilyChoice families)
 {
-    test::RouterChain* routers = chain(state);
+    test::RouterChain* routers = chainOf(state);
     if (routers == nullptr) {
         return;
     }
@@ -127,6 +149,7 @@ void BM_TraceWorkerChain30(benchmark::State& state)
     SetHostText(page.m_szHost, routers->targetAddress());
     page.m_iMaxHopCount = kChainRouters + 10;
     page.m_iHopTimeout = 1000;
+    page.m_families = families;
     HopCounter counter;
     page.m_pWindow = &counter;
     for (auto _ : state) {
@@ -138,6 +161,16 @@ void BM_TraceWorkerChain30(benchmark::State& state)
         }
     }
     state.counters["hops"] = counter.m_hops;
+}
+
+void BM_TraceWorkerChain30(benchmark::State& state)
+{
+    traceWorkerOverChain(state, chain, FamilyChoice::Any);
+}
+
+void BM_TraceWorkerChain30Ipv6(benchmark::State& state)
+{
+    traceWorkerOverChain(state, chain6, FamilyChoice::Ipv6Only);
 }
 
 // Routers 4 to 10 forward but never answer themselves; the target, hop 11, does.
@@ -192,16 +225,25 @@ void runInClient(benchmark::State& state, const std::string& command,
     posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&quiet, STDOUT_FILENO, STDERR_FILENO);
     test::EnterNamespace inClient(routers->client());
+    // On a loaded machine the wall time is mostly waiting for a processor; the CPU the child
+    // itself used (user and system) is the steadier figure beside it.
+    double childCpuMs = 0;
     for (auto _ : state) {
         pid_t child = -1;
         int status = -1;
+        rusage usage{};
         if (posix_spawnp(&child, argv[0], &quiet, nullptr, argv.data(), environ) != 0 ||
-            waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
             state.SkipWithError(("failed: " + command).c_str());
             break;
         }
+        childCpuMs += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     }
     posix_spawn_file_actions_destroy(&quiet);
+    state.counters["child_cpu_ms"] =
+        benchmark::Counter(childCpuMs, benchmark::Counter::kAvgIterations);
 }
 
 void BM_TraceCliChain30(benchmark::State& state)
@@ -217,6 +259,22 @@ void BM_ParallelTraceCliChain30(benchmark::State& state)
 void BM_TracerouteChain30(benchmark::State& state)
 {
     runInClient(state, "traceroute -I -n -q 1 -N 1 -m 40");
+}
+
+void BM_TraceCliChain30Ipv6(benchmark::State& state)
+{
+    runInClient(state, std::string(HOPWISE_CLI_PATH) + " trace -6 --parallel 1 --max-hop 40",
+                chain6);
+}
+
+void BM_ParallelTraceCliChain30Ipv6(benchmark::State& state)
+{
+    runInClient(state, std::string(HOPWISE_CLI_PATH) + " trace -6 --max-hop 40", chain6);
+}
+
+void BM_TracerouteChain30Ipv6(benchmark::State& state)
+{
+    runInClient(state, "traceroute -6 -I -n -q 1 -N 1 -m 40", chain6);
 }
 
 void BM_ParallelTraceSilentChain10(benchmark::State& state)
@@ -251,6 +309,13 @@ BENCHMARK(BM_TraceWorkerChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->
 BENCHMARK(BM_TraceCliChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_ParallelTraceCliChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 BENCHMARK(BM_TracerouteChain30)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK(BM_TraceWorkerChain30Ipv6)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK(BM_TraceCliChain30Ipv6)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK(BM_ParallelTraceCliChain30Ipv6)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(20);
+BENCHMARK(BM_TracerouteChain30Ipv6)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 } // namespace
 

@@ -143,13 +143,22 @@ EnterNamespace::~EnterNamespace()
     DropThreadEchoSockets();
 }
 
-RouterChain::RouterChain(int routers, int base) : m_base(base)
+RouterChain::RouterChain(int routers, int base, AddressFamily family)
+    : m_base(base), m_ipv6(family == AddressFamily::Ipv6)
 {
     // Should anything below throw, the namespaces made so far go with m_nodes.
     m_nodes.push_back(std::make_unique<NetNamespace>("client"));
     for (int i = 0; i < routers; ++i)
         m_nodes.push_back(std::make_unique<NetNamespace>("r" + std::to_string(i + 1)));
     m_nodes.push_back(std::make_unique<NetNamespace>("target"));
+    const std::string prefix = m_ipv6 ? "/64" : "/30";
+    const std::string dad = m_ipv6 ? " nodad" : "";
+    if (m_ipv6) {
+        // IPv6's time-exceeded reports have a rate limit of their own, beside IPv4's.
+        for (const auto& node : m_nodes)
+            runOrThrow("ip netns exec " + node->name() +
+                       " sysctl -qw net.ipv6.conf.all.forwarding=1 net.ipv6.icmp.ratelimit=0");
+    }
     // Node j sits between link j-1 (its end .2) and link j (its end .1); both ends of a link are
     // made inside their namespaces, so the names need only be unique there. Links further left
     // go through the left neighbour, links further right through the right neighbour.
@@ -157,21 +166,31 @@ RouterChain::RouterChain(int routers, int base) : m_base(base)
         const std::string a = m_nodes[link]->name();
         const std::string b = m_nodes[link + 1]->name();
         runOrThrow("ip link add hwr netns " + a + " type veth peer name hwl netns " + b +
-                   " && ip -n " + a + " addr add " + address(link, 1) + "/30 dev hwr && ip -n " +
-                   b + " addr add " + address(link, 2) + "/30 dev hwl && ip -n " + a +
-                   " link set hwr up && ip -n " + b + " link set hwl up");
+                   " && ip -n " + a + " addr add " + address(link, 1) + prefix + dad +
+                   " dev hwr && ip -n " + b + " addr add " + address(link, 2) + prefix + dad +
+                   " dev hwl && ip -n " + a + " link set hwr up && ip -n " + b +
+                   " link set hwl up");
     }
+    // One `ip -batch` per node: a chain of 30 routers has nearly a thousand routes, and a shell
+    // and an `ip` process for each took minutes on a loaded machine.
     for (int node = 0; node <= routers + 1; ++node) {
+        std::string batch;
         for (int link = 0; link <= routers; ++link) {
             if (link < node - 1 || link > node)
-                runOrThrow("ip -n " + m_nodes[node]->name() + " route add " + address(link, 0) +
-                           "/30 via " + (link < node ? address(node - 1, 1) : address(node, 2)));
+                batch += "route add " + address(link, 0) + prefix + " via " +
+                         (link < node ? address(node - 1, 1) : address(node, 2)) + "\n";
         }
+        if (!batch.empty())
+            runOrThrow("printf '" + batch + "' | ip -n " + m_nodes[node]->name() + " -batch -");
     }
 }
 
 std::string RouterChain::address(int link, int end) const
 {
+    // The decimal digits read as hexadecimal groups: still one address per link and end.
+    if (m_ipv6)
+        return "fd00:" + std::to_string(m_base) + ":" + std::to_string(link) +
+               "::" + std::to_string(end);
     return "10." + std::to_string(m_base) + "." + std::to_string(link) + "." + std::to_string(end);
 }
 

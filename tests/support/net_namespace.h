@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "probe/host_address.h"
+
 namespace hopwise::test {
 
 // Why namespace tests can't run here (not root, no `ip`, no netns support), or empty. The first
@@ -52,10 +54,12 @@ private:
 };
 
 // client - router 1 - ... - router N - target on veth pairs, with static routes both ways. Link i
-// (0-based) is 10.<base>.<i>.0/30, its left end .1 and its right end .2.
+// (0-based) is 10.<base>.<i>.0/30, its left end .1 and its right end .2; over IPv6 it is
+// fd00:<base>:<i>::/64 with ends ::1 and ::2, usable at once (no duplicate address detection),
+// and every node forwards and answers without a rate limit.
 class RouterChain {
 public:
-    RouterChain(int routers, int base = 201);
+    RouterChain(int routers, int base = 201, AddressFamily family = AddressFamily::Ipv4);
     NetNamespace& client() { return *m_nodes.front(); }
     NetNamespace& target() { return *m_nodes.back(); }
     NetNamespace& router(int i) { return *m_nodes[1 + i]; } // 0-based
@@ -68,6 +72,7 @@ private:
     std::string address(int link, int end) const;
 
     int m_base;
+    bool m_ipv6;
     std::vector<std::unique_ptr<NetNamespace>> m_nodes;
 };
 
