@@ -15,6 +15,8 @@ constexpr std::uint8_t kTimeExceeded = 11;
 constexpr std::uint8_t kTimestampReply = 14;
 constexpr std::uint8_t kHostUnreachable = 1;
 constexpr std::uint8_t kPortUnreachable = 3;
+constexpr std::uint8_t kFragmentationNeeded = 4;
+constexpr std::uint16_t kNextHopMtu = 576;
 constexpr std::uint8_t kProtocolIcmp = 1;
 constexpr std::uint8_t kProtocolUdp = 17;
 constexpr std::size_t kIpHeaderSize = 20;
@@ -43,10 +45,12 @@ constexpr std::array kKindNames{
     KindName{PacketKind::TimeExceededOptions, "time-exceeded-options"},
     KindName{PacketKind::TimeExceededTruncated, "time-exceeded-truncated"},
     KindName{PacketKind::TimeExceededOtherProbe, "time-exceeded-other-probe"},
+    KindName{PacketKind::TimeExceededOtherDestination, "time-exceeded-other-destination"},
     KindName{PacketKind::Unreachable, "unreachable"},
     KindName{PacketKind::UnreachableOptions, "unreachable-options"},
     KindName{PacketKind::UnreachableTruncated, "unreachable-truncated"},
     KindName{PacketKind::UnreachableOtherProbe, "unreachable-other-probe"},
+    KindName{PacketKind::PacketTooBig, "packet-too-big"},
 };
 
 std::uint16_t readBig16(const std::uint8_t* bytes)
@@ -111,7 +115,7 @@ std::vector<std::uint8_t> echoReply(std::uint16_t identifier, std::uint16_t sequ
     return icmp;
 }
 
-enum class QuoteShape { Whole, WithOptions, Truncated, OtherProbe };
+enum class QuoteShape { Whole, WithOptions, Truncated, OtherProbe, OtherDestination };
 
 // What a reporter quotes: the original's IP header and the first eight bytes after it (the
 // minimum every router sends), shaped as asked.
@@ -135,6 +139,12 @@ std::vector<std::uint8_t> quoteOf(const EchoRequestSeen& request, QuoteShape sha
         header[11] = 0;
         writeBig16(&header[10], InternetChecksum(header));
     }
+    if (shape == QuoteShape::OtherDestination) {
+        writeAddress(&header[16], kForeignDestination);
+        header[10] = 0;
+        header[11] = 0;
+        writeBig16(&header[10], InternetChecksum(header));
+    }
     if (shape == QuoteShape::Truncated) {
         echo.resize(4); // type, code, checksum: not whose it is
     }
@@ -143,11 +153,12 @@ std::vector<std::uint8_t> quoteOf(const EchoRequestSeen& request, QuoteShape sha
 }
 
 std::vector<std::uint8_t> report(std::uint8_t type, std::uint8_t code,
-                                 std::span<const std::uint8_t> quote)
+                                 std::span<const std::uint8_t> quote, std::uint16_t nextHopMtu = 0)
 {
     std::vector<std::uint8_t> icmp(kIcmpHeaderSize + quote.size());
     icmp[0] = type;
     icmp[1] = code;
+    writeBig16(&icmp[6], nextHopMtu);
     std::copy(quote.begin(), quote.end(), icmp.begin() + kIcmpHeaderSize);
     sealIcmp(icmp);
     return icmp;
@@ -270,6 +281,8 @@ std::vector<std::uint8_t> ForgePacket(PacketKind kind, const EchoRequestSeen& re
         return reportFrom(kTimeExceeded, 0, QuoteShape::Truncated);
     case PacketKind::TimeExceededOtherProbe:
         return reportFrom(kTimeExceeded, 0, QuoteShape::OtherProbe);
+    case PacketKind::TimeExceededOtherDestination:
+        return reportFrom(kTimeExceeded, 0, QuoteShape::OtherDestination);
     case PacketKind::Unreachable:
         return reportFrom(kDestUnreachable, kHostUnreachable, QuoteShape::Whole);
     case PacketKind::UnreachableOptions:
@@ -278,6 +291,10 @@ std::vector<std::uint8_t> ForgePacket(PacketKind kind, const EchoRequestSeen& re
         return reportFrom(kDestUnreachable, kHostUnreachable, QuoteShape::Truncated);
     case PacketKind::UnreachableOtherProbe:
         return reportFrom(kDestUnreachable, kHostUnreachable, QuoteShape::OtherProbe);
+    case PacketKind::PacketTooBig:
+        return ipDatagram(other, request.source, ttl,
+                          report(kDestUnreachable, kFragmentationNeeded,
+                                 quoteOf(request, QuoteShape::Whole), kNextHopMtu));
     }
     return {};
 }

@@ -16,22 +16,24 @@ namespace hopwise::responder {
 using Address = std::uint32_t;
 
 enum class PacketKind {
-    Echo,                   // the answer itself
-    EchoOtherSource,        // the answer, from the other source address
-    EchoWrongId,            // identifier of another pinger
-    EchoWrongSeq,           // sequence of the previous request
-    EchoNextSeq,            // sequence of the request that will come next
-    EchoBadChecksum,        // the answer with its ICMP checksum spoiled
-    EchoTruncated,          // an echo reply cut off inside its own header
-    EchoOversized,          // the answer padded with far more data than was asked for
-    TimeExceeded,           // a router's report (from the other source) quoting the request
-    TimeExceededOptions,    // the same, the quoted IP header carrying options
-    TimeExceededTruncated,  // the same, the quote cut off before the echo header ends
-    TimeExceededOtherProbe, // the same, quoting the previous request instead
-    Unreachable,            // host unreachable, as TimeExceeded
+    Echo,                         // the answer itself
+    EchoOtherSource,              // the answer, from the other source address
+    EchoWrongId,                  // identifier of another pinger
+    EchoWrongSeq,                 // sequence of the previous request
+    EchoNextSeq,                  // sequence of the request that will come next
+    EchoBadChecksum,              // the answer with its ICMP checksum spoiled
+    EchoTruncated,                // an echo reply cut off inside its own header
+    EchoOversized,                // the answer padded with far more data than was asked for
+    TimeExceeded,                 // a router's report (from the other source) quoting the request
+    TimeExceededOptions,          // the same, the quoted IP header carrying options
+    TimeExceededTruncated,        // the same, the quote cut off before the echo header ends
+    TimeExceededOtherProbe,       // the same, quoting the previous request instead
+    TimeExceededOtherDestination, // the same, quoting the request sent somewhere else
+    Unreachable,                  // host unreachable, as TimeExceeded
     UnreachableOptions,
     UnreachableTruncated,
     UnreachableOtherProbe,
+    PacketTooBig, // the request didn't fit the next link (IPv4: fragmentation needed)
 };
 
 std::optional<PacketKind> ParsePacketKind(std::string_view name);

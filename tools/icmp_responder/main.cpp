@@ -2,7 +2,8 @@
 // whose kernel has been told to leave echo requests alone (net.ipv4.icmp_echo_ignore_all=1).
 // It reads the requests on a raw ICMP socket and writes whole IP datagrams on an IPPROTO_RAW
 // socket, so every answer, forged or not, is its own. Bounded in requests and in time, and it
-// sends only to loopback or to on-link neighbours of a namespace that has no way out.
+// sends only to loopback or to on-link neighbours of a namespace that has no way out. With --ipv6
+// it does the same for ICMPv6 (responder6.cpp).
 
 #include <arpa/inet.h>
 #include <getopt.h>
@@ -29,6 +30,8 @@
 #include <vector>
 
 #include "tools/icmp_responder/forged_packets.h"
+#include "tools/icmp_responder/responder6.h"
+#include "tools/icmp_responder/responder_common.h"
 
 namespace hopwise::responder {
 namespace {
@@ -40,35 +43,17 @@ constexpr int kMaxFloodRate = 20000;
 constexpr std::int64_t kFloodTickNs = 1000000;
 constexpr int kPacketsPerWake = 64;
 
-struct SendItem {
-    PacketKind kind;
-    int delayMs; // -1: the --delay value
-};
-
-struct Settings {
-    std::vector<SendItem> sends;
-    int delayMs = 0;
-    int replyTtl = 64;
-    long dropEvery = 0;
-    long count = 1000;
-    double seconds = 10;
-    Address otherSource = 0;
-    Address listen = 0;
-    Address floodTo = 0;
-    int floodRate = 0;
-    int fakeHops = 0;
-    Address hopBase = 0;
-    bool allowKernelEcho = false;
-};
-
 const char* const kUsage =
     "usage: icmp-responder [options]\n"
     "Answers ICMP echo requests in this network namespace as told. The namespace's kernel must\n"
-    "not answer them itself: sysctl net.ipv4.icmp_echo_ignore_all=1.\n"
+    "not answer them itself: sysctl net.ipv4.icmp_echo_ignore_all=1 (with --ipv6:\n"
+    "net.ipv6.icmp.echo_ignore_all=1).\n"
+    "  --ipv6                answer ICMPv6 echo requests; addresses are then IPv6 ones\n"
     "  --send KIND[@MS]      per request, send KIND after MS ms (repeatable; default: echo)\n"
     "                        KIND: echo echo-other-source echo-wrong-id echo-wrong-seq\n"
     "                        echo-next-seq echo-bad-checksum echo-truncated echo-oversized\n"
     "                        time-exceeded[-options|-truncated|-other-probe]\n"
+    "                        time-exceeded-other-destination packet-too-big\n"
     "                        unreachable[-options|-truncated|-other-probe]\n"
     "  --delay MS            delay of every --send without its own @MS (default 0)\n"
     "  --ttl N               TTL of everything sent (default 64)\n"
@@ -77,31 +62,16 @@ const char* const kUsage =
     "  --fake-hops N         requests with TTL <= N get time-exceeded from router TTL\n"
     "  --hop-base ADDR       address of router 1; router i is ADDR + i - 1\n"
     "  --listen ADDR         answer only requests to ADDR\n"
-    "  --flood-to ADDR       meanwhile send unrelated ICMP to ADDR ...\n"
+    "  --flood-to ADDR       meanwhile send unrelated ICMP to ADDR (not with --ipv6) ...\n"
     "  --flood-rate PPS      ... at this many packets a second (default 2000)\n"
     "  --count N             exit after N requests (default 1000)\n"
     "  --seconds T           exit after T seconds (default 10)\n"
     "  --allow-kernel-echo   run even though the kernel answers echo requests too\n"
     "Prints \"ready\" once listening, one line per request and a summary line at the end.\n";
 
-volatile std::sig_atomic_t g_stop = 0;
-
 void onSignal(int)
 {
     g_stop = 1;
-}
-
-std::int64_t nanoseconds(const timespec& t)
-{
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// Request stamps come from the kernel's receive clock, which is the wall clock.
-std::int64_t nowNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return nanoseconds(now);
 }
 
 std::string dotted(Address address)
@@ -138,12 +108,6 @@ bool parseLong(const char* text, long low, long high, long& value)
     return true;
 }
 
-[[noreturn]] void fail(const std::string& message)
-{
-    std::fprintf(stderr, "icmp-responder: %s\n", message.c_str());
-    std::exit(2);
-}
-
 Settings parseArguments(int argc, char** argv)
 {
     enum : int {
@@ -160,6 +124,7 @@ Settings parseArguments(int argc, char** argv)
         kCount,
         kSeconds,
         kAllowKernelEcho,
+        kIpv6,
         kHelp,
     };
     static const option options[] = {
@@ -176,11 +141,14 @@ Settings parseArguments(int argc, char** argv)
         {"count", required_argument, nullptr, kCount},
         {"seconds", required_argument, nullptr, kSeconds},
         {"allow-kernel-echo", no_argument, nullptr, kAllowKernelEcho},
+        {"ipv6", no_argument, nullptr, kIpv6},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
     Settings settings;
     long value = 0;
+    // Read once the family is known, whichever comes first on the command line.
+    std::map<int, std::string> addresses;
     for (;;) {
         const int option = getopt_long(argc, argv, "", options, nullptr);
         if (option == -1) {
@@ -192,62 +160,54 @@ Settings parseArguments(int argc, char** argv)
             const std::size_t at = argument.find('@');
             const auto kind = ParsePacketKind(argument.substr(0, at));
             if (!kind) {
-                fail("unknown packet kind in --send " + argument);
+                Fail("unknown packet kind in --send " + argument);
             }
             long delay = -1;
             if (at != std::string::npos &&
                 !parseLong(argument.c_str() + at + 1, 0, kMaxDelayMs, delay)) {
-                fail("bad delay in --send " + argument);
+                Fail("bad delay in --send " + argument);
             }
             settings.sends.push_back({*kind, static_cast<int>(delay)});
             break;
         }
         case kDelay:
             if (!parseLong(optarg, 0, kMaxDelayMs, value)) {
-                fail("--delay takes 0 to 60000 ms");
+                Fail("--delay takes 0 to 60000 ms");
             }
             settings.delayMs = static_cast<int>(value);
             break;
         case kTtl:
             if (!parseLong(optarg, 1, 255, value)) {
-                fail("--ttl takes 1 to 255");
+                Fail("--ttl takes 1 to 255");
             }
             settings.replyTtl = static_cast<int>(value);
             break;
         case kDropEvery:
             if (!parseLong(optarg, 1, kMaxCount, settings.dropEvery)) {
-                fail("--drop-every takes a positive count");
+                Fail("--drop-every takes a positive count");
             }
             break;
         case kOtherSource:
         case kHopBase:
         case kListen:
-        case kFloodTo: {
-            Address address = 0;
-            if (!parseAddress(optarg, address)) {
-                fail("not a dotted IPv4 address: " + argument);
-            }
-            (option == kOtherSource ? settings.otherSource
-             : option == kHopBase   ? settings.hopBase
-             : option == kListen    ? settings.listen
-                                    : settings.floodTo) = address;
+        case kFloodTo:
+            addresses[option] = argument;
             break;
-        }
         case kFakeHops:
             if (!parseLong(optarg, 0, 254, value)) {
-                fail("--fake-hops takes 0 to 254");
+                Fail("--fake-hops takes 0 to 254");
             }
             settings.fakeHops = static_cast<int>(value);
             break;
         case kFloodRate:
             if (!parseLong(optarg, 1, kMaxFloodRate, value)) {
-                fail("--flood-rate takes 1 to 20000 packets a second");
+                Fail("--flood-rate takes 1 to 20000 packets a second");
             }
             settings.floodRate = static_cast<int>(value);
             break;
         case kCount:
             if (!parseLong(optarg, 1, kMaxCount, settings.count)) {
-                fail("--count takes 1 to 100000");
+                Fail("--count takes 1 to 100000");
             }
             break;
         case kSeconds: {
@@ -255,12 +215,15 @@ Settings parseArguments(int argc, char** argv)
             settings.seconds = optarg != nullptr ? std::strtod(optarg, &end) : 0;
             if (end == optarg || *end != '\0' || !(settings.seconds > 0) ||
                 settings.seconds > kMaxSeconds) {
-                fail("--seconds takes more than 0, at most 600");
+                Fail("--seconds takes more than 0, at most 600");
             }
             break;
         }
         case kAllowKernelEcho:
             settings.allowKernelEcho = true;
+            break;
+        case kIpv6:
+            settings.ipv6 = true;
             break;
         case kHelp:
             std::fputs(kUsage, stdout);
@@ -271,47 +234,41 @@ Settings parseArguments(int argc, char** argv)
         }
     }
     if (optind != argc) {
-        fail(std::string("unexpected argument ") + argv[optind]);
+        Fail(std::string("unexpected argument ") + argv[optind]);
+    }
+    for (const auto& [option, text] : addresses) {
+        if (settings.ipv6) {
+            Address6 address{};
+            if (option == kFloodTo) {
+                Fail("--flood-to is not available with --ipv6");
+            }
+            if (inet_pton(AF_INET6, text.c_str(), address.data()) != 1) {
+                Fail("not an IPv6 address: " + text);
+            }
+            (option == kOtherSource ? settings.otherSource6
+             : option == kHopBase   ? settings.hopBase6
+                                    : settings.listen6) = address;
+            continue;
+        }
+        Address address = 0;
+        if (!parseAddress(text.c_str(), address)) {
+            Fail("not a dotted IPv4 address: " + text);
+        }
+        (option == kOtherSource ? settings.otherSource
+         : option == kHopBase   ? settings.hopBase
+         : option == kListen    ? settings.listen
+                                : settings.floodTo) = address;
     }
     if (settings.sends.empty()) {
         settings.sends.push_back({PacketKind::Echo, -1});
     }
-    if (settings.fakeHops > 0 && settings.hopBase == 0) {
-        fail("--fake-hops needs --hop-base");
+    if (settings.fakeHops > 0 && settings.hopBase == 0 && !settings.hopBase6) {
+        Fail("--fake-hops needs --hop-base");
     }
     if (settings.floodTo != 0 && settings.floodRate == 0) {
         settings.floodRate = 2000;
     }
     return settings;
-}
-
-// Kernel threads never leave the initial namespace, so kthreadd (pid 2) names it even where pid 1
-// can't be looked at; recent kernels also give it a fixed inode number. When no comparison can be
-// made at all, assume the worst.
-bool inInitialNamespace()
-{
-    constexpr ino_t kInitialNetInode = 0xEFFFFFF9;
-    struct stat self {};
-    if (stat("/proc/self/ns/net", &self) != 0 || self.st_ino == kInitialNetInode) {
-        return true;
-    }
-    bool compared = false;
-    for (const char* pid : {"1", "2"}) {
-        std::ifstream comm(std::string("/proc/") + pid + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        if (std::string(pid) == "2" && name != "kthreadd") {
-            continue; // a pid namespace: pid 2 is some process of ours
-        }
-        struct stat other {};
-        if (stat((std::string("/proc/") + pid + "/ns/net").c_str(), &other) == 0) {
-            compared = true;
-            if (other.st_dev == self.st_dev && other.st_ino == self.st_ino) {
-                return true;
-            }
-        }
-    }
-    return !compared;
 }
 
 // Where this process may send. In the machine's own namespace only loopback; in a namespace of
@@ -320,7 +277,7 @@ class SendPolicy {
 public:
     SendPolicy()
     {
-        m_initialNamespace = inInitialNamespace();
+        m_initialNamespace = InInitialNamespace();
         if (m_initialNamespace) {
             return;
         }
@@ -405,7 +362,7 @@ public:
         m_receive = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
         m_send = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
         if (m_receive < 0 || m_send < 0) {
-            fail(std::string("raw sockets: ") + std::strerror(errno) + " (needs CAP_NET_RAW)");
+            Fail(std::string("raw sockets: ") + std::strerror(errno) + " (needs CAP_NET_RAW)");
         }
         // Only echo requests wake us; the client kernel's answers to the flood never do.
         icmp_filter filter{};
@@ -413,20 +370,20 @@ public:
         const int on = 1;
         if (setsockopt(m_receive, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0 ||
             setsockopt(m_receive, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0) {
-            fail(std::string("socket options: ") + std::strerror(errno));
+            Fail(std::string("socket options: ") + std::strerror(errno));
         }
         m_floodFrom = settings.listen;
     }
 
     int run()
     {
-        const std::int64_t start = nowNs();
+        const std::int64_t start = NowNs();
         const auto deadline = start + static_cast<std::int64_t>(m_settings.seconds * 1e9);
         std::int64_t nextFlood = start;
         std::printf("ready\n");
         std::fflush(stdout);
         while (g_stop == 0) {
-            std::int64_t now = nowNs();
+            std::int64_t now = NowNs();
             sendDue(now);
             if (m_settings.floodTo != 0 && m_floodFrom != 0 && now >= nextFlood) {
                 flood();
@@ -512,12 +469,12 @@ private:
             if (got < 0) {
                 return;
             }
-            std::int64_t stamp = nowNs();
+            std::int64_t stamp = NowNs();
             for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
                 if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
                     timespec received{};
                     std::memcpy(&received, CMSG_DATA(c), sizeof received);
-                    stamp = nanoseconds(received);
+                    stamp = Nanoseconds(received);
                 }
             }
             const auto request =
@@ -600,15 +557,17 @@ int main(int argc, char** argv)
     using namespace hopwise::responder;
     const Settings settings = parseArguments(argc, argv);
     const SendPolicy policy;
+    // An IPv4 default route leads out of an IPv6 test's namespace as well.
     if (!policy.initialNamespace() && hasDefaultRoute()) {
-        fail("this namespace has a default route; run me where nothing leads out");
+        Fail("this namespace has a default route; run me where nothing leads out");
     }
-    if (settings.floodTo != 0 && !policy.mayReach(settings.floodTo)) {
-        fail("refusing to flood " + dotted(settings.floodTo) +
+    if (settings.ipv6) {
+        CheckIpv6Start(settings);
+    } else if (settings.floodTo != 0 && !policy.mayReach(settings.floodTo)) {
+        Fail("refusing to flood " + dotted(settings.floodTo) +
              ": not loopback, nor a neighbour inside this test namespace");
-    }
-    if (!settings.allowKernelEcho && kernelAnswersEcho()) {
-        fail("the kernel answers echo requests here too; set net.ipv4.icmp_echo_ignore_all=1 in "
+    } else if (!settings.allowKernelEcho && kernelAnswersEcho()) {
+        Fail("the kernel answers echo requests here too; set net.ipv4.icmp_echo_ignore_all=1 in "
              "this namespace (or pass --allow-kernel-echo)");
     }
     // Answers are timed to the tenth of a millisecond; the default timer slack would add 50 us
@@ -624,6 +583,9 @@ int main(int argc, char** argv)
     action.sa_handler = onSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    if (settings.ipv6) {
+        return RunIpv6(settings);
+    }
     Responder responder(settings, policy);
     return responder.run();
 }
