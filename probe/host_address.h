@@ -5,10 +5,10 @@
 // is IPv4 by design (SendEcho, EchoReply, ResolveHostName); HostAddress wraps it losslessly.
 
 #include <array>
-#include <compare>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <tuple>
 
 #include "probe/ip_address.h"
 
@@ -50,7 +50,12 @@ public:
     bool isLinkLocal() const;
 
     friend bool operator==(const HostAddress&, const HostAddress&) = default;
-    friend auto operator<=>(const HostAddress&, const HostAddress&) = default;
+    // Any strict order, for maps and sets of addresses.
+    friend bool operator<(const HostAddress& a, const HostAddress& b)
+    {
+        return std::tie(a.m_family, a.m_bytes, a.m_scopeId) <
+               std::tie(b.m_family, b.m_bytes, b.m_scopeId);
+    }
 
 private:
     AddressFamily m_family = AddressFamily::None;
