@@ -1,5 +1,6 @@
 #include "tests/support/net_namespace.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
@@ -102,6 +103,16 @@ void NetNamespace::setHosts(const std::string& hosts) const
     std::ofstream(dir + "/resolv.conf") << "nameserver 127.0.0.1\noptions timeout:5 attempts:1\n";
 }
 
+void NetNamespace::enableIpv6() const
+{
+    // A router solicits a forwarded packet's next hop from its link-local address, and sends
+    // nothing while that is tentative: without DAD off, the first second of a trace is lost.
+    runOrThrow("ip netns exec " + m_name + " sysctl -qw net.ipv6.conf.all.disable_ipv6=0 " +
+               "net.ipv6.conf.default.disable_ipv6=0 net.ipv6.conf.all.accept_dad=0 " +
+               "net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.all.forwarding=1 " +
+               "net.ipv6.icmp.ratelimit=0");
+}
+
 std::string RunInNamespace(const NetNamespace& ns, unsigned uid,
                            const std::function<std::string()>& body, int timeoutMs)
 {
@@ -143,13 +154,16 @@ EnterNamespace::~EnterNamespace()
     DropThreadEchoSockets();
 }
 
-RouterChain::RouterChain(int routers, int base) : m_base(base)
+RouterChain::RouterChain(int routers, int base, Stack stack) : m_base(base)
 {
     // Should anything below throw, the namespaces made so far go with m_nodes.
     m_nodes.push_back(std::make_unique<NetNamespace>("client"));
     for (int i = 0; i < routers; ++i)
         m_nodes.push_back(std::make_unique<NetNamespace>("r" + std::to_string(i + 1)));
     m_nodes.push_back(std::make_unique<NetNamespace>("target"));
+    const bool dual = stack == Stack::Dual;
+    for (std::size_t node = 0; dual && node < m_nodes.size(); ++node)
+        m_nodes[node]->enableIpv6();
     // Node j sits between link j-1 (its end .2) and link j (its end .1); both ends of a link are
     // made inside their namespaces, so the names need only be unique there. Links further left
     // go through the left neighbour, links further right through the right neighbour.
@@ -160,12 +174,20 @@ RouterChain::RouterChain(int routers, int base) : m_base(base)
                    " && ip -n " + a + " addr add " + address(link, 1) + "/30 dev hwr && ip -n " +
                    b + " addr add " + address(link, 2) + "/30 dev hwl && ip -n " + a +
                    " link set hwr up && ip -n " + b + " link set hwl up");
+        if (dual)
+            runOrThrow("ip -n " + a + " addr add " + address6(link, 1) + "/64 dev hwr nodad && " +
+                       "ip -n " + b + " addr add " + address6(link, 2) + "/64 dev hwl nodad");
     }
     for (int node = 0; node <= routers + 1; ++node) {
         for (int link = 0; link <= routers; ++link) {
-            if (link < node - 1 || link > node)
-                runOrThrow("ip -n " + m_nodes[node]->name() + " route add " + address(link, 0) +
-                           "/30 via " + (link < node ? address(node - 1, 1) : address(node, 2)));
+            if (link >= node - 1 && link <= node)
+                continue;
+            const std::string ip = "ip -n " + m_nodes[node]->name();
+            runOrThrow(ip + " route add " + address(link, 0) + "/30 via " +
+                       (link < node ? address(node - 1, 1) : address(node, 2)));
+            if (dual)
+                runOrThrow(ip + " -6 route add " + address6(link, 0) + "/64 via " +
+                           (link < node ? address6(node - 1, 1) : address6(node, 2)));
         }
     }
 }
@@ -173,6 +195,18 @@ RouterChain::RouterChain(int routers, int base) : m_base(base)
 std::string RouterChain::address(int link, int end) const
 {
     return "10." + std::to_string(m_base) + "." + std::to_string(link) + "." + std::to_string(end);
+}
+
+std::string RouterChain::address6(int link, int end) const
+{
+    in6_addr bytes{};
+    const std::string text =
+        "fd00:" + std::to_string(m_base) + ":" + std::to_string(link) + "::" + std::to_string(end);
+    char canonical[INET6_ADDRSTRLEN] = {};
+    if (inet_pton(AF_INET6, text.c_str(), &bytes) != 1 ||
+        inet_ntop(AF_INET6, &bytes, canonical, sizeof canonical) == nullptr)
+        throw std::invalid_argument(text);
+    return canonical;
 }
 
 } // namespace hopwise::test
