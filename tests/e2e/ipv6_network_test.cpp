@@ -108,7 +108,7 @@ const Ipv6Case kCases[] = {
      "1 packets transmitted, 1 received, 0% packet loss, time Nms\n"
      "rtt min/avg/max/mdev = N/N/N/N ms\n"},
     {"AaaaOnlyNameWithIpv4OnlyExits3", "trace -4 only6.test", "Done\n", 3, "Can't resolve name"},
-    {"Ipv4LiteralWithIpv6OnlyExits3", "ping -6 10.217.3.2", "Done\n", 3, "Can't resolve name"},
+    {"Ipv4LiteralWithIpv6OnlyExits3", "ping -6 -c 1 10.217.3.2", "Done\n", 3, "Can't resolve name"},
 };
 
 class Ipv6RouterChain : public ::testing::TestWithParam<std::tuple<bool, Ipv6Case>> {};
