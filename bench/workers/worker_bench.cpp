@@ -90,6 +90,12 @@ void BM_PingWorkerLoopback(benchmark::State& state)
 BENCHMARK(BM_BareSendEchoLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PingWorkerLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// What a trace over the chain is sent to: the IPv6 address on a dual-stack chain.
+std::string targetOf(const test::RouterChain& routers)
+{
+    return routers.dual() ? routers.targetAddress6() : routers.targetAddress();
+}
+
 // One chain for all three trace benchmarks, built on first use and removed at exit.
 test::RouterChain* chain(benchmark::State& state)
 {
@@ -112,10 +118,10 @@ test::RouterChain* chain6(benchmark::State& state)
         return nullptr;
     }
     static std::unique_ptr<test::RouterChain> made = [] {
-        auto routers =
-            std::make_unique<test::RouterChain>(kChainRouters, kChain6Base, AddressFamily::Ipv6);
+        auto routers = std::make_unique<test::RouterChain>(kChainRouters, kChain6Base,
+                                                           test::RouterChain::Stack::Dual);
         test::RunCommand("ip netns exec " + routers->client().name() + " ping -6 -c 1 -W 2 " +
-                         routers->targetAddress() + " >/dev/null");
+                         targetOf(*routers) + " >/dev/null");
         return routers;
     }();
     return made.get();
@@ -146,7 +152,7 @@ void traceWorkerOverChain(benchmark::State& state, test::RouterChain* (*chainOf)
     }
     test::EnterNamespace inClient(routers->client());
     TraceRouteInputs page;
-    SetHostText(page.m_szHost, routers->targetAddress());
+    SetHostText(page.m_szHost, targetOf(*routers));
     page.m_iMaxHopCount = kChainRouters + 10;
     page.m_iHopTimeout = 1000;
     page.m_families = families;
@@ -155,7 +161,7 @@ void traceWorkerOverChain(benchmark::State& state, test::RouterChain* (*chainOf)
     for (auto _ : state) {
         counter.m_hops = 0;
         TraceRouteThread(&page);
-        if (counter.m_hops != kChainRouters + 1 || counter.m_last != routers->targetAddress()) {
+        if (counter.m_hops != kChainRouters + 1 || counter.m_last != targetOf(*routers)) {
             state.SkipWithError("the trace did not end at the target after every router");
             return;
         }
@@ -193,7 +199,7 @@ test::RouterChain* silentChain(benchmark::State& state)
         }
         // Every link's neighbours resolved before the first timed run, which would pay for it.
         test::RunCommand("ip netns exec " + routers->client().name() + " ping -c 1 -W 2 " +
-                         routers->targetAddress() + " >/dev/null");
+                         targetOf(*routers) + " >/dev/null");
         return routers;
     }();
     return made.get();
@@ -210,7 +216,7 @@ void runInClient(benchmark::State& state, const std::string& command,
         return;
     }
     std::vector<std::string> words;
-    std::istringstream split(command + " " + routers->targetAddress());
+    std::istringstream split(command + " " + targetOf(*routers));
     for (std::string word; split >> word;) {
         words.push_back(word);
     }

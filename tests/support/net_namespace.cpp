@@ -1,5 +1,6 @@
 #include "tests/support/net_namespace.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
@@ -102,6 +103,16 @@ void NetNamespace::setHosts(const std::string& hosts) const
     std::ofstream(dir + "/resolv.conf") << "nameserver 127.0.0.1\noptions timeout:5 attempts:1\n";
 }
 
+void NetNamespace::enableIpv6() const
+{
+    // A router solicits a forwarded packet's next hop from its link-local address, and sends
+    // nothing while that is tentative: without DAD off, the first second of a trace is lost.
+    runOrThrow("ip netns exec " + m_name + " sysctl -qw net.ipv6.conf.all.disable_ipv6=0 " +
+               "net.ipv6.conf.default.disable_ipv6=0 net.ipv6.conf.all.accept_dad=0 " +
+               "net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.all.forwarding=1 " +
+               "net.ipv6.icmp.ratelimit=0");
+}
+
 std::string RunInNamespace(const NetNamespace& ns, unsigned uid,
                            const std::function<std::string()>& body, int timeoutMs)
 {
@@ -143,22 +154,17 @@ EnterNamespace::~EnterNamespace()
     DropThreadEchoSockets();
 }
 
-RouterChain::RouterChain(int routers, int base, AddressFamily family)
-    : m_base(base), m_ipv6(family == AddressFamily::Ipv6)
+RouterChain::RouterChain(int routers, int base, Stack stack)
+    : m_base(base), m_dual(stack == Stack::Dual)
 {
     // Should anything below throw, the namespaces made so far go with m_nodes.
     m_nodes.push_back(std::make_unique<NetNamespace>("client"));
     for (int i = 0; i < routers; ++i)
         m_nodes.push_back(std::make_unique<NetNamespace>("r" + std::to_string(i + 1)));
     m_nodes.push_back(std::make_unique<NetNamespace>("target"));
-    const std::string prefix = m_ipv6 ? "/64" : "/30";
-    const std::string dad = m_ipv6 ? " nodad" : "";
-    if (m_ipv6) {
-        // IPv6's time-exceeded reports have a rate limit of their own, beside IPv4's.
-        for (const auto& node : m_nodes)
-            runOrThrow("ip netns exec " + node->name() +
-                       " sysctl -qw net.ipv6.conf.all.forwarding=1 net.ipv6.icmp.ratelimit=0");
-    }
+    const bool dual = m_dual;
+    for (std::size_t node = 0; dual && node < m_nodes.size(); ++node)
+        m_nodes[node]->enableIpv6();
     // Node j sits between link j-1 (its end .2) and link j (its end .1); both ends of a link are
     // made inside their namespaces, so the names need only be unique there. Links further left
     // go through the left neighbour, links further right through the right neighbour.
@@ -166,19 +172,25 @@ RouterChain::RouterChain(int routers, int base, AddressFamily family)
         const std::string a = m_nodes[link]->name();
         const std::string b = m_nodes[link + 1]->name();
         runOrThrow("ip link add hwr netns " + a + " type veth peer name hwl netns " + b +
-                   " && ip -n " + a + " addr add " + address(link, 1) + prefix + dad +
-                   " dev hwr && ip -n " + b + " addr add " + address(link, 2) + prefix + dad +
-                   " dev hwl && ip -n " + a + " link set hwr up && ip -n " + b +
-                   " link set hwl up");
+                   " && ip -n " + a + " addr add " + address(link, 1) + "/30 dev hwr && ip -n " +
+                   b + " addr add " + address(link, 2) + "/30 dev hwl && ip -n " + a +
+                   " link set hwr up && ip -n " + b + " link set hwl up");
+        if (dual)
+            runOrThrow("ip -n " + a + " addr add " + address6(link, 1) + "/64 dev hwr nodad && " +
+                       "ip -n " + b + " addr add " + address6(link, 2) + "/64 dev hwl nodad");
     }
     // One `ip -batch` per node: a chain of 30 routers has nearly a thousand routes, and a shell
     // and an `ip` process for each took minutes on a loaded machine.
     for (int node = 0; node <= routers + 1; ++node) {
         std::string batch;
         for (int link = 0; link <= routers; ++link) {
-            if (link < node - 1 || link > node)
-                batch += "route add " + address(link, 0) + prefix + " via " +
-                         (link < node ? address(node - 1, 1) : address(node, 2)) + "\n";
+            if (link >= node - 1 && link <= node)
+                continue;
+            batch += "route add " + address(link, 0) + "/30 via " +
+                     (link < node ? address(node - 1, 1) : address(node, 2)) + "\n";
+            if (dual)
+                batch += "-6 route add " + address6(link, 0) + "/64 via " +
+                         (link < node ? address6(node - 1, 1) : address6(node, 2)) + "\n";
         }
         if (!batch.empty())
             runOrThrow("printf '" + batch + "' | ip -n " + m_nodes[node]->name() + " -batch -");
@@ -187,11 +199,19 @@ RouterChain::RouterChain(int routers, int base, AddressFamily family)
 
 std::string RouterChain::address(int link, int end) const
 {
-    // The decimal digits read as hexadecimal groups: still one address per link and end.
-    if (m_ipv6)
-        return "fd00:" + std::to_string(m_base) + ":" + std::to_string(link) +
-               "::" + std::to_string(end);
     return "10." + std::to_string(m_base) + "." + std::to_string(link) + "." + std::to_string(end);
+}
+
+std::string RouterChain::address6(int link, int end) const
+{
+    in6_addr bytes{};
+    const std::string text =
+        "fd00:" + std::to_string(m_base) + ":" + std::to_string(link) + "::" + std::to_string(end);
+    char canonical[INET6_ADDRSTRLEN] = {};
+    if (inet_pton(AF_INET6, text.c_str(), &bytes) != 1 ||
+        inet_ntop(AF_INET6, &bytes, canonical, sizeof canonical) == nullptr)
+        throw std::invalid_argument(text);
+    return canonical;
 }
 
 } // namespace hopwise::test

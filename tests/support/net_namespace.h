@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "probe/host_address.h"
-
 namespace hopwise::test {
 
 // Why namespace tests can't run here (not root, no `ip`, no netns support), or empty. The first
@@ -31,6 +29,9 @@ public:
     // a resolv.conf naming 127.0.0.1: nothing listens there unless a test makes a silent server
     // (then a lookup waits 5 s for it), so no query leaves the namespace.
     void setHosts(const std::string& hosts) const;
+    // IPv6 on, forwarding and without error rate limits like IPv4, and without duplicate address
+    // detection: links made afterwards are usable at once.
+    void enableIpv6() const;
 
 private:
     std::string m_name;
@@ -54,25 +55,30 @@ private:
 };
 
 // client - router 1 - ... - router N - target on veth pairs, with static routes both ways. Link i
-// (0-based) is 10.<base>.<i>.0/30, its left end .1 and its right end .2; over IPv6 it is
-// fd00:<base>:<i>::/64 with ends ::1 and ::2, usable at once (no duplicate address detection),
-// and every node forwards and answers without a rate limit.
+// (0-based) is 10.<base>.<i>.0/30, its left end .1 and its right end .2; a dual-stack chain's is
+// also fd00:<base>:<i>::/64, its ends ::1 and ::2.
 class RouterChain {
 public:
-    RouterChain(int routers, int base = 201, AddressFamily family = AddressFamily::Ipv4);
+    enum class Stack { Ipv4, Dual };
+    RouterChain(int routers, int base = 201, Stack stack = Stack::Ipv4);
     NetNamespace& client() { return *m_nodes.front(); }
     NetNamespace& target() { return *m_nodes.back(); }
     NetNamespace& router(int i) { return *m_nodes[1 + i]; } // 0-based
     // Router i's address towards the client, the one its reports come from.
     std::string routerAddress(int i) const { return address(i, 2); }
     std::string targetAddress() const { return address(routers(), 2); }
+    // The same in RFC 5952 text, as the programs print them.
+    std::string routerAddress6(int i) const { return address6(i, 2); }
+    std::string targetAddress6() const { return address6(routers(), 2); }
     int routers() const { return static_cast<int>(m_nodes.size()) - 2; }
+    bool dual() const { return m_dual; }
 
 private:
     std::string address(int link, int end) const;
+    std::string address6(int link, int end) const;
 
     int m_base;
-    bool m_ipv6;
+    bool m_dual;
     std::vector<std::unique_ptr<NetNamespace>> m_nodes;
 };
 
