@@ -214,7 +214,7 @@ std::intptr_t ProbePage::OnWorkerMessage(std::uint32_t message, std::intptr_t wP
         showMessage(QString::fromUtf8(NotPermittedHintOf(wParam)));
         break;
     case WM_PROBE_DESTINATION:
-        m_destIp->setText(QString::fromUtf16(DestinationTextOf(wParam)));
+        showDestination(QString::fromUtf16(DestinationTextOf(wParam)));
         break;
     case WM_PROBE_RESULT:
         addResult(ProbeResultOf(wParam));
@@ -223,6 +223,20 @@ std::intptr_t ProbePage::OnWorkerMessage(std::uint32_t message, std::intptr_t wP
         break;
     }
     return 0;
+}
+
+void ProbePage::showDestination(const QString& text)
+{
+    m_destination = text;
+    // The template sizes the line for a dotted address. A longer IPv6 one loses its middle, so
+    // that both its network prefix and its interface id (or zone) stay in sight; the tool tip
+    // and the accessible name carry it whole.
+    const QString shown =
+        m_destIp->fontMetrics().elidedText(text, Qt::ElideMiddle, m_destIp->contentsRect().width());
+    m_destIp->setText(shown);
+    const QString whole = shown == text ? QString() : text;
+    m_destIp->setToolTip(whole);
+    m_destIp->setAccessibleName(whole);
 }
 
 bool ProbePage::eventFilter(QObject* watched, QEvent* event)
@@ -344,7 +358,7 @@ QString ProbePage::selectedRowsText() const
 
 QString ProbePage::allRowsText() const
 {
-    QString address = m_destIp->text();
+    QString address = m_destination;
     if (address.startsWith(FromUtf8(res::kDestIpPrefix))) {
         address.remove(0, FromUtf8(res::kDestIpPrefix).size());
     }
