@@ -20,6 +20,7 @@
 #include <system_error>
 #include <vector>
 
+#include "probe/host_address.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "settings/host_history.h"
@@ -385,7 +386,12 @@ QString ProbePage::rowAddress(const QTreeWidgetItem& item) const
     }
     static const QRegularExpression kDotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}"));
     const QRegularExpressionMatch match = kDotted.match(row->text(0));
-    return match.hasMatch() ? match.captured() : QString();
+    if (match.hasMatch()) {
+        return match.captured();
+    }
+    // An IPv6 responder's text ends at the blank before a hop's time, or with the reply's cell.
+    const QString first = row->text(0).section(QLatin1Char(' '), 0, 0);
+    return ParseIpv6Literal(first.toUtf8().constData()) ? first : QString();
 }
 
 } // namespace hopwise

@@ -133,8 +133,8 @@ private:
     void openResultMenu(const QPoint& viewportPosition);
     void openResultMenuAtCurrentRow();
     void copyToClipboard(const QString& text) const;
-    // The dotted address a row stands for (a hop's name row stands for its hop); empty for
-    // "No Response".
+    // The address a row stands for, dotted or IPv6 text (a hop's name row stands for its hop);
+    // empty for "No Response".
     QString rowAddress(const QTreeWidgetItem& item) const;
     // Puts a WM_PROBE_DESTINATION's text on the Dest IP line.
     void showDestination(const QString& text);
