@@ -230,10 +230,15 @@ void ProbePage::showDestination(const QString& text)
 {
     m_destination = text;
     // The template sizes the line for a dotted address. A longer IPv6 one loses its middle, so
-    // that both its network prefix and its interface id (or zone) stay in sight; the tool tip
-    // and the accessible name carry it whole.
+    // that both its network prefix and its interface id (or zone) stay in sight behind the
+    // whole "Dest IP: "; the tool tip and the accessible name carry it whole.
+    const QString prefix = FromUtf8(res::kDestIpPrefix);
+    const qsizetype kept = text.startsWith(prefix) ? prefix.size() : 0;
+    const QFontMetrics metrics = m_destIp->fontMetrics();
     const QString shown =
-        m_destIp->fontMetrics().elidedText(text, Qt::ElideMiddle, m_destIp->contentsRect().width());
+        text.left(kept) + metrics.elidedText(text.mid(kept), Qt::ElideMiddle,
+                                             m_destIp->contentsRect().width() -
+                                                 metrics.horizontalAdvance(text.left(kept)));
     m_destIp->setText(shown);
     const QString whole = shown == text ? QString() : text;
     m_destIp->setToolTip(whole);

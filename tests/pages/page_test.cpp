@@ -142,14 +142,17 @@ TEST_P(RunTest, showsTheResultsAndEndsDone)
     EXPECT_EQ(results().mid(0, c.topRows.size()), c.topRows);
     EXPECT_EQ(results().size(), c.rows);
     EXPECT_EQ(boxes.join('\n'), c.box);
-    // The Dest IP line shows whole, or fits its place shortened with the whole as its tool tip;
-    // a screen reader hears it whole.
+    // The Dest IP line shows whole, or fits its place with the address shortened and the whole
+    // as its tool tip; a screen reader hears it whole.
     const QLabel& dest = *at<QLabel>(c.kind->destIp);
     const QString destination = "Dest IP: " + kDestinations.value(c.host);
     EXPECT_EQ(dest.text() == destination ? dest.text() : dest.toolTip(), destination);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(at(c.kind->destIp))->text(QAccessible::Name),
               destination);
     EXPECT_LE(dest.fontMetrics().horizontalAdvance(dest.text()), dest.contentsRect().width());
+    // Of a shortened line, "Dest IP: " and the address's first group stay.
+    EXPECT_TRUE(dest.text().startsWith(destination.section(':', 0, 1)))
+        << dest.text().toStdString();
     // No reply's cell is cut short (the hop tree sizes its column once shown: UseTest).
     auto& view = *at<QTreeWidget>(c.kind->results);
     for (QTreeWidgetItemIterator it(&view); !c.kind->trace && *it != nullptr; ++it) {
