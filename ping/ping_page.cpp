@@ -108,6 +108,11 @@ void CPingPage::AddReplyRow(const ProbeResult& result)
     });
     QTreeWidget& list = resultView();
     list.insertTopLevelItem(0, row);
+    // The IP column is sized for a dotted address; an IPv6 one widens it (the list then scrolls
+    // sideways) rather than losing its end. It never narrows: a width the user chose stays.
+    const int width = list.columnWidth(0);
+    list.resizeColumnToContents(0);
+    list.setColumnWidth(0, std::max(width, list.columnWidth(0)));
     // Loaded as 0 or more; max() keeps the loop bounded whatever the member holds.
     while (list.topLevelItemCount() > std::max(0, m_iMaxItemsInList)) {
         delete list.takeTopLevelItem(list.topLevelItemCount() - 1);

@@ -20,6 +20,7 @@
 #include <system_error>
 #include <vector>
 
+#include "probe/host_address.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "settings/host_history.h"
@@ -214,7 +215,7 @@ std::intptr_t ProbePage::OnWorkerMessage(std::uint32_t message, std::intptr_t wP
         showMessage(QString::fromUtf8(NotPermittedHintOf(wParam)));
         break;
     case WM_PROBE_DESTINATION:
-        m_destIp->setText(QString::fromUtf16(DestinationTextOf(wParam)));
+        showDestination(QString::fromUtf16(DestinationTextOf(wParam)));
         break;
     case WM_PROBE_RESULT:
         addResult(ProbeResultOf(wParam));
@@ -223,6 +224,25 @@ std::intptr_t ProbePage::OnWorkerMessage(std::uint32_t message, std::intptr_t wP
         break;
     }
     return 0;
+}
+
+void ProbePage::showDestination(const QString& text)
+{
+    m_destination = text;
+    // The template sizes the line for a dotted address. A longer IPv6 one loses its middle, so
+    // that both its network prefix and its interface id (or zone) stay in sight behind the
+    // whole "Dest IP: "; the tool tip and the accessible name carry it whole.
+    const QString prefix = FromUtf8(res::kDestIpPrefix);
+    const qsizetype kept = text.startsWith(prefix) ? prefix.size() : 0;
+    const QFontMetrics metrics = m_destIp->fontMetrics();
+    const QString shown =
+        text.left(kept) + metrics.elidedText(text.mid(kept), Qt::ElideMiddle,
+                                             m_destIp->contentsRect().width() -
+                                                 metrics.horizontalAdvance(text.left(kept)));
+    m_destIp->setText(shown);
+    const QString whole = shown == text ? QString() : text;
+    m_destIp->setToolTip(whole);
+    m_destIp->setAccessibleName(whole);
 }
 
 bool ProbePage::eventFilter(QObject* watched, QEvent* event)
@@ -344,7 +364,7 @@ QString ProbePage::selectedRowsText() const
 
 QString ProbePage::allRowsText() const
 {
-    QString address = m_destIp->text();
+    QString address = m_destination;
     if (address.startsWith(FromUtf8(res::kDestIpPrefix))) {
         address.remove(0, FromUtf8(res::kDestIpPrefix).size());
     }
@@ -371,7 +391,12 @@ QString ProbePage::rowAddress(const QTreeWidgetItem& item) const
     }
     static const QRegularExpression kDotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}"));
     const QRegularExpressionMatch match = kDotted.match(row->text(0));
-    return match.hasMatch() ? match.captured() : QString();
+    if (match.hasMatch()) {
+        return match.captured();
+    }
+    // An IPv6 responder's text ends at the blank before a hop's time, or with the reply's cell.
+    const QString first = row->text(0).section(QLatin1Char(' '), 0, 0);
+    return ParseIpv6Literal(first.toUtf8().constData()) ? first : QString();
 }
 
 } // namespace hopwise

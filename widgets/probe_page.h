@@ -133,9 +133,11 @@ private:
     void openResultMenu(const QPoint& viewportPosition);
     void openResultMenuAtCurrentRow();
     void copyToClipboard(const QString& text) const;
-    // The dotted address a row stands for (a hop's name row stands for its hop); empty for
-    // "No Response".
+    // The address a row stands for, dotted or IPv6 text (a hop's name row stands for its hop);
+    // empty for "No Response".
     QString rowAddress(const QTreeWidgetItem& item) const;
+    // Puts a WM_PROBE_DESTINATION's text on the Dest IP line.
+    void showDestination(const QString& text);
 
     // Reads the page's own inputs (Max Hop among them) into its members at GO.
     virtual void takeInputs() = 0;
@@ -169,6 +171,7 @@ private:
     AddressHandOff m_handOff;
     QPointer<QMenu> m_resultMenu;
     // What the header of "Copy All" tells about the last run.
+    QString m_destination; // the whole Dest IP line, which the label may show shortened
     QString m_runHost;
     QDateTime m_runTime;
     QString m_runSettings;

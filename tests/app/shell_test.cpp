@@ -144,15 +144,28 @@ TEST(SettingsTrouble, isToldInTheWindowOnceWithTheFilesPlace)
 }
 
 // The window as a desktop tool: the keys switch tabs, a hop's address is pinged and a reply's
-// traced from the views' menu (Menu key), which offers it only while the other page is idle.
-TEST(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
+// traced from the views' menu (Menu key), which offers it only while the other page is idle. An
+// IPv6 address goes across whole, zone and all.
+struct HandOffCase {
+    const char* host;
+    const char* responder; // of the first hop and of every echo
+    friend void PrintTo(const HandOffCase& c, std::ostream* os) { *os << c.responder; }
+};
+
+class WindowUse : public ::testing::TestWithParam<HandOffCase> {};
+
+TEST_P(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
 {
+    const QString address = GetParam().responder;
+    const HostAddress responder = ResolveHost(GetParam().responder, FamilyChoice::Any);
     test::ScriptedEchoStack stack;
     test::ScopedEchoStack installStack{stack};
     test::TableResolver resolver;
     test::ScopedHostResolver installResolver{resolver};
     resolver.addName("target", {test::Ip("10.0.0.9")});
-    stack.answerTtl(1, {.address = test::Ip("10.1.0.1"), .roundTripTime = 3, .ttl = 64});
+    resolver.addHost("target6", {ResolveHost("fd00::9", FamilyChoice::Any)});
+    stack.answerTtl(
+        1, {.address = responder.toIpv4(), .roundTripTime = 3, .ttl = 64, .responder = responder});
     CHopwiseApp app;
     ASSERT_TRUE(app.InitInstance());
     CMainFrame& frame = *app.mainWindow();
@@ -187,35 +200,40 @@ TEST(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
     };
     stack.waitOutTimeouts(true);
     frame.tracePage().m_iHopTimeout = 50;
-    frame.tracePage().runFor("target");
+    frame.tracePage().runFor(GetParam().host);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !frame.tracePage().isRunning(); }));
-    stack.answerNext([](const EchoRequest&, void* reply, std::uint32_t size) {
-        WriteEchoReply(reply, size, {.address = test::Ip("10.1.0.1"), .ttl = 60});
+    stack.answerNext([=](const EchoRequest&, void* reply, std::uint32_t size) {
+        WriteEchoReply(reply, size,
+                       {.address = responder.toIpv4(), .ttl = 60, .responder = responder});
         return 0u;
     });
-    auto [pingIt, items] = menuOf(frame.tracePage(), "10.1.0.1");
+    auto [pingIt, items] = menuOf(frame.tracePage(), address);
     EXPECT_EQ(items, QStringList({"Copy", "Copy All", "Ping This Address"}));
     pingIt->trigger();
     EXPECT_EQ(tabs.currentIndex(), 1);
-    EXPECT_EQ(frame.pingPage().findChild<QComboBox*>("1018")->currentText(), "10.1.0.1");
+    EXPECT_EQ(frame.pingPage().findChild<QComboBox*>("1018")->currentText(), address);
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return !frame.pingPage().findChild<QTreeWidget*>()->findItems("10.1.0.1", {}).isEmpty();
+        return !frame.pingPage().findChild<QTreeWidget*>()->findItems(address, {}).isEmpty();
     }));
     EXPECT_TRUE(frame.pingPage().isRunning()); // without end, its silent echoes wait 1 s each
-    EXPECT_EQ(menuOf(frame.tracePage(), "10.1.0.1").second,
+    EXPECT_EQ(menuOf(frame.tracePage(), address).second,
               QStringList({"Copy", "Copy All", "Ping This Address (off)"}));
     frame.pingPage().OnCancelPing();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !frame.pingPage().isRunning(); }));
 
-    auto [traceIt, pingItems] = menuOf(frame.pingPage(), "10.1.0.1");
+    auto [traceIt, pingItems] = menuOf(frame.pingPage(), address);
     EXPECT_EQ(pingItems, QStringList({"Copy", "Copy All", "Trace Route to This Address"}));
     traceIt->trigger();
     EXPECT_EQ(tabs.currentIndex(), 0);
-    EXPECT_EQ(frame.tracePage().findChild<QComboBox*>("1008")->currentText(), "10.1.0.1");
+    EXPECT_EQ(frame.tracePage().findChild<QComboBox*>("1008")->currentText(), address);
     EXPECT_TRUE(frame.tracePage().isRunning());
     frame.close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
 }
+
+INSTANTIATE_TEST_SUITE_P(Addresses, WindowUse,
+                         ::testing::Values(HandOffCase{"target", "10.1.0.1"},
+                                           HandOffCase{"target6", "fe80::1%lo"}));
 
 // The bars' extension icons, fetched only when drawn, through the application's style as the
 // bars ask for them, are the wrapped style's own in either direction.

@@ -1,11 +1,13 @@
 // Both pages through their controls, against the scripted echo stack and the table resolver.
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDate>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -23,14 +25,28 @@
 namespace hopwise::test {
 namespace {
 
-ScriptedEchoStack::Responder Answer(std::uint8_t time)
+HostAddress Six(const char* text)
+{
+    return ParseIpv6Literal(text).value();
+}
+
+ScriptedEchoStack::Responder Answer(std::uint8_t time,
+                                    HostAddress from = HostAddress::ipv4(Ip("10.1.0.1")))
 {
     return [=](const EchoRequest&, void* reply, std::uint32_t size) {
-        WriteEchoReply(reply, size,
-                       {.address = Ip("10.1.0.1"), .roundTripTime = 2u * time, .ttl = time});
+        WriteEchoReply(
+            reply, size,
+            {.address = from.toIpv4(), .roundTripTime = 2u * time, .ttl = time, .responder = from});
         return 0u;
     };
 }
+
+// The longest IPv6 text without a zone: it fits neither the Dest IP line nor the IP column as
+// the templates size them for a dotted address.
+const char* const kLong6 = "fd00:1234:5678:9abc:def0:1234:5678:9abc";
+// Where the hosts of the runs below resolve to; any other resolves nowhere.
+const QMap<QString, QString> kDestinations{
+    {"target", "10.0.0.9"}, {"target6", "fd00::9"}, {"fe80::1%lo", "fe80::1%lo"}, {kLong6, kLong6}};
 
 // The design's control ids; a run's bound is Max Hop on the trace route page, Num Trials on ping.
 struct PageKind {
@@ -48,6 +64,7 @@ struct PageTest : ::testing::Test {
         store.SetRegistryKey(u"Velmor");
         store.SetAppName(u"Hopwise");
         resolver.addName("target", {Ip("10.0.0.9")});
+        resolver.addHost("target6", {Six("fd00::9")});
     }
 
     void open(const PageKind& pageKind)
@@ -125,8 +142,26 @@ TEST_P(RunTest, showsTheResultsAndEndsDone)
     EXPECT_EQ(results().mid(0, c.topRows.size()), c.topRows);
     EXPECT_EQ(results().size(), c.rows);
     EXPECT_EQ(boxes.join('\n'), c.box);
-    EXPECT_EQ(at<QLabel>(c.kind->destIp)->text(),
-              QString(c.host) == "target" ? "Dest IP: 10.0.0.9" : "Dest IP: ");
+    // The Dest IP line shows whole, or fits its place with the address shortened and the whole
+    // as its tool tip; a screen reader hears it whole.
+    const QLabel& dest = *at<QLabel>(c.kind->destIp);
+    const QString destination = "Dest IP: " + kDestinations.value(c.host);
+    EXPECT_EQ(dest.text() == destination ? dest.text() : dest.toolTip(), destination);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(at(c.kind->destIp))->text(QAccessible::Name),
+              destination);
+    EXPECT_LE(dest.fontMetrics().horizontalAdvance(dest.text()), dest.contentsRect().width());
+    // Of a shortened line, "Dest IP: " and the address's first group stay.
+    EXPECT_TRUE(dest.text().startsWith(destination.section(':', 0, 1)))
+        << dest.text().toStdString();
+    // No reply's cell is cut short (the hop tree sizes its column once shown: UseTest).
+    auto& view = *at<QTreeWidget>(c.kind->results);
+    for (QTreeWidgetItemIterator it(&view); !c.kind->trace && *it != nullptr; ++it) {
+        for (int column = 0; column < view.columnCount(); ++column) {
+            EXPECT_LE(view.fontMetrics().horizontalAdvance((*it)->text(column)),
+                      view.columnWidth(column))
+                << (*it)->text(column).toStdString();
+        }
+    }
     EXPECT_EQ(status()->text(), "Done");
     EXPECT_TRUE(!status()->isHidden() && at(c.kind->cancel)->isHidden());
     QStringList history;
@@ -148,6 +183,17 @@ void NamedRouterThenSilence(PageTest& t)
     t.store.WriteSettingInt(u"HopwiseDialog", u"m_bResolveIP", 1);
     RecordHost(t.store, u"Hopwise", u"TARGET.example");
 }
+void Ipv6RouterThenSilence(PageTest& t)
+{
+    t.stack.answerNext(Answer(3, Six("fd00::1")));
+    t.stack.answerTtl(3, {.roundTripTime = 5, .responder = Six("fd00::9")});
+    t.resolver.addAddress(Six("fd00::1"), "router6.example");
+    t.store.WriteSettingInt(u"HopwiseDialog", u"m_bResolveIP", 1);
+}
+void Ipv6Replies(PageTest& t)
+{
+    t.stack.answerAll({.roundTripTime = 4, .ttl = 57, .responder = Six(kLong6)});
+}
 void FiftyNineReplies(PageTest& t)
 {
     for (std::uint8_t i = 1; i < 60; ++i) {
@@ -159,6 +205,8 @@ void FiftyNineReplies(PageTest& t)
 const QString kNoName = "Can't resolve name";
 const QStringList kHops{"10.1.0.1 [6 ms]", "> r\xc3\xa4uter.example", "No Response [0 ms]"};
 const QStringList kRows{"No Response 0 0", "10.1.0.1 118 59", "10.1.0.1 116 58"};
+const QStringList kHops6{"fd00::1 [6 ms]", "> router6.example", "No Response [0 ms]",
+                         "fd00::9 [5 ms]"};
 
 // History: a host goes in unless an entry begins with it, in any case. Max Hop text that is no
 // number in 0..16960 keeps the last position, the stored 20. Num Trials -1 reads "inf".
@@ -171,7 +219,11 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{&kTrace, Nothing, "target", " 4 ", " 4 ", 3, {}, {}, "target"},
         RunCase{&kTrace, Nothing, "target", "16961", "16961", 19, {}, {}, "target"},
         RunCase{&kTrace, Nothing, "", "5", "5", 0, {}, kNoName, ""},
+        RunCase{&kTrace, Ipv6RouterThenSilence, "target6", "20", "20", 4, kHops6, {}, "target6"},
+        RunCase{&kTrace, Nothing, "fe80::1%lo", "0", "0", 0, {}, {}, "fe80::1%lo"},
         RunCase{&kPing, FiftyNineReplies, "target", "60x", "60", 50, kRows, {}, "targ,target"},
+        RunCase{&kPing, Nothing, "target6", "1", "1", 1, {"No Response 0 0"}, {}, "target6"},
+        RunCase{&kPing, Ipv6Replies, kLong6, "2", "2", 2, {kLong6 + QString(" 4 57")}, {}, kLong6},
         RunCase{&kPing, Nothing, "nowhere", "INFinity", "inf", 0, {}, kNoName, "nowhere"},
         RunCase{&kPing, Nothing, "nowhere", "-1", "inf", 0, {}, kNoName, "nowhere"},
         RunCase{&kPing, Nothing, "nowhere", "  +12x", "12", 0, {}, kNoName, "nowhere"},
@@ -184,6 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct UseCase {
     const PageKind* kind;
     void (*arrange)(PageTest&);
+    const char* host;
     const char* bound;
     QString firstRow, secondRow; // copied
     QString settings;
@@ -201,7 +254,7 @@ TEST_P(UseTest, rowsAreSelectedAndCopiedByMouseAndKeys)
     open(*c.kind);
     parent.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
-    at<QComboBox>(kind->host)->setEditText("target");
+    at<QComboBox>(kind->host)->setEditText(c.host);
     at<QLineEdit>(kind->bound)->setText(c.bound);
     at(kind->go)->setFocus();
     QTest::keyClick(at(kind->go), Qt::Key_Return);
@@ -227,9 +280,9 @@ TEST_P(UseTest, rowsAreSelectedAndCopiedByMouseAndKeys)
     }
     EXPECT_EQ(items, QStringList({"Copy", "Copy All"})); // the frame adds the other page's
     page->resultMenu()->actions().at(1)->trigger();
-    const QString header =
-        "Host: target\nAddress: 10.0.0.9\nDate: " + QDate::currentDate().toString(Qt::ISODate) +
-        " ";
+    const QString header = QString("Host: ") + c.host +
+                           "\nAddress: " + kDestinations.value(c.host) +
+                           "\nDate: " + QDate::currentDate().toString(Qt::ISODate) + " ";
     EXPECT_TRUE(clipboard.text().startsWith(header)) << clipboard.text().toStdString();
     EXPECT_TRUE(clipboard.text().endsWith("\nSettings: " + c.settings + "\n\n" + c.allRows))
         << clipboard.text().toStdString();
@@ -248,12 +301,17 @@ void LongNamedRouter(PageTest& t)
 
 INSTANTIATE_TEST_SUITE_P(
     Pages, UseTest,
-    ::testing::Values(UseCase{&kTrace, LongNamedRouter, "3", "10.1.0.1 [6 ms]\n" + kLongName + "\n",
-                              kLongName + "\n", "Max Hop 3, Timeout (ms) 1000, Resolve IP 1",
-                              "10.1.0.1 [6 ms]\n" + kLongName + "\nNo Response [0 ms]\n"},
-                      UseCase{&kPing, FiftyNineReplies, "2", "10.1.0.1\t4\t2\n", "10.1.0.1\t2\t1\n",
-                              "Max Hop 20, Num Trials 2, Timeout (ms) 1000, Rows Kept 50",
-                              "IP\tTime\tTTL\n10.1.0.1\t4\t2\n10.1.0.1\t2\t1\n"}));
+    ::testing::Values(
+        UseCase{&kTrace, LongNamedRouter, "target", "3", "10.1.0.1 [6 ms]\n" + kLongName + "\n",
+                kLongName + "\n", "Max Hop 3, Timeout (ms) 1000, Resolve IP 1",
+                "10.1.0.1 [6 ms]\n" + kLongName + "\nNo Response [0 ms]\n"},
+        UseCase{&kPing, FiftyNineReplies, "target", "2", "10.1.0.1\t4\t2\n", "10.1.0.1\t2\t1\n",
+                "Max Hop 20, Num Trials 2, Timeout (ms) 1000, Rows Kept 50",
+                "IP\tTime\tTTL\n10.1.0.1\t4\t2\n10.1.0.1\t2\t1\n"},
+        UseCase{&kPing, Ipv6Replies, kLong6, "2", kLong6 + QString("\t4\t57\n"),
+                kLong6 + QString("\t4\t57\n"),
+                "Max Hop 20, Num Trials 2, Timeout (ms) 1000, Rows Kept 50",
+                "IP\tTime\tTTL\n" + QString(kLong6) + "\t4\t57\n" + kLong6 + "\t4\t57\n"}));
 
 class CancelTest : public PageTest,
                    public ::testing::WithParamInterface<std::tuple<const PageKind*, bool>> {};

@@ -37,10 +37,13 @@ TEST_F(SettingsTest, PagesStartWithDefaultsThenReadAndWriteAHandEditedFile)
     SaveSettings(store, trace);
     SaveSettings(store, ping);
     EXPECT_TRUE(RecordHost(store, kPingHistorySection, u"new.host"));
+    EXPECT_TRUE(RecordHost(store, kPingHistorySection, u"fe80::1%lo"));
     EXPECT_TRUE(RecordHost(store, kPingHistorySection, u"GATEWAY1")); // keeps place and spelling
     EXPECT_FALSE(RecordHost(store, kPingHistorySection, u"new\nline"));
     EXPECT_FALSE(store.WriteSettingInt(u"Tab\tSection", kNumTrialsName, 1));
     EXPECT_EQ(ReadFile(m_file), ReadFile(kData + "hand_edited.expected.reg"));
+    EXPECT_EQ(LoadHostHistory(store, kPingHistorySection),
+              (Hosts{u"gateway1", u"10.0.0.1", u"", u"new.host", u"fe80::1%lo"}));
 
     EXPECT_EQ(ClearHostHistory(store, kTraceHistorySection), Hosts{});
     EXPECT_EQ(ReadFile(m_file), ReadFile(kData + "hand_edited.expected.reg"))
