@@ -189,7 +189,7 @@ RouterChain::RouterChain(int routers, int base, Stack stack)
             batch += "route add " + address(link, 0) + "/30 via " +
                      (link < node ? address(node - 1, 1) : address(node, 2)) + "\n";
             if (dual)
-                batch += "-6 route add " + address6(link, 0) + "/64 via " +
+                batch += "route add " + address6(link, 0) + "/64 via " +
                          (link < node ? address6(node - 1, 1) : address6(node, 2)) + "\n";
         }
         if (!batch.empty())
