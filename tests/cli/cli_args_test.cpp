@@ -206,6 +206,15 @@ const CliCase kCases[] = {
             Stats("2001:db8::9", "2 packets transmitted, 2 received, 0% packet loss",
                   "4.000/4.000/4.000/0.000"),
      .err = ""},
+    // A destination's zone widens the column further when the address alone fills it.
+    {.args = "ping -c 1 ff02:ffff:ffff:ffff:ffff:ffff:ffff:ffff%lo",
+     .exitCode = 0,
+     .out = "Dest IP: ff02:ffff:ffff:ffff:ffff:ffff:ffff:ffff%lo\nSeq   IP" + std::string(41, ' ') +
+            " Time        TTL\n1     2001:db8::9" + std::string(32, ' ') +
+            " 4.000 ms    61\nDone\n" +
+            Stats("ff02:ffff:ffff:ffff:ffff:ffff:ffff:ffff%lo",
+                  "1 packets transmitted, 1 received, 0% packet loss", "4.000/4.000/4.000/0.000"),
+     .err = ""},
     {.args = "ping -c 1 -t 1 2001:db8::9",
      .exitCode = 1,
      .out = kPing6 + "1     " + kRouter6 + "   3.000 ms    63\nDone\n" +
