@@ -18,7 +18,7 @@ constexpr int kExitUsage = 2;
 constexpr std::string_view kHelp =
     R"(Usage: hopwise [--help] [--version] [Qt options]
 
-Trace the route to an IPv4 host and ping it with ICMP echo requests, in a window with a
+Trace the route to an IPv4 or IPv6 host and ping it with ICMP echo requests, in a window with a
 "Hopwise" (trace route) tab and a "Ping" tab. hopwise-cli does the same on the command line.
 
 Options:

@@ -135,14 +135,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     double timeoutSeconds = 0;
     bool noNames = false;
 
-    CLI::App app("Trace the route to an IPv4 host, or ping it, with ICMP echo requests.",
+    CLI::App app("Trace the route to an IPv4 or IPv6 host, or ping it, with ICMP echo requests.",
                  "hopwise-cli");
     app.footer(exitCodeHelp());
     app.require_subcommand(1);
     app.failure_message(CLI::FailureMessage::help);
 
     CLI::App* trace = app.add_subcommand("trace", "List the routers on the way to HOST");
-    trace->footer("Example:\n  hopwise-cli trace -w 0.5 --resolve 10.0.0.1\n\n" + exitCodeHelp());
+    trace->footer("Examples:\n  hopwise-cli trace -w 0.5 --resolve 10.0.0.1\n"
+                  "  hopwise-cli trace -6 --resolve example.org\n\n" +
+                  exitCodeHelp());
     trace
         ->add_option("--max-hop", options.maxHop, "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
         ->check(CLI::Range(0, 256))
@@ -157,7 +159,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     addCommon(*trace, options);
 
     CLI::App* ping = app.add_subcommand("ping", "Send echo requests to HOST");
-    ping->footer("Example:\n  hopwise-cli ping -c 4 -i 0.2 10.0.0.1\n\n" + exitCodeHelp());
+    ping->footer("Examples:\n  hopwise-cli ping -c 4 -i 0.2 10.0.0.1\n"
+                 "  hopwise-cli ping -c 4 fe80::1%eth0\n\n" +
+                 exitCodeHelp());
     // The page's words for "until cancelled", in any case.
     ping->add_option("-c,--count", count,
                      "Number of requests, or " + std::string(res::kInfiniteTrials) +
@@ -181,7 +185,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
 
     CLI::App* report = app.add_subcommand(
         "report", "Probe every hop to HOST once per cycle; print loss and times per hop");
-    report->footer("Example:\n  hopwise-cli report --cycles 20 --live 10.0.0.1\n\n" +
+    report->footer("Examples:\n  hopwise-cli report --cycles 20 --live 10.0.0.1\n"
+                   "  hopwise-cli report -c 5 ::1\n\n" +
                    exitCodeHelp());
     report->add_option("-c,--cycles", options.cycles, "Number of cycles")
         ->check(CLI::Range(1, 1000000))

@@ -1,5 +1,6 @@
 #include "cli/console_format.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -22,13 +23,14 @@ std::string trimRight(std::string text)
     return text;
 }
 
-std::string pingColumns(std::string_view seq, std::string_view ip, std::string_view time,
-                        std::string_view ttl)
+std::string pingColumns(int ipWidth, std::string_view seq, std::string_view ip,
+                        std::string_view time, std::string_view ttl)
 {
-    char row[128];
-    std::snprintf(row, sizeof row, "%-5.*s %-16.*s %-11.*s %.*s", static_cast<int>(seq.size()),
-                  seq.data(), static_cast<int>(ip.size()), ip.data(), static_cast<int>(time.size()),
-                  time.data(), static_cast<int>(ttl.size()), ttl.data());
+    char row[192];
+    std::snprintf(row, sizeof row, "%-5.*s %-*.*s %-11.*s %.*s", static_cast<int>(seq.size()),
+                  seq.data(), ipWidth, static_cast<int>(ip.size()), ip.data(),
+                  static_cast<int>(time.size()), time.data(), static_cast<int>(ttl.size()),
+                  ttl.data());
     return trimRight(row);
 }
 
@@ -68,18 +70,30 @@ std::string TraceEndLine(std::optional<std::int64_t> reachedAt)
                      : std::string("Destination not reached");
 }
 
-std::string PingHeader()
+int AddressColumnWidth(std::string_view destination, int ipv4Width)
 {
-    return pingColumns("Seq", res::kReplyColumnIp, res::kReplyColumnTime, res::kReplyColumnTtl);
+    // "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff" and the blank after it.
+    constexpr int kIpv6Width = 40;
+    if (destination.find(':') == std::string_view::npos) {
+        return ipv4Width;
+    }
+    return std::max({ipv4Width, kIpv6Width, static_cast<int>(destination.size()) + 1});
 }
 
-std::string PingRow(std::int64_t seq, const ProbeResult& result)
+std::string PingHeader(int addressWidth)
+{
+    return pingColumns(addressWidth, "Seq", res::kReplyColumnIp, res::kReplyColumnTime,
+                       res::kReplyColumnTtl);
+}
+
+std::string PingRow(std::int64_t seq, const ProbeResult& result, int addressWidth)
 {
     const std::string number = std::to_string(seq);
     if (result.m_address == nullptr) {
-        return pingColumns(number, res::kNoResponse, "", "");
+        return pingColumns(addressWidth, number, res::kNoResponse, "", "");
     }
-    return pingColumns(number, result.m_address, RoundTripText(result.m_roundTripMicros),
+    return pingColumns(addressWidth, number, result.m_address,
+                       RoundTripText(result.m_roundTripMicros),
                        std::to_string(result.m_reply->options.ttl));
 }
 

@@ -29,10 +29,20 @@ std::string HopLine(std::int64_t hop, const ProbeResult& result);
 // The trace's last line.
 std::string TraceEndLine(std::optional<std::int64_t> reachedAt);
 
+// How wide a column of responders' addresses is in a run to this destination (its text form):
+// as wide as IPv4 output has always been for an IPv4 destination, so that every run has one
+// width from its first line to its last; for an IPv6 one wide enough for any IPv6 address
+// without a zone, and for the destination's own (a responder is mostly the destination itself or
+// a router of its family, and a zone is the destination's interface).
+int AddressColumnWidth(std::string_view destination, int ipv4Width);
+
+// The ping list's IP column for an IPv4 destination; AddressColumnWidth gives it for the others.
+inline constexpr int kPingAddressWidth = 16;
+
 // The ping list's columns, and one row per trial: "1     10.9.9.9         0.042 ms    61", or
 // "No Response" after the sequence number.
-std::string PingHeader();
-std::string PingRow(std::int64_t seq, const ProbeResult& result);
+std::string PingHeader(int addressWidth);
+std::string PingRow(std::int64_t seq, const ProbeResult& result, int addressWidth);
 
 // The ping run's counts and round trips so far, as iputils ping's summary reports them: an echo
 // reply is received, any other answer (a router's report) is an error, and only echo replies'

@@ -62,13 +62,14 @@ void ConsoleReceiver::destination(std::intptr_t wParam)
     m_address =
         text.starts_with(res::kDestIpPrefix) ? text.substr(res::kDestIpPrefix.size()) : text;
     m_started = m_now();
+    m_addressWidth = AddressColumnWidth(m_address, kPingAddressWidth);
     if (m_view.json) {
         line(DestinationEvent(m_started, m_view.host, m_address).dump());
         return;
     }
     line(text);
     if (m_view.kind == ProbeKind::Ping && !m_view.quiet) {
-        line(PingHeader());
+        line(PingHeader(m_addressWidth));
     }
 }
 
@@ -81,7 +82,8 @@ void ConsoleReceiver::result(std::intptr_t wParam)
         if (m_view.quiet) {
             return;
         }
-        line(m_view.json ? EchoEvent(m_now(), m_results, probe).dump() : PingRow(m_results, probe));
+        line(m_view.json ? EchoEvent(m_now(), m_results, probe).dump()
+                         : PingRow(m_results, probe, m_addressWidth));
         return;
     }
     // The worker stops at the destination; its dotted text is the one the destination had.

@@ -56,7 +56,8 @@ private:
     const std::atomic<bool>& m_cancel;
     std::function<WallTime()> m_now;
     std::function<void()> m_onFinished;
-    std::string m_address; // the destination, dotted
+    std::string m_address;                  // the destination's text, dotted or IPv6
+    int m_addressWidth = kPingAddressWidth; // the ping list's IP column
     WallTime m_started{};
     std::int64_t m_results = 0;
     std::optional<std::int64_t> m_reachedAt; // trace

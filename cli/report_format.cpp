@@ -9,11 +9,9 @@ namespace hopwise::cli {
 
 namespace {
 
-constexpr int kAddressWidth = 24;
-
 std::string formatted(const char* format, auto... values)
 {
-    char text[160];
+    char text[224];
     std::snprintf(text, sizeof text, format, values...);
     return text;
 }
@@ -26,17 +24,17 @@ double ms(double us)
 } // namespace
 
 std::vector<std::string> ReportLines(const std::string& host,
-                                     const std::vector<HopStatistics>& table)
+                                     const std::vector<HopStatistics>& table, int addressWidth)
 {
     std::vector<std::string> lines;
-    lines.push_back(formatted("HOST: %-*s %6s %5s %8s %8s %8s %8s %8s", kAddressWidth + 2,
+    lines.push_back(formatted("HOST: %-*s %6s %5s %8s %8s %8s %8s %8s", addressWidth + 2,
                               host.c_str(), "Loss%", "Snt", "Last", "Avg", "Best", "Wrst",
                               "StDev"));
     for (const HopStatistics& hop : table) {
         const std::string address =
             hop.addresses.empty() ? std::string("???") : FormatAddress(hop.addresses.front());
         lines.push_back(formatted("%3d.|-- %-*s %5.1f%% %5u %8.3f %8.3f %8.3f %8.3f %8.3f",
-                                  static_cast<int>(hop.hop), kAddressWidth, address.c_str(),
+                                  static_cast<int>(hop.hop), addressWidth, address.c_str(),
                                   hop.lossPercent(), hop.sent, ms(hop.replies.last),
                                   ms(hop.replies.mean()), ms(hop.replies.best),
                                   ms(hop.replies.worst), ms(hop.replies.sampleDeviation())));

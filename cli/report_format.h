@@ -12,11 +12,14 @@
 
 namespace hopwise::cli {
 
+// The address column's width for an IPv4 destination; AddressColumnWidth gives it for the others.
+inline constexpr int kReportAddressWidth = 24;
+
 // The heading and one line per hop ("  3.|-- 10.1.2.2  50.0%  10  0.051 ..."), times in
 // milliseconds; a hop that never answered reads "???", and every further address a hop had gets
 // a line of its own under it.
 std::vector<std::string> ReportLines(const std::string& host,
-                                     const std::vector<HopStatistics>& table);
+                                     const std::vector<HopStatistics>& table, int addressWidth);
 
 // A "report_hop" object (schema_version, type and time first, as every object).
 nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop);

@@ -19,9 +19,10 @@ namespace {
 // Home, then clear to the end of the screen: the next table overwrites the last.
 constexpr char kRedraw[] = "\x1b[H\x1b[J";
 
-void printTable(std::ostream& out, const std::string& host, const std::vector<HopStatistics>& table)
+void printTable(std::ostream& out, const std::string& host, const std::vector<HopStatistics>& table,
+                int addressWidth)
 {
-    for (const std::string& line : ReportLines(host, table)) {
+    for (const std::string& line : ReportLines(host, table, addressWidth)) {
         out << line << '\n';
     }
     out << std::flush;
@@ -57,6 +58,7 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
         out << DestinationEvent(hooks.now(), options.host, address).dump() << '\n' << std::flush;
     }
     const std::string host = options.host + " (" + address + ")";
+    const int addressWidth = AddressColumnWidth(address, kReportAddressWidth);
     const bool live = options.live && !options.json && out.rdbuf() == std::cout.rdbuf() &&
                       isatty(STDOUT_FILENO) == 1;
 
@@ -74,7 +76,7 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
             ++cycles;
             if (live) {
                 out << kRedraw;
-                printTable(out, host, sofar);
+                printTable(out, host, sofar, addressWidth);
             }
         });
     if (end == RouteReportEnd::NotPermitted) {
@@ -87,7 +89,7 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
     const int exitCode = reached ? kExitAnswered : kExitUnanswered;
     if (!options.json) {
         if (!live) {
-            printTable(out, host, table);
+            printTable(out, host, table, addressWidth);
         }
         return exitCode;
     }

@@ -28,9 +28,9 @@ _hopwise_cli()
 
     local options
     case $command in
-        trace) options='--max-hop -w --wait --timeout --resolve -n --parallel --json -h --help' ;;
-        ping) options='-c --count -i --interval -t --ttl -W --timeout -q --quiet --json -h --help' ;;
-        report) options='-c --cycles -i --interval --live --max-hop --parallel -w --wait --timeout --json -h --help' ;;
+        trace) options='--max-hop -w --wait --timeout --resolve -n --parallel --json -4 -6 -h --help' ;;
+        ping) options='-c --count -i --interval -t --ttl -W --timeout -q --quiet --json -4 -6 -h --help' ;;
+        report) options='-c --cycles -i --interval --live --max-hop --parallel -w --wait --timeout --json -4 -6 -h --help' ;;
         *)
             COMPREPLY=($(compgen -W 'trace ping report -h --help' -- "$cur"))
             return

@@ -8,9 +8,11 @@ complete -c hopwise-cli -n "not __fish_seen_subcommand_from $commands" -a trace 
 complete -c hopwise-cli -n "not __fish_seen_subcommand_from $commands" -a ping -d 'Send echo requests to HOST'
 complete -c hopwise-cli -n "not __fish_seen_subcommand_from $commands" -a report -d 'Loss and round trips per hop over cycles'
 
-# Every command: the host, --json and the time-out in milliseconds.
+# Every command: the host, --json, the family and the time-out in milliseconds.
 complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -a '(__fish_print_hostnames)'
 complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -l json -d 'One JSON object per line'
+complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -s 4 -d "IPv4 only: a name's IPv4 address, no IPv6 literal"
+complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -s 6 -d "IPv6 only: a name's IPv6 address, no IPv4 literal"
 complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -l timeout -x -d 'Milliseconds to wait for each reply'
 
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l max-hop -x -d 'Hop limit: hops 1 .. N-1 are probed'

@@ -1,7 +1,8 @@
 // hopwise-cli's arguments in, its exit code and exact output out: usage errors, odd host texts
 // and numbers, and runs in text and JSON against a scripted stack and a table resolver (fixed
 // round trips and clock, no packet sent, no name looked up), ping's summary among them. "t" names
-// the target, 10.9.9.9, two hops away.
+// the target, 10.9.9.9, two hops away; 2001:db8::9 is as far, behind a router whose address is
+// about the longest an IPv6 address gets. "both" has either address, "v6" only the IPv6 one.
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,7 @@ struct CliCase {
     bool refused = false; // the system refuses the first probe as not permitted
     IcmpSocketKind permitted = IcmpSocketKind::Datagram; // None: no ICMP socket at all
     std::vector<int> target = {}; // the target's round trips in µs, probe by probe; -1 silent
+    int nameLookups = -1;         // how many names the run looks up; -1: not counted
 };
 
 const std::string kDest = "Dest IP: 10.9.9.9\n";
@@ -41,6 +43,11 @@ const std::string kAt = R"({"schema_version":1,"type":)";
 const std::string kTime = R"(,"time":"2026-12-07T12:00:00.250Z",)";
 const std::string kJsonDest =
     kAt + R"("destination")" + kTime + R"("host":"t","address":"10.9.9.9"})" + "\n";
+const std::string kDest6 = "Dest IP: 2001:db8::9\n";
+const std::string kRouter6 = "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff";
+// The IP column widened to an IPv6 address's longest text and a blank.
+const std::string kPing6 = kDest6 + "Seq   IP" + std::string(38, ' ') + " Time        TTL\n";
+const std::string kPingRow6 = "2001:db8::9" + std::string(29, ' ') + " 4.000 ms    61\n";
 const std::string kSummary = kAt + R"("summary")" + kTime + R"("final":true,"outcome":)";
 const std::string kNoRtt = R"("rtt_min_us":null,"rtt_avg_us":null,"rtt_max_us":null,)"
                            R"("rtt_mdev_us":null,"exit_code":1})"
@@ -177,6 +184,122 @@ const CliCase kCases[] = {
      kAt + R"("error")" + kTime +
          R"("code":"unresolved","message":"Can't resolve name","exit_code":3})" + "\n",
      kUnresolved},
+    // IPv6: literals go as they are, a name's family follows -4 / -6 (else IPv4 first), and the
+    // columns widen for the destination's family.
+    {.args = "trace --parallel 1 --max-hop 256 2001:db8::9",
+     .exitCode = 0,
+     .out = kDest6 + "  1  " + kRouter6 +
+            "  3.000 ms\n  2  No Response\n  3  2001:db8::9  4.000 ms\nDone\n"
+            "Destination reached at hop 3\n",
+     .err = "",
+     .nameLookups = 0},
+    {.args = "trace --resolve -6 both",
+     .exitCode = 0,
+     .out = kDest6 + "  1  " + kRouter6 +
+            "  3.000 ms  r1.test\n  2  No Response\n  3  2001:db8::9  4.000 ms\nDone\n"
+            "Destination reached at hop 3\n",
+     .err = "",
+     .nameLookups = 1},
+    {.args = "ping -c 2 -i 0 2001:db8::9",
+     .exitCode = 0,
+     .out = kPing6 + "1     " + kPingRow6 + "2     " + kPingRow6 + "Done\n" +
+            Stats("2001:db8::9", "2 packets transmitted, 2 received, 0% packet loss",
+                  "4.000/4.000/4.000/0.000"),
+     .err = ""},
+    // A destination's zone widens the column further when the address alone fills it.
+    {.args = "ping -c 1 ff02:ffff:ffff:ffff:ffff:ffff:ffff:ffff%lo",
+     .exitCode = 0,
+     .out = "Dest IP: ff02:ffff:ffff:ffff:ffff:ffff:ffff:ffff%lo\nSeq   IP" + std::string(41, ' ') +
+            " Time        TTL\n1     2001:db8::9" + std::string(32, ' ') +
+            " 4.000 ms    61\nDone\n" +
+            Stats("ff02:ffff:ffff:ffff:ffff:ffff:ffff:ffff%lo",
+                  "1 packets transmitted, 1 received, 0% packet loss", "4.000/4.000/4.000/0.000"),
+     .err = ""},
+    {.args = "ping -c 1 -t 1 2001:db8::9",
+     .exitCode = 1,
+     .out = kPing6 + "1     " + kRouter6 + "   3.000 ms    63\nDone\n" +
+            Stats("2001:db8::9", "1 packets transmitted, 0 received, +1 errors, 100% packet loss"),
+     .err = ""},
+    {.args = "report -c 2 -i 0 2001:db8::9",
+     .exitCode = 0,
+     .out = "HOST: 2001:db8::9 (2001:db8::9)" + std::string(18, ' ') +
+            " Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
+            "  1.|-- " +
+            kRouter6 +
+            "     0.0%     2    3.000    3.000    3.000    3.000    0.000\n"
+            "  2.|-- ???" +
+            std::string(37, ' ') +
+            " 100.0%     2    0.000    0.000    0.000    0.000    0.000\n"
+            "  3.|-- 2001:db8::9" +
+            std::string(29, ' ') + "   0.0%     2    4.000    4.000    4.000    4.000    0.000\n",
+     .err = ""},
+    {.args = "ping -q -c 1 both",
+     .exitCode = 0,
+     .out =
+         "Dest IP: 10.9.9.9\n" + Stats("both", "1 packets transmitted, 1 received, 0% packet loss",
+                                       "4.000/4.000/4.000/0.000"),
+     .err = "",
+     .nameLookups = 1},
+    {.args = "trace --json --resolve --max-hop 2 -6 both",
+     .exitCode = 1,
+     .out = kAt + R"("destination")" + kTime + R"("host":"both","address":"2001:db8::9"})" + "\n" +
+            kAt + R"("hop")" + kTime + R"("hop":1,"address":")" + kRouter6 +
+            R"(","rtt_us":3000,"ttl":63,"status":11013,"name":"r1.test"})" + "\n" + kSummary +
+            R"("done","host":"both","address":"2001:db8::9","hops":1,"reached":false,)"
+            R"("exit_code":1})" +
+            "\n",
+     .err = ""},
+    {.args = "ping --json -c 1 2001:db8::9",
+     .exitCode = 0,
+     .out = kAt + R"("destination")" + kTime + R"("host":"2001:db8::9","address":"2001:db8::9"})" +
+            "\n" + kAt + R"("echo")" + kTime +
+            R"("seq":1,"address":"2001:db8::9","rtt_us":4000,"ttl":61,"status":0})" + "\n" +
+            kSummary +
+            R"("done","host":"2001:db8::9","address":"2001:db8::9","transmitted":1,"received":1,)"
+            R"("errors":0,"loss_percent":0.0,"time_ms":0,"rtt_min_us":4000,"rtt_avg_us":4000,)"
+            R"("rtt_max_us":4000,"rtt_mdev_us":0,"exit_code":0})" +
+            "\n",
+     .err = ""},
+    {.args = "report --json -c 1 -i 0 --max-hop 3 2001:db8::9",
+     .exitCode = 1,
+     .out = kAt + R"("destination")" + kTime + R"("host":"2001:db8::9","address":"2001:db8::9"})" +
+            "\n" + kAt + R"("report_hop")" + kTime + R"("hop":1,"addresses":[")" + kRouter6 +
+            R"("],"loss_percent":0.0,"sent":1,"received":1,"last_us":3000,"avg_us":3000,)"
+            R"("best_us":3000,"worst_us":3000,"stdev_us":0})" +
+            "\n" + kAt + R"("report_hop")" + kTime +
+            R"("hop":2,"addresses":[],"loss_percent":100.0,"sent":1,"received":0,"last_us":null,)"
+            R"("avg_us":null,"best_us":null,"worst_us":null,"stdev_us":null})" +
+            "\n" + kSummary +
+            R"("done","host":"2001:db8::9","address":"2001:db8::9","cycles":1,"hops":2,)"
+            R"("reached":false,"exit_code":1})" +
+            "\n",
+     .err = ""},
+    {.args = "ping -4 -c 1 v6",
+     .exitCode = 3,
+     .out = "Done\n",
+     .err = kUnresolved,
+     .nameLookups = 1},
+    {.args = "report -4 v6", .exitCode = 3, .out = "", .err = kUnresolved, .nameLookups = 1},
+    {.args = "trace -6 10.9.9.9",
+     .exitCode = 3,
+     .out = "Done\n",
+     .err = kUnresolved,
+     .nameLookups = 0},
+    {.args = "ping -c 1 1::2::3",
+     .exitCode = 3,
+     .out = "Done\n",
+     .err = kUnresolved,
+     .nameLookups = 0},
+    {.args = "trace fe80::1%nosuchif",
+     .exitCode = 3,
+     .out = "Done\n",
+     .err = kUnresolved,
+     .nameLookups = 0},
+    {.args = "report 2001:db8::g", .exitCode = 3, .out = "", .err = kUnresolved, .nameLookups = 0},
+    {.args = "ping -4 -6 -c 1 both",
+     .exitCode = 2,
+     .out = "",
+     .err = "ERROR: ExcludesError: -4 excludes -6\n"},
 };
 
 // Each is refused as a host rather than looked up or cut to something that could be one.
@@ -215,6 +338,17 @@ TEST(CliTest, ArgumentsGiveTheirExitCodeAndExactOutput)
     ScopedHostResolver installResolver(resolver);
     resolver.addName("t", {Ip("10.9.9.9")});
     resolver.addAddress(Ip("10.0.0.1"), "r1.test");
+    const HostAddress target6 = Ip6("2001:db8::9");
+    stack.answerTtl(
+        AddressFamily::Ipv6, 1,
+        {.status = 11013, .roundTripTime = 3, .ttl = 63, .responder = Ip6(kRouter6.c_str())});
+    for (int ttl = 3; ttl < 256; ++ttl) {
+        stack.answerTtl(AddressFamily::Ipv6, static_cast<std::uint8_t>(ttl),
+                        {.roundTripTime = 4, .ttl = 61, .responder = target6});
+    }
+    resolver.addHost("both", {target6, HostAddress::ipv4(Ip("10.9.9.9"))});
+    resolver.addHost("v6", {target6});
+    resolver.addAddress(Ip6(kRouter6.c_str()), "r1.test");
 
     std::vector<std::pair<Args, CliCase>> runs;
     for (const CliCase& c : kCases) {
@@ -245,7 +379,11 @@ TEST(CliTest, ArgumentsGiveTheirExitCodeAndExactOutput)
                 return 0u;
             });
         }
+        const int lookupsBefore = resolver.nameLookups();
         const auto [code, out, err] = Cli(args, c.cancel);
+        if (c.nameLookups >= 0) {
+            EXPECT_EQ(resolver.nameLookups() - lookupsBefore, c.nameLookups);
+        }
         std::string usage;
         if (c.exitCode == 2) {
             const bool command =

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <chrono>
 #include <future>
+#include <string>
 #include <thread>
 
 #include "probe/linux/probe_interrupt.h"
@@ -35,6 +37,78 @@ TEST(Resolver, looksUpNeitherNoTextNorTheFailureValue)
     EXPECT_STREQ(name, "known.test");
     EXPECT_EQ(ResolveHostAddress(kAddressNone), nullptr);
     EXPECT_EQ(table.addressLookups(), 2); // none for the failure value
+}
+
+struct ResolveCase {
+    std::string host;
+    FamilyChoice choice;
+    std::string address; // FormatAddress of what comes back; "" for no address
+    int nameLookups;
+};
+
+constexpr FamilyChoice kAny = FamilyChoice::Any;
+constexpr FamilyChoice k4 = FamilyChoice::Ipv4Only;
+constexpr FamilyChoice k6 = FamilyChoice::Ipv6Only;
+
+// "v4.test" has an IPv4 address, "v6.test" an IPv6 one, "both.test" both (the IPv6 one listed
+// first), "none.test" neither.
+const ResolveCase kResolveCases[] = {
+    {"192.0.2.7", kAny, "192.0.2.7", 0},
+    {"192.0.2.7", k4, "192.0.2.7", 0},
+    {"192.0.2.7", k6, "", 0},
+    {"2001:DB8:0:0::7", kAny, "2001:db8::7", 0},
+    {"2001:db8::7", k6, "2001:db8::7", 0},
+    {"2001:db8::7", k4, "", 0},
+    {"::1", kAny, "::1", 0},
+    {"fe80::1%lo", kAny, "fe80::1%lo", 0},
+    {"fe80::1%" + std::to_string(if_nametoindex("lo")), k6, "fe80::1%lo", 0},
+    {"fe80::1%nosuchif", kAny, "", 0},
+    {"1::2::3", kAny, "", 0},
+    {"2001:db8::g", kAny, "", 0},
+    {"0.0.0.0", kAny, "", 0},
+    {"::", kAny, "", 0},
+    {"::", k6, "", 0},
+    // Text that inet_addr refuses goes to the IPv4 lookup as it always has, never to an IPv6 one.
+    {"255.255.255.255", kAny, "", 1},
+    {"1.2.3.999", kAny, "", 1},
+    {"255.255.255.255", k6, "", 0},
+    {"v4.test", kAny, "192.0.2.1", 1},
+    {"v4.test", k4, "192.0.2.1", 1},
+    {"v4.test", k6, "", 1},
+    {"v6.test", kAny, "2001:db8::1", 2},
+    {"v6.test", k4, "", 1},
+    {"v6.test", k6, "2001:db8::1", 1},
+    {"both.test", kAny, "192.0.2.2", 1},
+    {"both.test", k4, "192.0.2.2", 1},
+    {"both.test", k6, "2001:db8::2", 1},
+    {"none.test", kAny, "", 2},
+};
+
+TEST(Resolver, resolvesHostsOfEitherFamilyAsTheChoiceAllows)
+{
+    TableResolver table;
+    table.addHost("v4.test", {HostAddress::ipv4(Ip("192.0.2.1"))});
+    table.addHost("v6.test", {Ip6("2001:db8::1")});
+    table.addHost("both.test", {Ip6("2001:db8::2"), HostAddress::ipv4(Ip("192.0.2.2"))});
+    ScopedHostResolver installed(table);
+    for (const ResolveCase& c : kResolveCases) {
+        SCOPED_TRACE(c.host + " choice " + std::to_string(static_cast<int>(c.choice)));
+        const int before = table.nameLookups();
+        const HostAddress address = ResolveHost(c.host.c_str(), c.choice);
+        EXPECT_EQ(address ? std::string(FormatAddress(address)) : std::string(), c.address);
+        EXPECT_EQ(table.nameLookups() - before, c.nameLookups);
+    }
+}
+
+TEST(Resolver, namesAnIpv6Address)
+{
+    TableResolver table;
+    table.addAddress(Ip6("2001:db8::1"), "six.test");
+    ScopedHostResolver installed(table);
+    EXPECT_STREQ(ResolveHostAddress(Ip6("2001:db8::1")), "six.test");
+    EXPECT_EQ(ResolveHostAddress(Ip6("2001:db8::2")), nullptr);
+    EXPECT_EQ(ResolveHostAddress(HostAddress{}), nullptr); // no address: no lookup
+    EXPECT_EQ(table.addressLookups(), 2);
 }
 
 // In a namespace whose only name server is a silent one this child makes.

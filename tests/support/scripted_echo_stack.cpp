@@ -13,8 +13,14 @@ namespace hopwise::test {
 
 void ScriptedEchoStack::answerTtl(std::uint8_t ttl, const EchoReplyInfo& reply)
 {
+    answerTtl(AddressFamily::None, ttl, reply);
+}
+
+void ScriptedEchoStack::answerTtl(AddressFamily family, std::uint8_t ttl,
+                                  const EchoReplyInfo& reply)
+{
     std::lock_guard lock(m_mutex);
-    m_byTtl[ttl] = reply;
+    m_byTtl[{family, ttl}] = reply;
 }
 
 void ScriptedEchoStack::answerAll(const EchoReplyInfo& reply)
@@ -47,7 +53,10 @@ std::uint32_t ScriptedEchoStack::control(std::uint32_t protocol, std::uint32_t a
             responder = std::move(m_next.front());
             m_next.pop_front();
         } else {
-            const auto it = m_byTtl.find(parsed->ttl);
+            auto it = m_byTtl.find({parsed->destination.family(), parsed->ttl});
+            if (it == m_byTtl.end()) {
+                it = m_byTtl.find({AddressFamily::None, parsed->ttl});
+            }
             answer = it != m_byTtl.end() ? it->second : m_default;
         }
     }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "probe/echo_stack.h"
@@ -32,6 +33,8 @@ public:
                                                   std::uint32_t replySize)>;
 
     void answerTtl(std::uint8_t ttl, const EchoReplyInfo& reply);
+    // The same for requests to destinations of one family only, taken before the rule above.
+    void answerTtl(AddressFamily family, std::uint8_t ttl, const EchoReplyInfo& reply);
     // Every request not otherwise scripted gets this reply (default: silence).
     void answerAll(const EchoReplyInfo& reply);
     // The next request in call order goes to this responder, before any other rule.
@@ -51,7 +54,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::map<std::uint8_t, EchoReplyInfo> m_byTtl;
+    std::map<std::pair<AddressFamily, std::uint8_t>, EchoReplyInfo> m_byTtl; // None: any family
     std::optional<EchoReplyInfo> m_default;
     std::deque<Responder> m_next;
     std::vector<ScriptedCall> m_calls;
@@ -74,6 +77,12 @@ private:
 inline IpAddress Ip(const char* dotted)
 {
     return inet_addr(dotted);
+}
+
+// An IPv6 address from its text (test data only; a text that is none is a mistake in the test).
+inline HostAddress Ip6(const char* text)
+{
+    return ParseIpv6Literal(text).value();
 }
 
 } // namespace hopwise::test
