@@ -78,17 +78,20 @@ const Ipv6Case kCases[] = {
      "  3  fd00:217:2::2  N ms\n  4  fd00:217:3::2  N ms only6.test\nDone\n"
      "Destination reached at hop 4\n"},
     {"PingReadsTheHopLimit", "ping -c 3 -i 0.05 only6.test",
-     "Dest IP: fd00:217:3::2\nSeq   IP               Time        TTL\n"
-     "1     fd00:217:3::2    N ms 61\n2     fd00:217:3::2    N ms 61\n"
-     "3     fd00:217:3::2    N ms 61\nDone\n\n--- only6.test ping statistics ---\n"
+     "Dest IP: fd00:217:3::2\nSeq   IP                                       Time        TTL\n"
+     "1     fd00:217:3::2                            N ms 61\n2     fd00:217:3::2                  "
+     "          N ms 61\n"
+     "3     fd00:217:3::2                            N ms 61\nDone\n\n--- only6.test ping "
+     "statistics ---\n"
      "3 packets transmitted, 3 received, 0% packet loss, time Nms\n"
      "rtt min/avg/max/mdev = N/N/N/N ms\n"},
     {"ReportListsTheIpv6Hops", "report -c 2 -i 0.1 -6 both.test",
-     "HOST: both.test (fd00:217:3::2)   Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
-     "  1.|-- fd00:217::2                0.0%     2 N N N N N\n"
-     "  2.|-- fd00:217:1::2              0.0%     2 N N N N N\n"
-     "  3.|-- fd00:217:2::2              0.0%     2 N N N N N\n"
-     "  4.|-- fd00:217:3::2              0.0%     2 N N N N N\n"},
+     "HOST: both.test (fd00:217:3::2)                   Loss%   Snt     Last      Avg     Best     "
+     "Wrst    StDev\n"
+     "  1.|-- fd00:217::2                                0.0%     2 N N N N N\n"
+     "  2.|-- fd00:217:1::2                              0.0%     2 N N N N N\n"
+     "  3.|-- fd00:217:2::2                              0.0%     2 N N N N N\n"
+     "  4.|-- fd00:217:3::2                              0.0%     2 N N N N N\n"},
     {"JsonCarriesIpv6Text", "trace --json --max-hop 3 only6.test",
      R"({"schema_version":1,"type":"destination","time":"T","host":"only6.test",)"
      R"("address":"fd00:217:3::2"})"
@@ -103,8 +106,9 @@ const Ipv6Case kCases[] = {
      1},
     // The zone picks the link; without it the address names no router.
     {"PingsALinkLocalRouterThroughItsZone", "ping -c 1 fe80::217:2%hwr",
-     "Dest IP: fe80::217:2%hwr\nSeq   IP               Time        TTL\n"
-     "1     fe80::217:2%hwr  N ms 64\nDone\n\n--- fe80::217:2%hwr ping statistics ---\n"
+     "Dest IP: fe80::217:2%hwr\nSeq   IP                                       Time        TTL\n"
+     "1     fe80::217:2%hwr                          N ms 64\nDone\n\n--- fe80::217:2%hwr ping "
+     "statistics ---\n"
      "1 packets transmitted, 1 received, 0% packet loss, time Nms\n"
      "rtt min/avg/max/mdev = N/N/N/N ms\n"},
     {"AaaaOnlyNameWithIpv4OnlyExits3", "trace -4 only6.test", "Done\n", 3, "Can't resolve name"},
