@@ -34,6 +34,7 @@ void ConsoleReceiver::line(const std::string& text)
 std::intptr_t ConsoleReceiver::sendMessage(std::uint32_t message, std::intptr_t wParam,
                                            std::intptr_t)
 {
+    const std::lock_guard lock(m_mutex);
     switch (message) {
     case WM_PROBE_DESTINATION:
         destination(wParam);
@@ -140,6 +141,7 @@ void ConsoleReceiver::summary(bool final)
 
 void ConsoleReceiver::runningSummary()
 {
+    const std::lock_guard lock(m_mutex);
     if (m_view.kind == ProbeKind::Ping && !m_address.empty()) {
         summary(false);
     }

@@ -1,11 +1,13 @@
 #pragma once
 
 // The console's stand-in for a page's window: it takes the worker's notifications (on the
-// thread that runs the message loop) and writes what the console shows, in text or as JSON.
+// worker's own thread) and writes what the console shows, in text or as JSON. Ping's running
+// summary may be asked for from another thread: a mutex keeps it between two notices.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -38,7 +40,7 @@ public:
     // or as a JSON summary object that is not final.
     void runningSummary();
 
-    // What the run came to; until WM_PROBE_FINISHED, as if it ended now.
+    // What the run came to; until WM_PROBE_FINISHED, as if it ended now. On the worker's thread.
     int exitCode() const;
 
 private:
@@ -50,6 +52,7 @@ private:
     void summary(bool final);
     std::int64_t elapsedMs() const;
 
+    std::mutex m_mutex; // the notices against the running summary
     ConsoleView m_view;
     std::ostream& m_out;
     std::ostream& m_err;

@@ -10,8 +10,6 @@
 #include "cli/report_run.h"
 #include "ping/ping_thread.h"
 #include "probe/echo_permission.h"
-#include "run/message_loop.h"
-#include "run/probe_run.h"
 #include "trace/parallel_trace.h"
 #include "trace/trace_route_thread.h"
 
@@ -19,38 +17,12 @@ namespace hopwise::cli {
 
 namespace {
 
-// Runs the worker to its end on a thread of its own, with the calling thread as the receiver's
-// thread: for ping, whose running summary (Ctrl-\) must be printed while a probe waits.
-template <class Inputs>
-int runPage(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& options,
-            std::ostream& out, std::ostream& err, const ConsoleHooks& hooks)
-{
-    if (hooks.watchCancel) {
-        hooks.watchCancel(page.m_bCancel);
-    }
-    MessageLoop loop;
-    ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet}, out, err,
-                             page.m_bCancel, hooks.now, [&loop] { loop.quit(); });
-    std::optional<QuitSignalWatch> quitWatch;
-    if (hooks.summaryOnQuit) {
-        quitWatch.emplace(
-            [&loop, &receiver] { loop.post([&receiver] { receiver.runningSummary(); }); });
-    }
-    std::unique_ptr<ProbeRun> run;
-    {
-        InterruptsBlockedForNewThreads onlyCallerTakesInterrupts;
-        run = StartProbeRun(page, worker, receiver, loop.wake());
-    }
-    loop.run();
-    run.reset();
-    quitWatch.reset();
-    return receiver.exitCode();
-}
-
 // Runs the worker to its end on the calling thread, which is then the receiver's thread too:
 // each notice is written out from inside the worker's send, with no second thread to start and
-// no hand-over per hop. For a trace, which has nothing to print while a probe waits; Ctrl-C
-// still only sets the cancel flag, as it does for a worker on its own thread.
+// no hand-over per probe (a thread put to sleep and woken costs more than an echo on loopback).
+// Ctrl-C only sets the cancel flag, so the run ends after the probe in flight. Ping's running
+// summary (Ctrl-\) is written by the quit watch's thread, which the receiver lets in between two
+// notices.
 template <class Inputs>
 int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions& options,
                 std::ostream& out, std::ostream& err, const ConsoleHooks& hooks)
@@ -60,8 +32,13 @@ int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions
     }
     ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet}, out, err,
                              page.m_bCancel, hooks.now, [] {});
+    std::optional<QuitSignalWatch> quitWatch;
+    if (options.kind == ProbeKind::Ping && hooks.summaryOnQuit) {
+        quitWatch.emplace([&receiver] { receiver.runningSummary(); });
+    }
     page.m_pWindow = &receiver;
     worker(&page);
+    quitWatch.reset();
     return receiver.exitCode();
 }
 
@@ -123,7 +100,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     page.m_iHopTimeout = options.timeoutMs;
     page.m_iIntervalMs = options.intervalMs;
     page.m_families = options.families;
-    return runPage(page, PingThread, options, out, err, hooks);
+    return runPageHere(page, PingThread, options, out, err, hooks);
 }
 
 } // namespace hopwise::cli

@@ -77,10 +77,11 @@ QuitSignalWatch::QuitSignalWatch(std::function<void()> onQuit)
     m_thread = std::thread([this, quit, onQuit = std::move(onQuit)] {
         const sigset_t interrupts = interruptSignals();
         pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
-        // Looks at the stop flag ten times a second; a signal is taken at once.
+        // Looks at the stop flag ten times a second; a signal is taken at once, and so is the
+        // one the destructor sends this thread to stop it.
         const timespec slice{0, 100'000'000};
         while (!m_stop.load()) {
-            if (sigtimedwait(&quit, nullptr, &slice) == SIGQUIT) {
+            if (sigtimedwait(&quit, nullptr, &slice) == SIGQUIT && !m_stop.load()) {
                 onQuit();
             }
         }
@@ -90,6 +91,8 @@ QuitSignalWatch::QuitSignalWatch(std::function<void()> onQuit)
 QuitSignalWatch::~QuitSignalWatch()
 {
     m_stop.store(true);
+    // Without it a short run's exit would wait out the rest of the thread's slice.
+    pthread_kill(m_thread.native_handle(), SIGQUIT);
     m_thread.join();
 }
 
