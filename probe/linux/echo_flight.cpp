@@ -157,7 +157,9 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
     if (probe.ttl != 0 && applyOptions(*socket, request)) {
         if (state.sent.empty()) {
             // Nothing of ours is in flight: whatever waits in the socket answers nothing.
-            discardQueued(state.fd, kind);
+            if (!arrivalStampsTrusted(*socket)) {
+                discardQueued(state.fd, kind);
+            }
         } else {
             // A datagram socket fails a send while a report waits; those reports are ours.
             state.takeAnswers();

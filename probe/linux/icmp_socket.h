@@ -67,6 +67,9 @@ HostAddress FromSocketAddress(const sockaddr_storage& storage, socklen_t length)
 // same options costs no setsockopt at all.
 struct CachedSocket {
     int fd = -1;
+    // A packet came with a kernel stamp older than our call to read it: the kernel stamps on
+    // arrival (see arrivalStampsTrusted), and keeps doing so while this socket asks it to.
+    bool stampsOnArrival = false;
     int ttl = kUnknown;
     int tos = kUnknown;
     int pmtu = kUnknown;
@@ -105,6 +108,8 @@ struct ThreadSockets {
     ThreadSockets();
     ~ThreadSockets() { drop(); }
 
+    // The cached socket with this descriptor, if any.
+    CachedSocket* owning(int fd);
     FamilySockets& of(const IcmpFamily& family)
     {
         return family.family == AddressFamily::Ipv6 ? ipv6 : ipv4;
@@ -191,6 +196,15 @@ void discardErrorQueue(int fd);
 // can't tell: while the kernel's timestamping is off (it is switched on lazily, system-wide),
 // a packet is stamped when it is read, not when it came.
 void discardQueued(int fd, IcmpSocketKind kind);
+
+// Whether the socket's receive stamps are taken when a packet arrives, so that one stamped before
+// a request left is known not to answer it and nothing needs emptying before a send. Opening the
+// socket switches the kernel's stamping on (SO_TIMESTAMPNS), but through deferred work: until it
+// has run, a packet is stamped when it is read, and only a packet seen stamped earlier proves it.
+inline bool arrivalStampsTrusted(const CachedSocket& socket)
+{
+    return socket.stampsOnArrival;
+}
 
 } // namespace icmp_socket
 } // namespace hopwise

@@ -114,6 +114,16 @@ void FamilySockets::drop()
     rawRefused = false;
 }
 
+CachedSocket* ThreadSockets::owning(int fd)
+{
+    for (CachedSocket* socket : {&ipv4.datagram, &ipv4.raw, &ipv6.datagram, &ipv6.raw}) {
+        if (socket->fd == fd) {
+            return socket;
+        }
+    }
+    return nullptr;
+}
+
 void ThreadSockets::drop()
 {
     ipv4.drop();

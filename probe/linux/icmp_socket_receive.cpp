@@ -133,10 +133,16 @@ struct Judged {
     std::size_t index = 0;
 };
 
-template <class Decode> Judged judge(std::span<const Exchange> inFlight, Decode decode)
+// A packet the kernel stamped before a request left can't answer it, however well it matches: a
+// duplicate of an earlier answer, or a forgery naming the next sequence, queued behind the answer.
+template <class Decode>
+Judged judge(std::span<const Exchange> inFlight, const ReceivedMeta& meta, Decode decode)
 {
     Judged judged;
     for (std::size_t i = 0; i < inFlight.size(); ++i) {
+        if (meta.haveStamp && nanoseconds(meta.stamp) < nanoseconds(inFlight[i].sentAt)) {
+            continue;
+        }
         judged.fields = decode(inFlight[i].sent);
         if (judged.fields.verdict != IcmpVerdict::NotOurs) {
             judged.index = i;
@@ -165,6 +171,12 @@ ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, 
     message.msg_iovlen = 1;
     message.msg_control = control.data();
     message.msg_controllen = control.size();
+    CachedSocket* owner = t_sockets.owning(fd);
+    const bool learning = owner != nullptr && !owner->stampsOnArrival;
+    timespec beforeRead{};
+    if (learning) {
+        clock_gettime(CLOCK_REALTIME, &beforeRead);
+    }
     const ssize_t got = recvmsg(fd, &message, MSG_DONTWAIT | (errorQueue ? MSG_ERRQUEUE : 0));
     if (got < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
@@ -175,6 +187,9 @@ ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, 
     }
     const std::span<const std::uint8_t> bytes{buffer.data(), static_cast<std::size_t>(got)};
     const ReceivedMeta meta = readControl(message);
+    if (learning && meta.haveStamp && nanoseconds(meta.stamp) < nanoseconds(beforeRead)) {
+        owner->stampsOnArrival = true;
+    }
 
     // Every request in flight on one socket goes to the same family.
     const IcmpFamily& family = IcmpFamilyOf(inFlight.front().sent.destination);
@@ -186,13 +201,14 @@ ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, 
             sender.family() != family.family) {
             return ReadResult::Failed; // a local error, not a report about our request
         }
-        judged = judge(inFlight, [&](const SentEcho& sent) {
+        judged = judge(inFlight, meta, [&](const SentEcho& sent) {
             return family.decodeQuoted(bytes, sender, meta.error->ee_type, meta.error->ee_code,
                                        sent);
         });
         responder = meta.offender;
     } else {
-        judged = judge(inFlight, [&](const SentEcho& sent) { return family.decode(bytes, sent); });
+        judged =
+            judge(inFlight, meta, [&](const SentEcho& sent) { return family.decode(bytes, sent); });
         responder = judged.fields.hasIpHeader ? HostAddress::ipv4(judged.fields.source) : sender;
     }
     const IcmpReplyFields& fields = judged.fields;

@@ -85,7 +85,9 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     // that a caller looping over them never spins.
     bool sent = false;
     if (!(echo.hasOptions && echo.ttl == 0) && applyOptions(*socket, echo)) {
-        discardQueued(socket->fd, kind);
+        if (!arrivalStampsTrusted(*socket)) {
+            discardQueued(socket->fd, kind);
+        }
         buildPacket(cache.packet, echo, kind, cache.identifier, exchange.sent.sequence);
         sent = sendPacket(socket->fd, kind, cache.packet, echo.destination, exchange.sentAt);
     }
