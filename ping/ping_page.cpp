@@ -110,9 +110,14 @@ void CPingPage::AddReplyRow(const ProbeResult& result)
     list.insertTopLevelItem(0, row);
     // The IP column is sized for a dotted address; an IPv6 one widens it (the list then scrolls
     // sideways) rather than losing its end. It never narrows: a width the user chose stays.
+    // Measuring every row costs more than a reply on loopback takes, so only a row whose text
+    // comes near the column's edge (the cell's margins aside) is the cue to.
     const int width = list.columnWidth(0);
-    list.resizeColumnToContents(0);
-    list.setColumnWidth(0, std::max(width, list.columnWidth(0)));
+    const QFontMetrics metrics = list.fontMetrics();
+    if (metrics.horizontalAdvance(row->text(0)) + 2 * metrics.averageCharWidth() >= width) {
+        list.resizeColumnToContents(0);
+        list.setColumnWidth(0, std::max(width, list.columnWidth(0)));
+    }
     // Loaded as 0 or more; max() keeps the loop bounded whatever the member holds.
     while (list.topLevelItemCount() > std::max(0, m_iMaxItemsInList)) {
         delete list.takeTopLevelItem(list.topLevelItemCount() - 1);
