@@ -27,7 +27,9 @@ struct Hostile6Case {
     const char* peer; // icmp-responder's arguments: what it sends for each request
     // One word per probe: T (the target's answer), O (an answer from kOther), or X, U, P (a time
     // exceeded, address unreachable or packet too big report from kOther), then the peer's delay
-    // D; "-" for a timeout. A round trip in [D, D + 20] ms reads D.
+    // D; "-" for a timeout. A round trip in [D, D + 150] ms reads D: the rows tell an early
+    // forgery from the answer D ms later, not how exact the round trip is, and a loaded machine
+    // (a sanitizer build beside other tests) is late by tens of milliseconds.
     const char* probes;
 };
 
@@ -81,7 +83,7 @@ std::string Outcome(const nlohmann::json& echo, const std::string& want)
                                                  : who;
     const auto rtt = echo["rtt_us"].get<std::uint32_t>() / 1000;
     const std::uint32_t delay = want.size() > 1 ? std::stoul(want.substr(1)) : 0;
-    return who + std::to_string(rtt >= delay && rtt <= delay + 20 ? delay : rtt);
+    return who + std::to_string(rtt >= delay && rtt <= delay + 150 ? delay : rtt);
 }
 
 class HostileReply6 : public ::testing::TestWithParam<std::tuple<bool, Hostile6Case>> {};
