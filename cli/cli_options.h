@@ -11,6 +11,9 @@
 
 namespace hopwise::cli {
 
+// ping -M: Default leaves the kernel's path MTU discovery as it is set for the system.
+enum class PathMtuMode { Default, Do, Dont, Want };
+
 struct CliOptions {
     ProbeKind kind = ProbeKind::Trace;
     std::string host;
@@ -27,6 +30,25 @@ struct CliOptions {
     std::int32_t cycles = 10;                  // report
     bool live = false;                         // report: redraw the table after every cycle
     FamilyChoice families = FamilyChoice::Any; // -4 / -6
+
+    // trace, report: -w MAX[,HERE,NEAR]. A probe stops being waited for once probes sent after it
+    // have answered: at most waitHere times the round trip of an answered probe at its hop, or
+    // waitNear times that of an answered later hop (each plus 1 ms), never past timeoutMs (MAX).
+    // Both 0: a fixed wait of timeoutMs (a lone -w S).
+    double waitHere = 3;
+    double waitNear = 10;
+    std::int32_t firstHop = 1;     // trace -f: the first hop probed
+    std::int32_t probesPerHop = 1; // trace -q: probes per hop, each shown
+    std::string interface;         // trace -i, ping -I IFACE: send through this interface only
+    std::string source;            // trace -s, ping -I ADDR: send from this local address
+
+    // ping
+    std::int32_t deadlineMs = -1;  // -w: the run ends this long after it starts; -1 none
+    std::int32_t payloadSize = 0;  // -s: data bytes after the 8-byte ICMP header
+    PathMtuMode pathMtu = PathMtuMode::Default; // -M do|dont|want
+    std::int32_t tos = 0;          // -Q: type of service (traffic class for IPv6)
+    bool unixTimes = false;        // -D: each line begins with [seconds.micros] since 1970
+    bool reportOutstanding = false; // -O: "no answer yet" before the next request
 };
 
 struct ParsedCommandLine {
