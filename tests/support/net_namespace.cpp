@@ -3,17 +3,29 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <poll.h>
 #include <sched.h>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <map>
 #include <stdexcept>
+#include <thread>
 
 #include "probe/linux/linux_echo_stack.h"
 
@@ -80,11 +92,13 @@ NetNamespace::NetNamespace(const std::string& role)
 {
     static std::atomic<int> sequence{0};
     m_name = "hw" + std::to_string(getpid()) + "-" + std::to_string(sequence++) + "-" + role;
-    // Routers must answer every probe: the default rate limits turn fast traces flaky.
+    // Routers must answer every probe: the default rate limits turn fast traces flaky, and make
+    // a report's loss at a router depend on how fast the probes came. A kernel without IPv6 has
+    // no key for its limit (-e).
     runOrThrow("ip netns add " + m_name + " && ip -n " + m_name + " link set lo up && ip netns " +
-               "exec " + m_name + " sysctl -qw net.ipv4.icmp_ratelimit=0 net.ipv4.ip_forward=1 " +
-               "net.ipv4.icmp_msgs_per_sec=100000 net.ipv4.icmp_msgs_burst=100000 || " +
-               "{ ip netns del " + m_name + "; false; }");
+               "exec " + m_name + " sysctl -qew net.ipv4.icmp_ratelimit=0 net.ipv4.ip_forward=1 " +
+               "net.ipv4.icmp_msgs_per_sec=100000 net.ipv4.icmp_msgs_burst=100000 " +
+               "net.ipv6.icmp.ratelimit=0 || { ip netns del " + m_name + "; false; }");
 }
 
 NetNamespace::~NetNamespace()
@@ -109,8 +123,7 @@ void NetNamespace::enableIpv6() const
     // nothing while that is tentative: without DAD off, the first second of a trace is lost.
     runOrThrow("ip netns exec " + m_name + " sysctl -qw net.ipv6.conf.all.disable_ipv6=0 " +
                "net.ipv6.conf.default.disable_ipv6=0 net.ipv6.conf.all.accept_dad=0 " +
-               "net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.all.forwarding=1 " +
-               "net.ipv6.icmp.ratelimit=0");
+               "net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.all.forwarding=1");
 }
 
 std::string RunInNamespace(const NetNamespace& ns, unsigned uid,
@@ -154,7 +167,147 @@ EnterNamespace::~EnterNamespace()
     DropThreadEchoSockets();
 }
 
-RouterChain::RouterChain(int routers, int base, Stack stack)
+// Carries the frames of delayed links across the wire namespace, each held for its link's delay:
+// wire ends "wl<i>" (towards the client) and "wr<i>" (towards the target) of link i.
+class LinkWire {
+public:
+    struct Link {
+        int index = 0;
+        int delayMs = 0;
+        in_addr_t lateSource = 0; // IPv4 time-exceeded reports from it, towards the client, ...
+        int lateMs = 0;           // ... are held this much longer
+    };
+
+    LinkWire(const NetNamespace& wireSpace, std::vector<Link> links)
+        : m_links(std::move(links)), m_stop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+        std::promise<std::string> ready;
+        std::future<std::string> opened = ready.get_future();
+        m_thread = std::thread([this, &wireSpace, &ready] { run(wireSpace, ready); });
+        if (const std::string error = opened.get(); !error.empty()) {
+            m_thread.join();
+            close(m_stop);
+            throw std::runtime_error(error);
+        }
+    }
+    ~LinkWire()
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t wrote = write(m_stop, &one, sizeof one);
+        m_thread.join();
+        close(m_stop);
+    }
+    LinkWire(const LinkWire&) = delete;
+    LinkWire& operator=(const LinkWire&) = delete;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Held {
+        int out; // the socket of the end it leaves by
+        std::vector<std::uint8_t> frame;
+    };
+    // A wire outlives no test by much; past this it stops carrying frames.
+    static constexpr auto kLifetime = std::chrono::minutes(30);
+    static constexpr std::size_t kMaxHeld = 10000;
+
+    bool lateReport(const Link& link, const std::uint8_t* frame, std::size_t size) const
+    {
+        constexpr std::size_t kIp = sizeof(ether_header);
+        if (link.lateMs == 0 || size < kIp + 20 || frame[12] != 0x08 || frame[13] != 0x00 ||
+            frame[kIp + 9] != IPPROTO_ICMP ||
+            std::memcmp(frame + kIp + 12, &link.lateSource, sizeof link.lateSource) != 0)
+            return false;
+        const std::size_t icmp = kIp + static_cast<std::size_t>(frame[kIp] & 0x0f) * 4;
+        return icmp < size && frame[icmp] == 11;
+    }
+
+    void run(const NetNamespace& wireSpace, std::promise<std::string>& ready)
+    {
+        std::vector<pollfd> fds; // two per link, towards the client first, then m_stop
+        try {
+            const EnterNamespace inWire(wireSpace);
+            for (const Link& link : m_links) {
+                for (const char* side : {"wl", "wr"}) {
+                    const std::string name = side + std::to_string(link.index);
+                    sockaddr_ll end{};
+                    end.sll_family = AF_PACKET;
+                    end.sll_protocol = htons(ETH_P_ALL);
+                    end.sll_ifindex = static_cast<int>(if_nametoindex(name.c_str()));
+                    const int fd = socket(AF_PACKET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                          htons(ETH_P_ALL));
+                    if (fd >= 0)
+                        fds.push_back({fd, POLLIN, 0});
+                    if (fd < 0 || end.sll_ifindex == 0 ||
+                        bind(fd, reinterpret_cast<const sockaddr*>(&end), sizeof end) != 0)
+                        throw std::runtime_error("wire end " + name + ": " + std::strerror(errno));
+                }
+            }
+        } catch (const std::exception& error) {
+            for (const pollfd& fd : fds)
+                close(fd.fd);
+            ready.set_value(error.what());
+            return;
+        }
+        fds.push_back({m_stop, POLLIN, 0});
+        ready.set_value({});
+        const Clock::time_point end = Clock::now() + kLifetime;
+        std::multimap<Clock::time_point, Held> held;
+        std::vector<std::uint8_t> buffer(65536);
+        while ((fds.back().revents & POLLIN) == 0 && Clock::now() < end) {
+            const auto next = held.empty() ? end : std::min(end, held.begin()->first);
+            const auto wait = std::max<Clock::duration>(next - Clock::now(), {});
+            const timespec timeout{
+                static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(wait).count()),
+                static_cast<long>((wait % std::chrono::seconds(1)) / std::chrono::nanoseconds(1))};
+            if (ppoll(fds.data(), fds.size(), &timeout, nullptr) < 0 && errno != EINTR)
+                break;
+            for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
+                const Link& link = m_links[i / 2];
+                const bool towardsClient = i % 2 == 1;
+                for (int frames = 0; frames < 64 && (fds[i].revents & POLLIN) != 0; ++frames) {
+                    sockaddr_ll from{};
+                    socklen_t fromSize = sizeof from;
+                    const ssize_t got = recvfrom(fds[i].fd, buffer.data(), buffer.size(), 0,
+                                                 reinterpret_cast<sockaddr*>(&from), &fromSize);
+                    if (got <= 0)
+                        break;
+                    // What this thread sends itself shows up as outgoing: not to be carried back.
+                    if (from.sll_pkttype == PACKET_OUTGOING || held.size() >= kMaxHeld)
+                        continue;
+                    const auto size = static_cast<std::size_t>(got);
+                    int ms = link.delayMs;
+                    if (towardsClient && lateReport(link, buffer.data(), size))
+                        ms += link.lateMs;
+                    held.emplace(Clock::now() + std::chrono::milliseconds(ms),
+                                 Held{fds[i ^ 1].fd, {buffer.begin(), buffer.begin() + got}});
+                }
+            }
+            for (const auto now = Clock::now(); !held.empty() && held.begin()->first <= now;) {
+                const Held& frame = held.begin()->second;
+                send(frame.out, frame.frame.data(), frame.frame.size(), 0);
+                held.erase(held.begin());
+            }
+        }
+        for (std::size_t i = 0; i + 1 < fds.size(); ++i)
+            close(fds[i].fd);
+    }
+
+    std::vector<Link> m_links;
+    int m_stop;
+    std::thread m_thread;
+};
+
+RouterChain::~RouterChain() = default;
+
+void RouterChain::silence(int i)
+{
+    // What it sends itself finds no route; what it forwards still does.
+    const std::string name = router(i).name();
+    runOrThrow("ip -n " + name + " rule add iif lo lookup 77 && ip -n " + name +
+               " route add unreachable default table 77");
+}
+
+RouterChain::RouterChain(int routers, int base, Stack stack, const ChainDelays& delays)
     : m_base(base), m_dual(stack == Stack::Dual)
 {
     // Should anything below throw, the namespaces made so far go with m_nodes.
@@ -168,12 +321,36 @@ RouterChain::RouterChain(int routers, int base, Stack stack)
     // Node j sits between link j-1 (its end .2) and link j (its end .1); both ends of a link are
     // made inside their namespaces, so the names need only be unique there. Links further left
     // go through the left neighbour, links further right through the right neighbour.
+    std::vector<LinkWire::Link> wired;
+    for (int link = 0; link <= routers; ++link) {
+        LinkWire::Link held{link, delays.linkMs};
+        if (link == delays.lateRouter) {
+            held.lateSource = inet_addr(address(link, 2).c_str());
+            held.lateMs = delays.lateMs;
+        }
+        if (held.delayMs > 0 || held.lateMs > 0)
+            wired.push_back(held);
+    }
+    if (!wired.empty())
+        m_wireSpace = std::make_unique<NetNamespace>("wire");
     for (int link = 0; link <= routers; ++link) {
         const std::string a = m_nodes[link]->name();
         const std::string b = m_nodes[link + 1]->name();
-        runOrThrow("ip link add hwr netns " + a + " type veth peer name hwl netns " + b +
-                   " && ip -n " + a + " addr add " + address(link, 1) + "/30 dev hwr && ip -n " +
-                   b + " addr add " + address(link, 2) + "/30 dev hwl && ip -n " + a +
+        const bool viaWire = std::any_of(wired.begin(), wired.end(),
+                                         [link](const auto& held) { return held.index == link; });
+        if (viaWire) {
+            const std::string wire = m_wireSpace->name();
+            const std::string l = "wl" + std::to_string(link);
+            const std::string r = "wr" + std::to_string(link);
+            runOrThrow("ip link add hwr netns " + a + " type veth peer name " + l + " netns " +
+                       wire + " && ip link add hwl netns " + b + " type veth peer name " + r +
+                       " netns " + wire + " && ip -n " + wire + " link set " + l +
+                       " up promisc on && ip -n " + wire + " link set " + r + " up promisc on");
+        } else {
+            runOrThrow("ip link add hwr netns " + a + " type veth peer name hwl netns " + b);
+        }
+        runOrThrow("ip -n " + a + " addr add " + address(link, 1) + "/30 dev hwr && ip -n " + b +
+                   " addr add " + address(link, 2) + "/30 dev hwl && ip -n " + a +
                    " link set hwr up && ip -n " + b + " link set hwl up");
         if (dual)
             runOrThrow("ip -n " + a + " addr add " + address6(link, 1) + "/64 dev hwr nodad && " +
@@ -195,6 +372,8 @@ RouterChain::RouterChain(int routers, int base, Stack stack)
         if (!batch.empty())
             runOrThrow("printf '" + batch + "' | ip -n " + m_nodes[node]->name() + " -batch -");
     }
+    if (!wired.empty())
+        m_wire = std::make_unique<LinkWire>(*m_wireSpace, wired);
 }
 
 std::string RouterChain::address(int link, int end) const

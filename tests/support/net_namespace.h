@@ -17,7 +17,7 @@ std::string NetNamespaceSkipReason();
 // Runs a shell command and yields its exit status; stdout and stderr go to *output when given.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
-// "hw<pid>-<n>-<role>" with lo up, ICMP error rate limits off and forwarding on.
+// "hw<pid>-<n>-<role>" with lo up, ICMP error rate limits off (IPv4 and IPv6) and forwarding on.
 class NetNamespace {
 public:
     explicit NetNamespace(const std::string& role);
@@ -54,13 +54,28 @@ private:
     int m_original;
 };
 
+class LinkWire;
+
+// Delays on a chain's links. The kernels tests run on may have no netem, so a delayed link is two
+// veth pairs into a namespace of its own, whose frames a thread of this process carries across.
+struct ChainDelays {
+    int linkMs = 0;      // every link holds what crosses it this long, each way
+    int lateRouter = -1; // 0-based: this router's IPv4 time-exceeded reports are held lateMs more
+    int lateMs = 0;
+};
+
 // client - router 1 - ... - router N - target on veth pairs, with static routes both ways. Link i
 // (0-based) is 10.<base>.<i>.0/30, its left end .1 and its right end .2; a dual-stack chain's is
-// also fd00:<base>:<i>::/64, its ends ::1 and ::2.
+// also fd00:<base>:<i>::/64, its ends ::1 and ::2. Router i sits between link i and link i + 1.
 class RouterChain {
 public:
     enum class Stack { Ipv4, Dual };
-    RouterChain(int routers, int base = 201, Stack stack = Stack::Ipv4);
+    RouterChain(int routers, int base = 201, Stack stack = Stack::Ipv4,
+                const ChainDelays& delays = {});
+    ~RouterChain();
+    // Router i (0-based) still forwards but sends nothing itself: no IPv4 time-exceeded report,
+    // no answer to an echo addressed to it.
+    void silence(int i);
     NetNamespace& client() { return *m_nodes.front(); }
     NetNamespace& target() { return *m_nodes.back(); }
     NetNamespace& router(int i) { return *m_nodes[1 + i]; } // 0-based
@@ -80,6 +95,8 @@ private:
     int m_base;
     bool m_dual;
     std::vector<std::unique_ptr<NetNamespace>> m_nodes;
+    std::unique_ptr<NetNamespace> m_wireSpace;
+    std::unique_ptr<LinkWire> m_wire; // stopped before the namespaces go
 };
 
 } // namespace hopwise::test

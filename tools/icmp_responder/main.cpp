@@ -2,7 +2,8 @@
 // whose kernel has been told to leave echo requests alone (net.ipv4.icmp_echo_ignore_all=1).
 // It reads the requests on a raw ICMP socket and writes whole IP datagrams on an IPPROTO_RAW
 // socket, so every answer, forged or not, is its own. Bounded in requests and in time, and it
-// sends only to loopback or to on-link neighbours of a namespace that has no way out. With --ipv6
+// sends only to loopback, or to on-link neighbours and what the static routes of a namespace that
+// has no way out lead to. With --ipv6
 // it does the same for ICMPv6 (responder6.cpp).
 
 #include <arpa/inet.h>
@@ -272,7 +273,8 @@ Settings parseArguments(int argc, char** argv)
 }
 
 // Where this process may send. In the machine's own namespace only loopback; in a namespace of
-// its own also the neighbours on its links, and only while no default route leads anywhere else.
+// its own also the neighbours on its links and the networks its routes name (the other
+// namespaces of a test's router chain), and only while no default route leads anywhere else.
 class SendPolicy {
 public:
     SendPolicy()
@@ -298,6 +300,18 @@ public:
             m_links.push_back({address & mask, mask});
         }
         freeifaddrs(list);
+        std::ifstream routes("/proc/net/route");
+        std::string line;
+        std::getline(routes, line); // column titles
+        while (std::getline(routes, line)) {
+            // Addresses and masks in network order, as in_addr holds them.
+            unsigned network = 0;
+            unsigned mask = 0;
+            if (std::sscanf(line.c_str(), "%*s %x %*x %*x %*u %*u %*u %x", &network, &mask) == 2 &&
+                mask != 0) {
+                m_links.push_back({network, mask});
+            }
+        }
     }
 
     bool initialNamespace() const { return m_initialNamespace; }
