@@ -19,8 +19,6 @@
 namespace hopwise::test {
 namespace {
 
-using std::chrono_literals::operator""s;
-
 constexpr int kRouters = 9; // the target is hop 10
 
 struct QuietCase {
@@ -53,7 +51,7 @@ std::vector<std::string> Words(const std::string& text)
 std::string RunIn(const NetNamespace& ns, const std::string& command)
 {
     ChildProcess child(Words("ip netns exec " + ns.name() + " " + command));
-    EXPECT_EQ(child.finish(60s), 0) << command << "\n" << child.err();
+    EXPECT_EQ(child.finish(std::chrono::seconds(60)), 0) << command << "\n" << child.err();
     return child.out();
 }
 
@@ -128,7 +126,7 @@ TEST_P(QuietRouters, TraceAndReportListEveryHop)
                " sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
     ChildProcess responder(Words("ip netns exec " + chain.target().name() + " " +
                                  HOPWISE_RESPONDER_PATH + " --drop-every 2 --seconds 100"));
-    ASSERT_TRUE(responder.waitFor(1, "ready\n", 5s)) << responder.err();
+    ASSERT_TRUE(responder.waitFor(1, "ready\n", std::chrono::seconds(5))) << responder.err();
     std::string losses;
     for (const nlohmann::json& hop :
          Objects(RunIn(chain.client(), cli + "report -c 10 -i 0.1 --max-hop 11 --json " + target),
@@ -146,7 +144,7 @@ TEST_P(QuietRouters, TraceAndReportListEveryHop)
     counts += std::to_string(kRouters + 1) + ":" + target + "/10/" + std::to_string(50.0) + " ";
     EXPECT_EQ(losses, counts);
     responder.signal(SIGTERM);
-    responder.finish(5s);
+    responder.finish(std::chrono::seconds(5));
     if (!traceroute)
         GTEST_SKIP() << "traceroute is not installed (tools/install-deps.sh installs it): the "
                         "trace was not compared with its";

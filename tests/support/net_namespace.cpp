@@ -181,9 +181,8 @@ public:
     LinkWire(const NetNamespace& wireSpace, std::vector<Link> links)
         : m_links(std::move(links)), m_stop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
-        std::promise<std::string> ready;
-        std::future<std::string> opened = ready.get_future();
-        m_thread = std::thread([this, &wireSpace, &ready] { run(wireSpace, ready); });
+        std::future<std::string> opened = m_ready.get_future();
+        m_thread = std::thread([this, &wireSpace] { run(wireSpace, m_ready); });
         if (const std::string error = opened.get(); !error.empty()) {
             m_thread.join();
             close(m_stop);
@@ -294,6 +293,7 @@ private:
 
     std::vector<Link> m_links;
     int m_stop;
+    std::promise<std::string> m_ready; // the thread's sockets open, or why not
     std::thread m_thread;
 };
 

@@ -1,0 +1,80 @@
+// hopwise_pace_chain ROUTERS SILENT -- COMMAND [ARG...]
+//
+// Builds a chain of ROUTERS routers (tests/support's RouterChain, ICMP rate limits off) whose
+// routers at the hops listed in SILENT (1-based, comma-separated, "-" for none) never answer,
+// runs COMMAND in the client's namespace with HOPWISE_TARGET set to the target's address, and
+// removes the chain. Exits with COMMAND's status; COMMAND is killed after an hour.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "tests/support/net_namespace.h"
+
+namespace {
+
+using namespace hopwise::test;
+
+constexpr auto kLimit = std::chrono::hours(1);
+
+int runInClient(RouterChain& chain, char** command)
+{
+    const EnterNamespace inClient(chain.client()); // the child is forked from this thread
+    setenv("HOPWISE_TARGET", chain.targetAddress().c_str(), 1);
+    // Ctrl-C reaches the command, which ends; the chain is removed after it.
+    signal(SIGINT, SIG_IGN);
+    signal(SIGTERM, SIG_IGN);
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        execvp(command[0], command);
+        std::perror(command[0]);
+        _exit(127);
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (child > 0 && waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return child < 0 ? 1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 5 || std::string(argv[3]) != "--") {
+        std::fprintf(stderr, "usage: hopwise_pace_chain ROUTERS SILENT -- COMMAND [ARG...]\n");
+        return 2;
+    }
+    if (const std::string reason = NetNamespaceSkipReason(); !reason.empty()) {
+        std::fprintf(stderr, "hopwise_pace_chain: %s\n", reason.c_str());
+        return 3;
+    }
+    try {
+        RouterChain chain(std::atoi(argv[1]), 215);
+        std::istringstream silent(argv[2]);
+        for (std::string hop; std::getline(silent, hop, ',');) {
+            if (hop != "-")
+                chain.silence(std::stoi(hop) - 1);
+        }
+        return runInClient(chain, argv + 4);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "hopwise_pace_chain: %s\n", error.what());
+        return 3;
+    }
+}
