@@ -190,12 +190,7 @@ test::RouterChain* silentChain(benchmark::State& state)
     static std::unique_ptr<test::RouterChain> made = [] {
         auto routers = std::make_unique<test::RouterChain>(kSilentChainRouters, kSilentChainBase);
         for (int i = kFirstSilentHop - 1; i < kSilentChainRouters; ++i) {
-            std::string silence = "ip -n ";
-            silence += routers->router(i).name();
-            silence += " rule add iif lo lookup 77 && ip -n ";
-            silence += routers->router(i).name();
-            silence += " route add unreachable default table 77";
-            test::RunCommand(silence);
+            routers->silence(i);
         }
         // Every link's neighbours resolved before the first timed run, which would pay for it.
         test::RunCommand("ip netns exec " + routers->client().name() + " ping -c 1 -W 2 " +

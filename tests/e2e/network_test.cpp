@@ -138,17 +138,13 @@ TEST_P(RouterChainCli, PrintsTheRoute)
                " sysctl -qw net.ipv4.ping_group_range='65534 65534'");
     chain.client().setHosts("127.0.0.1 localhost\n10.213.0.2 r1.test\n10.213.2.2 r3.test\n"
                             "10.213.3.2 target.test\n");
-    // The router still forwards, but what it sends itself has no route.
     for (const int silent : row.silentNodes) {
         if (silent == chain.routers()) {
             RunCommand("ip netns exec " + chain.target().name() +
                        " sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
             continue;
         }
-        const std::string router = chain.router(silent).name();
-        ASSERT_EQ(RunCommand("ip -n " + router + " rule add iif lo lookup 77 && ip -n " + router +
-                             " route add unreachable default table 77"),
-                  0);
+        chain.silence(silent);
     }
     if (row.halvingRouter >= 0) {
         if (RunCommand("command -v nft") != 0) {
