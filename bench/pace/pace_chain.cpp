@@ -3,7 +3,8 @@
 // Builds a chain of ROUTERS routers (tests/support's RouterChain, ICMP rate limits off) whose
 // routers at the hops listed in SILENT (1-based, comma-separated, "-" for none) never answer,
 // runs COMMAND in the client's namespace with HOPWISE_TARGET set to the target's address, and
-// removes the chain. Exits with COMMAND's status; COMMAND is killed after an hour.
+// removes the chain. Exits with COMMAND's status; COMMAND and what it started are killed on
+// Ctrl-C or SIGTERM, or after ten minutes.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -23,28 +24,38 @@ namespace {
 
 using namespace hopwise::test;
 
-constexpr auto kLimit = std::chrono::hours(1);
+constexpr auto kLimit = std::chrono::minutes(10);
+
+volatile sig_atomic_t g_stop = 0;
+
+void onStop(int)
+{
+    g_stop = 1;
+}
 
 int runInClient(RouterChain& chain, char** command)
 {
     const EnterNamespace inClient(chain.client()); // the child is forked from this thread
     setenv("HOPWISE_TARGET", chain.targetAddress().c_str(), 1);
-    // Ctrl-C reaches the command, which ends; the chain is removed after it.
-    signal(SIGINT, SIG_IGN);
-    signal(SIGTERM, SIG_IGN);
+    // The command in a process group of its own, ended as a whole; the chain is removed after.
+    signal(SIGINT, onStop);
+    signal(SIGTERM, onStop);
     const pid_t child = fork();
     if (child == 0) {
+        setpgid(0, 0);
         signal(SIGINT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
         execvp(command[0], command);
         std::perror(command[0]);
         _exit(127);
     }
+    if (child > 0)
+        setpgid(child, child); // either side may come first
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + kLimit;
     while (child > 0 && waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
+        if (g_stop != 0 || std::chrono::steady_clock::now() > deadline) {
+            kill(-child, SIGKILL);
             waitpid(child, &status, 0);
             break;
         }
