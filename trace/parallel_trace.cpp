@@ -46,8 +46,9 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
     };
     auto nextSend = static_cast<std::uint32_t>(firstHop) * perHop;
     std::int32_t nextShow = firstHop;
-    // The lowest hop the destination answered: nothing past it is sent any more.
-    std::int32_t destinationHop = maxHop;
+    // The lowest hop the destination answered: nothing past it is sent any more (the rest of
+    // its own probes still are).
+    std::int32_t destinationHop = maxHop - 1;
     AdaptiveWaits waits({timeout, page.m_waitHere, page.m_waitNear});
     EchoFlight flight;
     std::vector<EchoOutcome> ended;
@@ -55,7 +56,7 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
         if (page.m_bCancel.load()) {
             return;
         }
-        while (hopOf(nextSend) < destinationHop && flight.inFlight() < width) {
+        while (hopOf(nextSend) <= destinationHop && flight.inFlight() < width) {
             const std::int32_t hop = hopOf(nextSend);
             const EchoProbe probe{destination, ProbeOptions(hop).ttl, timeout, nextSend};
             const std::uint32_t error = flight.send(probe);
