@@ -74,7 +74,8 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
             ++nextSend;
         }
         while (nextShow < maxHop) {
-            const auto first = known.begin() + static_cast<std::ptrdiff_t>(nextShow * perHop);
+            const auto first = known.begin() + static_cast<std::ptrdiff_t>(nextShow) *
+                                                   static_cast<std::ptrdiff_t>(perHop);
             if (!std::all_of(first, first + perHop, [](const auto& o) { return o.has_value(); })) {
                 break;
             }
