@@ -5,6 +5,7 @@
 #include <limits>
 #include <sstream>
 #include <string_view>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -73,9 +74,71 @@ void addTimeouts(CLI::App& command, CliOptions& options, const std::string& seco
         ->excludes(ms);
 }
 
-void addParallel(CLI::App& command, CliOptions& options, const std::string& help)
+// trace, report: -w MAX in seconds is a fixed wait, -w MAX,HERE,NEAR the adaptive one
+// (trace/adaptive_wait.h); --timeout MS sets MAX alone and keeps the factors. Only one of the two.
+constexpr int kMaxWaitFactor = 1000;
+
+CLI::Validator waitIn()
 {
-    command.add_option("--parallel", options.parallel, help)
+    const CLI::Validator seconds = secondsIn(0.001, kMaxTimeoutSeconds);
+    return CLI::Validator(
+        [seconds](std::string& value) {
+            std::vector<std::string> fields = CLI::detail::split(value, ',');
+            if (fields.size() != 1 && fields.size() != 3) {
+                return "Value " + value + " is not MAX or MAX,HERE,NEAR";
+            }
+            if (std::string error = seconds(fields[0]); !error.empty()) {
+                return error;
+            }
+            for (std::size_t i = 1; i < fields.size(); ++i) {
+                double factor = 0;
+                if (!CLI::detail::lexical_cast(fields[i], factor) ||
+                    !(factor >= 0 && factor <= kMaxWaitFactor)) {
+                    return "Value " + fields[i] + " not in range 0 to " +
+                           std::to_string(kMaxWaitFactor);
+                }
+            }
+            return std::string();
+        },
+        "MAX[,HERE,NEAR]");
+}
+
+void addWaits(CLI::App& command, CliOptions& options, std::string& wait)
+{
+    CLI::Option* ms =
+        command
+            .add_option("--timeout", options.timeoutMs,
+                        "Milliseconds to wait for each reply at most (the waits stay adaptive)")
+            ->check(CLI::Range(1, kMaxTimeoutMs))
+            ->capture_default_str();
+    command
+        .add_option("-w,--wait", wait,
+                    "Seconds to wait for each reply at most, decimals allowed; with HERE,NEAR a "
+                    "probe is given up HERE times the round trip of a later answer at its hop, "
+                    "NEAR times one at a later hop (default 1,3,10; one number: a fixed wait)")
+        ->check(waitIn())
+        ->excludes(ms);
+}
+
+void takeWait(const std::string& wait, CliOptions& options)
+{
+    if (wait.empty()) {
+        return;
+    }
+    const std::vector<std::string> fields = CLI::detail::split(wait, ',');
+    std::vector<double> values(3, 0.0);
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        CLI::detail::lexical_cast(fields[i], values[i]);
+    }
+    options.timeoutMs = secondsToMs(values[0]);
+    options.waitHere = values[1];
+    options.waitNear = values[2];
+}
+
+void addParallel(CLI::App& command, CliOptions& options, const std::string& names,
+                 const std::string& help)
+{
+    command.add_option(names, options.parallel, help)
         ->check(CLI::Range(1, 255))
         ->capture_default_str();
 }
@@ -133,6 +196,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     std::string count(res::kInfiniteTrials);
     double intervalSeconds = 1;
     double timeoutSeconds = 0;
+    std::string wait; // trace, report: -w
     bool noNames = false;
 
     CLI::App app("Trace the route to an IPv4 or IPv6 host, or ping it, with ICMP echo requests.",
@@ -153,9 +217,15 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         trace->add_flag("--resolve", options.resolve, "Look up each responder's name");
     trace->add_flag("-n", noNames, "Show addresses only, no names (the default)")
         ->excludes(resolve);
-    addParallel(*trace, options,
-                "Hops probed at once (1: one after the other, as the window does)");
-    addTimeouts(*trace, options, "-w,--wait", timeoutSeconds);
+    addParallel(*trace, options, "-N,--parallel",
+                "Probes in flight at once (1: one after the other, as the window does)");
+    addWaits(*trace, options, wait);
+    trace->add_option("-f,--first-hop", options.firstHop, "The first hop probed (TTL)")
+        ->check(CLI::Range(1, 255))
+        ->capture_default_str();
+    trace->add_option("-q,--queries", options.probesPerHop, "Probes per hop, each shown")
+        ->check(CLI::Range(1, 10))
+        ->capture_default_str();
     addCommon(*trace, options);
 
     CLI::App* ping = app.add_subcommand("ping", "Send echo requests to HOST");
@@ -201,8 +271,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         ->add_option("--max-hop", options.maxHop, "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
         ->check(CLI::Range(0, 256))
         ->capture_default_str();
-    addParallel(*report, options, "Hops probed at once");
-    addTimeouts(*report, options, "-w,--wait", timeoutSeconds);
+    addParallel(*report, options, "--parallel", "Hops probed at once");
+    addWaits(*report, options, wait);
     addCommon(*report, options);
 
     ParsedCommandLine parsed;
@@ -244,6 +314,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     if (timeoutSeconds > 0) {
         options.timeoutMs = secondsToMs(timeoutSeconds);
     }
+    takeWait(wait, options);
     if (ping->parsed()) {
         options.kind = ProbeKind::Ping;
         options.count =

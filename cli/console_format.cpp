@@ -64,6 +64,44 @@ std::string HopLine(std::int64_t hop, const ProbeResult& result)
     return line;
 }
 
+HopProbe HopProbeOf(const ProbeResult& result)
+{
+    HopProbe probe;
+    if (result.m_address != nullptr) {
+        probe.address = result.m_address;
+        probe.roundTripMicros = result.m_roundTripMicros;
+    }
+    if (result.m_name != nullptr) {
+        probe.name = result.m_name;
+    }
+    return probe;
+}
+
+std::string HopProbesLine(std::int64_t hop, const std::vector<HopProbe>& probes)
+{
+    char number[24];
+    std::snprintf(number, sizeof number, "%3lld", static_cast<long long>(hop));
+    std::string line = number;
+    const std::string* shown = nullptr; // the responder written last
+    for (const HopProbe& probe : probes) {
+        line += "  ";
+        if (!probe.address) {
+            line += res::kNoAnswerMark;
+            continue;
+        }
+        const bool another = shown == nullptr || *shown != *probe.address;
+        if (another) {
+            line += *probe.address + "  ";
+        }
+        line += RoundTripText(probe.roundTripMicros);
+        if (another && probe.name) {
+            line += "  " + *probe.name;
+        }
+        shown = &*probe.address;
+    }
+    return line;
+}
+
 std::string TraceEndLine(std::optional<std::int64_t> reachedAt)
 {
     return reachedAt ? "Destination reached at hop " + std::to_string(*reachedAt)
@@ -184,10 +222,14 @@ void addReply(nlohmann::ordered_json& event, const ProbeResult& result)
 
 } // namespace
 
-nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result)
+nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result,
+                                std::int64_t probe)
 {
     nlohmann::ordered_json event = JsonEvent("hop", time);
     event["hop"] = hop;
+    if (probe != 0) {
+        event["probe"] = probe;
+    }
     addReply(event, result);
     event["name"] = textOrNull(result.m_name);
     return event;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -26,6 +27,19 @@ std::string RoundTripText(std::uint32_t micros);
 // One hop: "  1  10.77.1.1  0.051 ms", the name after the time when there is one, and
 // "  4  No Response" for a hop that got no answer.
 std::string HopLine(std::int64_t hop, const ProbeResult& result);
+// One of a hop's probes, copied out of its notice (whose texts live only until the next).
+struct HopProbe {
+    std::optional<std::string> address; // none: no answer
+    std::uint32_t roundTripMicros = 0;
+    std::optional<std::string> name;
+};
+HopProbe HopProbeOf(const ProbeResult& result);
+
+// A hop probed more than once, as traceroute shows it: "  3  10.0.0.3  0.412 ms  0.390 ms  *".
+// A responder is written before the first time it gave, its name (when there is one) after that
+// time, as on a hop's line; "*" stands for a probe without an answer.
+std::string HopProbesLine(std::int64_t hop, const std::vector<HopProbe>& probes);
+
 // The trace's last line.
 std::string TraceEndLine(std::optional<std::int64_t> reachedAt);
 
@@ -80,7 +94,9 @@ inline constexpr int kJsonSchemaVersion = 1;
 nlohmann::ordered_json JsonEvent(std::string_view type, WallTime time);
 nlohmann::ordered_json DestinationEvent(WallTime time, std::string_view host,
                                         std::string_view address);
-nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result);
+// probe: the probe's place among its hop's (from 1) when a hop has more than one; 0 leaves it out.
+nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result,
+                                std::int64_t probe = 0);
 nlohmann::ordered_json EchoEvent(WallTime time, std::int64_t seq, const ProbeResult& result);
 nlohmann::ordered_json ErrorEvent(WallTime time, std::string_view code, std::string_view message,
                                   int exitCode);

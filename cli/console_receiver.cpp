@@ -87,11 +87,25 @@ void ConsoleReceiver::result(std::intptr_t wParam)
                          : PingRow(m_results, probe, m_addressWidth));
         return;
     }
+    // Results come hop by hop from the first hop probed, each hop's together.
+    const std::int64_t perHop = m_view.probesPerHop;
+    const std::int64_t hop = m_view.firstHop + (m_results - 1) / perHop;
     // The worker stops at the destination; its dotted text is the one the destination had.
     if (probe.m_address != nullptr && m_address == probe.m_address) {
-        m_reachedAt = m_results;
+        m_reachedAt = hop;
     }
-    line(m_view.json ? HopEvent(m_now(), m_results, probe).dump() : HopLine(m_results, probe));
+    if (m_view.json) {
+        const std::int64_t place = perHop > 1 ? (m_results - 1) % perHop + 1 : 0;
+        line(HopEvent(m_now(), hop, probe, place).dump());
+    } else if (perHop == 1) {
+        line(HopLine(hop, probe));
+    } else {
+        m_hopProbes.push_back(HopProbeOf(probe));
+        if (static_cast<std::int64_t>(m_hopProbes.size()) == perHop) {
+            line(HopProbesLine(hop, m_hopProbes));
+            m_hopProbes.clear();
+        }
+    }
 }
 
 void ConsoleReceiver::error(std::string_view code, const std::string& message, int exitCode)
@@ -130,7 +144,7 @@ void ConsoleReceiver::summary(bool final)
     if (m_view.kind == ProbeKind::Ping) {
         event.update(PingSummaryFields(m_statistics, elapsedMs()));
     } else {
-        event["hops"] = m_results;
+        event["hops"] = (m_results + m_view.probesPerHop - 1) / m_view.probesPerHop;
         event["reached"] = m_reachedAt.has_value();
     }
     if (final) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/console_format.h"
 #include "run/probe_messages.h"
@@ -21,7 +22,9 @@ struct ConsoleView {
     ProbeKind kind = ProbeKind::Trace;
     std::string host; // as typed, for the summary
     bool json = false;
-    bool quiet = false; // ping: the summary only
+    bool quiet = false;            // ping: the summary only
+    std::int64_t firstHop = 1;     // trace: the number of the first result's hop
+    std::int64_t probesPerHop = 1; // trace: results per hop, shown on the hop's line
 };
 
 class ConsoleReceiver final : public ProbeMessageTarget {
@@ -63,6 +66,7 @@ private:
     int m_addressWidth = kPingAddressWidth; // the ping list's IP column
     WallTime m_started{};
     std::int64_t m_results = 0;
+    std::vector<HopProbe> m_hopProbes;       // trace: the current hop's results, with more than one
     std::optional<std::int64_t> m_reachedAt; // trace
     PingStatistics m_statistics;
     std::optional<int> m_errorExit; // an error ended the run

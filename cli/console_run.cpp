@@ -30,8 +30,9 @@ int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions
     if (hooks.watchCancel) {
         hooks.watchCancel(page.m_bCancel);
     }
-    ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet}, out, err,
-                             page.m_bCancel, hooks.now, [] {});
+    ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet,
+                              options.firstHop, options.probesPerHop},
+                             out, err, page.m_bCancel, hooks.now, [] {});
     std::optional<QuitSignalWatch> quitWatch;
     if (options.kind == ProbeKind::Ping && hooks.summaryOnQuit) {
         quitWatch.emplace([&receiver] { receiver.runningSummary(); });
@@ -86,8 +87,13 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         page.m_iHopTimeout = options.timeoutMs;
         page.m_bResolveIP = options.resolve;
         page.m_probesInFlight = options.parallel;
+        page.m_firstHop = options.firstHop;
+        page.m_probesPerHop = options.probesPerHop;
+        page.m_waitHere = options.waitHere;
+        page.m_waitNear = options.waitNear;
         page.m_families = options.families;
-        if (options.parallel == 1) {
+        // One probe out at a time leaves nothing to cut a wait short: the window's own walk.
+        if (options.parallel == 1 && options.firstHop == 1 && options.probesPerHop == 1) {
             TraceRouteInputs& walk = page;
             return runPageHere(walk, TraceRouteThread, options, out, err, hooks);
         }

@@ -66,19 +66,26 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
     report.destination = destination;
     report.maxHop = options.maxHop;
     report.timeoutMs = static_cast<std::uint32_t>(options.timeoutMs);
+    report.waitHere = options.waitHere;
+    report.waitNear = options.waitNear;
     report.cycles = options.cycles;
     report.intervalMs = static_cast<std::uint32_t>(options.intervalMs);
     report.probesInFlight = options.parallel;
     std::vector<HopStatistics> table;
-    std::int32_t cycles = 0;
-    const RouteReportEnd end =
-        RunRouteReport(report, cancel, table, [&](const std::vector<HopStatistics>& sofar) {
-            ++cycles;
-            if (live) {
-                out << kRedraw;
-                printTable(out, host, sofar, addressWidth);
+    const RouteReportResult run = RunRouteReport(
+        report, cancel, table, [&](const std::vector<HopStatistics>& sofar, bool cycleDone) {
+            if (!live) {
+                return;
             }
+            // Between cycles the hops found so far, up to the furthest that answered.
+            auto shown = sofar.end();
+            while (!cycleDone && shown != sofar.begin() && (shown - 1)->addresses.empty()) {
+                --shown;
+            }
+            out << kRedraw;
+            printTable(out, host, {sofar.begin(), shown}, addressWidth);
         });
+    const RouteReportEnd end = run.end;
     if (end == RouteReportEnd::NotPermitted) {
         return error(out, err, options, hooks, "not_permitted", EchoPermissionHint(),
                      kExitNotPermitted);
@@ -88,9 +95,10 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
                                    destination) != table.back().addresses.end();
     const int exitCode = reached ? kExitAnswered : kExitUnanswered;
     if (!options.json) {
-        if (!live) {
-            printTable(out, host, table, addressWidth);
+        if (live) {
+            out << kRedraw;
         }
+        printTable(out, host, table, addressWidth);
         return exitCode;
     }
     for (const HopStatistics& hop : table) {
@@ -101,7 +109,7 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
     summary["outcome"] = end == RouteReportEnd::Cancelled ? "cancelled" : "done";
     summary["host"] = options.host;
     summary["address"] = address;
-    summary["cycles"] = cycles;
+    summary["cycles"] = run.cycles;
     summary["hops"] = table.size();
     summary["reached"] = reached;
     summary["exit_code"] = exitCode;

@@ -8,6 +8,7 @@
 // stack than the system's is installed (a test's), each probe is one SendEcho through it, made
 // when it is sent: the flight then has one probe out at a time.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -20,7 +21,7 @@ struct EchoProbe {
     HostAddress destination;
     std::uint8_t ttl = 0; // TTL 0 can't leave a Linux host: it waits out its time-out unanswered
     std::uint32_t timeoutMs = 0;
-    std::uint32_t tag = 0; // the caller's, handed back with the outcome
+    std::uint32_t tag = 0; // the caller's, handed back with the outcome; unique among those out
 };
 
 struct EchoOutcome {
@@ -48,6 +49,16 @@ public:
     // every ended probe's outcome. False, with nothing waited for, when nothing is in flight or
     // the thread's probe interrupt was raised.
     bool collect(std::vector<EchoOutcome>& ended);
+
+    // The same, but returns at until too, with nothing ended, and with nothing in flight waits
+    // for until alone (a caller that paces its sends waits here for the next one). False only
+    // when the thread's probe interrupt was raised.
+    bool collectUntil(std::vector<EchoOutcome>& ended, std::chrono::steady_clock::time_point until);
+
+    // Gives the probe up waitMs after its own send when that is sooner than its time-out or an
+    // earlier cut; a wait is never made longer. False when no probe with this tag is out (it
+    // ended, or an installed stack answered it when it was sent).
+    bool cutWait(std::uint32_t tag, std::uint32_t waitMs);
 
     std::size_t inFlight() const;
 

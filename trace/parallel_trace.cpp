@@ -8,6 +8,7 @@
 #include "probe/echo_status.h"
 #include "probe/resolver.h"
 #include "run/probe_notify.h"
+#include "trace/adaptive_wait.h"
 
 namespace hopwise {
 
@@ -31,25 +32,33 @@ void show(const ParallelTraceInputs& page, EchoOutcome& outcome)
 void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
 {
     const std::int32_t maxHop = page.m_iMaxHopCount.load(kRelaxed);
-    if (maxHop <= 1) {
+    const std::int32_t firstHop = std::max(1, page.m_firstHop);
+    if (maxHop <= firstHop) {
         return;
     }
+    const auto perHop = static_cast<std::uint32_t>(std::max(1, page.m_probesPerHop));
     const auto timeout = static_cast<std::uint32_t>(page.m_iHopTimeout.load(kRelaxed));
     const std::size_t width = static_cast<std::size_t>(std::max(1, page.m_probesInFlight));
-    std::vector<std::optional<EchoOutcome>> known(static_cast<std::size_t>(maxHop));
-    std::int32_t nextSend = 1;
-    std::int32_t nextShow = 1;
-    // The lowest hop the destination answered: nothing past it is sent any more.
-    std::int32_t destinationHop = maxHop;
+    // A probe's tag is its hop times perHop plus its place among the hop's probes.
+    std::vector<std::optional<EchoOutcome>> known(static_cast<std::size_t>(maxHop) * perHop);
+    const auto hopOf = [perHop](std::uint32_t tag) {
+        return static_cast<std::int32_t>(tag / perHop);
+    };
+    auto nextSend = static_cast<std::uint32_t>(firstHop) * perHop;
+    std::int32_t nextShow = firstHop;
+    // The lowest hop the destination answered: nothing past it is sent any more (the rest of
+    // its own probes still are).
+    std::int32_t destinationHop = maxHop - 1;
+    AdaptiveWaits waits({timeout, page.m_waitHere, page.m_waitNear});
     EchoFlight flight;
     std::vector<EchoOutcome> ended;
     for (;;) {
         if (page.m_bCancel.load()) {
             return;
         }
-        while (nextSend < destinationHop && flight.inFlight() < width) {
-            const EchoProbe probe{destination, ProbeOptions(nextSend).ttl, timeout,
-                                  static_cast<std::uint32_t>(nextSend)};
+        while (hopOf(nextSend) <= destinationHop && flight.inFlight() < width) {
+            const std::int32_t hop = hopOf(nextSend);
+            const EchoProbe probe{destination, ProbeOptions(hop).ttl, timeout, nextSend};
             const std::uint32_t error = flight.send(probe);
             if (error == kErrorAccessDenied) {
                 NotifyNotPermitted(page.m_pWindow);
@@ -58,14 +67,24 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
             if (error != 0) {
                 EchoOutcome unanswered;
                 unanswered.reply.status = kIpNoResources;
-                known[static_cast<std::size_t>(nextSend)] = unanswered;
+                known[nextSend] = unanswered;
+            } else {
+                waits.sent(nextSend, hop);
             }
             ++nextSend;
         }
-        while (nextShow < maxHop && known[static_cast<std::size_t>(nextShow)]) {
-            EchoOutcome& outcome = *known[static_cast<std::size_t>(nextShow)];
-            show(page, outcome);
-            if (outcome.responder == destination || page.m_bCancel.load()) {
+        while (nextShow < maxHop) {
+            const auto first = known.begin() + static_cast<std::ptrdiff_t>(nextShow) *
+                                                   static_cast<std::ptrdiff_t>(perHop);
+            if (!std::all_of(first, first + perHop, [](const auto& o) { return o.has_value(); })) {
+                break;
+            }
+            bool reached = false;
+            for (auto probe = first; probe != first + perHop; ++probe) {
+                show(page, **probe);
+                reached = reached || (*probe)->responder == destination;
+            }
+            if (reached || page.m_bCancel.load()) {
                 return;
             }
             ++nextShow;
@@ -78,8 +97,15 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
             return; // interrupted
         }
         for (const EchoOutcome& outcome : ended) {
-            const auto hop = static_cast<std::int32_t>(outcome.tag);
-            known[static_cast<std::size_t>(hop)] = outcome;
+            const std::int32_t hop = hopOf(outcome.tag);
+            known[outcome.tag] = outcome;
+            if (outcome.count == 0) {
+                waits.ended(outcome.tag);
+                continue;
+            }
+            for (const AdaptiveWaits::Cut& cut : waits.answered(outcome.tag, outcome.roundTripUs)) {
+                flight.cutWait(cut.tag, cut.waitMs);
+            }
             if (outcome.responder == destination) {
                 destinationHop = std::min(destinationHop, hop);
             }

@@ -2,24 +2,27 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
+#include <deque>
 
 #include "probe/echo_flight.h"
 #include "probe/echo_status.h"
 #include "run/probe_notify.h"
+#include "trace/adaptive_wait.h"
 
 namespace hopwise {
 
-void HopStatistics::add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs)
+bool HopStatistics::add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs)
 {
     ++sent;
     if (!answered) {
-        return;
-    }
-    if (std::find(addresses.begin(), addresses.end(), responder) == addresses.end()) {
-        addresses.push_back(responder);
+        return false;
     }
     replies.add(roundTripUs);
+    if (std::find(addresses.begin(), addresses.end(), responder) != addresses.end()) {
+        return false;
+    }
+    addresses.push_back(responder);
+    return true;
 }
 
 double HopStatistics::lossPercent() const
@@ -31,93 +34,186 @@ double HopStatistics::lossPercent() const
 
 namespace {
 
-enum class CycleEnd { Done, Cancelled, NotPermitted };
+using Clock = std::chrono::steady_clock;
 
-// One probe per hop 1 .. lastHop, at most probesInFlight out at once; lastHop shrinks to the
-// first hop the destination answers.
-CycleEnd runCycle(const RouteReportOptions& options, const std::atomic<bool>& cancel,
-                  std::int32_t& lastHop, std::vector<HopStatistics>& table)
-{
-    EchoFlight flight;
-    std::vector<EchoOutcome> ended;
-    std::int32_t nextSend = 1;
-    const auto width = static_cast<std::size_t>(std::max(1, options.probesInFlight));
-    for (;;) {
-        while (nextSend <= lastHop && flight.inFlight() < width) {
-            const EchoProbe probe{options.destination, ProbeOptions(nextSend).ttl,
-                                  options.timeoutMs, static_cast<std::uint32_t>(nextSend)};
-            const std::uint32_t error = flight.send(probe);
-            if (error == kErrorAccessDenied) {
-                return CycleEnd::NotPermitted;
-            }
-            if (error != 0) {
-                table[static_cast<std::size_t>(nextSend - 1)].add(false, {}, 0);
-            }
-            ++nextSend;
-        }
-        ended.clear();
-        if (!flight.collect(ended)) {
-            return nextSend > lastHop ? CycleEnd::Done : CycleEnd::Cancelled;
-        }
-        for (const EchoOutcome& outcome : ended) {
-            const auto hop = static_cast<std::int32_t>(outcome.tag);
-            if (hop > lastHop) {
-                continue; // past the destination, found meanwhile
-            }
-            table[static_cast<std::size_t>(hop - 1)].add(outcome.count != 0, outcome.responder,
-                                                         outcome.roundTripUs);
-            if (outcome.count != 0 && outcome.responder == options.destination) {
-                lastHop = hop;
-            }
-        }
-        if (cancel.load()) {
-            return CycleEnd::Cancelled;
+// A probe's tag: its cycle times this, plus its hop.
+constexpr std::uint32_t kTagsPerCycle = 256;
+
+// One report's probes across its cycles: the ones still to send, the flight, and how many of
+// each open cycle have yet to end.
+class Report {
+public:
+    Report(const RouteReportOptions& options, std::vector<HopStatistics>& table,
+           const std::function<void(const std::vector<HopStatistics>&, bool)>& changed)
+        : m_options(options), m_table(table), m_changed(changed),
+          m_waits({options.timeoutMs, options.waitHere, options.waitNear}),
+          m_lastHop(options.maxHop - 1)
+    {
+        m_table.clear();
+        for (std::int32_t hop = 1; hop <= m_lastHop; ++hop) {
+            HopStatistics row;
+            row.hop = hop;
+            m_table.push_back(row);
         }
     }
-}
+
+    std::int32_t started() const { return m_started; }
+    bool allDone() const { return m_done == m_options.cycles; }
+
+    void startCycle()
+    {
+        const std::int32_t hops = std::max(0, m_lastHop);
+        for (std::int32_t hop = 1; hop <= hops; ++hop) {
+            m_queue.push_back(static_cast<std::uint32_t>(m_started) * kTagsPerCycle +
+                              static_cast<std::uint32_t>(hop));
+        }
+        m_open.push_back(hops);
+        ++m_started;
+        completeCycles();
+    }
+
+    // False when ICMP is not permitted.
+    bool sendQueued()
+    {
+        const auto width = static_cast<std::size_t>(std::max(1, m_options.probesInFlight));
+        while (!m_queue.empty() && m_flight.inFlight() < width) {
+            const std::uint32_t tag = m_queue.front();
+            m_queue.pop_front();
+            const auto hop = static_cast<std::int32_t>(tag % kTagsPerCycle);
+            if (hop > m_lastHop) {
+                ended(tag); // past the destination, found meanwhile: never sent, never counted
+                continue;
+            }
+            const EchoProbe probe{m_options.destination, ProbeOptions(hop).ttl, m_options.timeoutMs,
+                                  tag};
+            const std::uint32_t error = m_flight.send(probe);
+            if (error == kErrorAccessDenied) {
+                return false;
+            }
+            if (error != 0) {
+                m_table[static_cast<std::size_t>(hop - 1)].add(false, {}, 0);
+                ended(tag);
+                continue;
+            }
+            m_waits.sent(tag, hop);
+        }
+        completeCycles();
+        return true;
+    }
+
+    // False when the thread's probe interrupt was raised.
+    bool collect(Clock::time_point until)
+    {
+        m_ended.clear();
+        if (!m_flight.collectUntil(m_ended, until)) {
+            return false;
+        }
+        for (const EchoOutcome& outcome : m_ended) {
+            take(outcome);
+        }
+        completeCycles();
+        return true;
+    }
+
+private:
+    void take(const EchoOutcome& outcome)
+    {
+        const auto hop = static_cast<std::int32_t>(outcome.tag % kTagsPerCycle);
+        const bool answered = outcome.count != 0;
+        if (answered) {
+            for (const AdaptiveWaits::Cut& cut :
+                 m_waits.answered(outcome.tag, outcome.roundTripUs)) {
+                m_flight.cutWait(cut.tag, cut.waitMs);
+            }
+        } else {
+            m_waits.ended(outcome.tag);
+        }
+        ended(outcome.tag);
+        if (hop > m_lastHop) {
+            return; // past the destination, found meanwhile
+        }
+        const bool newAddress = m_table[static_cast<std::size_t>(hop - 1)].add(
+            answered, outcome.responder, outcome.roundTripUs);
+        if (answered && outcome.responder == m_options.destination && hop < m_lastHop) {
+            m_lastHop = hop;
+            m_table.resize(static_cast<std::size_t>(hop));
+        }
+        if (newAddress && m_changed) {
+            m_changed(m_table, false);
+        }
+    }
+
+    void ended(std::uint32_t tag)
+    {
+        const auto cycle = static_cast<std::int32_t>(tag / kTagsPerCycle);
+        --m_open[static_cast<std::size_t>(cycle - m_done)];
+    }
+
+    // Cycles complete in order: a later one that ended first waits for those before it.
+    void completeCycles()
+    {
+        while (!m_open.empty() && m_open.front() == 0) {
+            m_open.pop_front();
+            ++m_done;
+            if (m_changed) {
+                m_changed(m_table, true);
+            }
+        }
+    }
+
+    const RouteReportOptions& m_options;
+    std::vector<HopStatistics>& m_table;
+    const std::function<void(const std::vector<HopStatistics>&, bool)>& m_changed;
+    AdaptiveWaits m_waits;
+    EchoFlight m_flight;
+    std::vector<EchoOutcome> m_ended;
+    std::deque<std::uint32_t> m_queue; // tags to send, in order
+    std::deque<std::int32_t> m_open;   // probes yet to end, of cycles m_done onwards
+    std::int32_t m_lastHop;
+    std::int32_t m_started = 0;
+    std::int32_t m_done = 0;
+};
 
 } // namespace
 
-RouteReportEnd
+RouteReportResult
 RunRouteReport(const RouteReportOptions& options, const std::atomic<bool>& cancel,
                std::vector<HopStatistics>& table,
-               const std::function<void(const std::vector<HopStatistics>&)>& afterCycle)
+               const std::function<void(const std::vector<HopStatistics>&, bool)>& changed)
 {
-    using Clock = std::chrono::steady_clock;
-    std::int32_t lastHop = options.maxHop - 1;
-    table.clear();
-    for (std::int32_t hop = 1; hop <= lastHop; ++hop) {
-        HopStatistics row;
-        row.hop = hop;
-        table.push_back(row);
-    }
-    for (std::int32_t cycle = 0; cycle < options.cycles; ++cycle) {
-        const Clock::time_point started = Clock::now();
-        const CycleEnd end = runCycle(options, cancel, lastHop, table);
-        table.resize(static_cast<std::size_t>(std::max(0, lastHop)));
-        if (end == CycleEnd::NotPermitted) {
-            return RouteReportEnd::NotPermitted;
-        }
-        if (afterCycle) {
-            afterCycle(table);
-        }
-        if (end == CycleEnd::Cancelled) {
-            return RouteReportEnd::Cancelled;
-        }
-        if (cycle + 1 == options.cycles) {
+    // Ctrl-C sets the flag only; the waits are sliced so that it is seen this soon.
+    constexpr auto kCancelSlice = std::chrono::milliseconds(50);
+    Report report(options, table, changed);
+    RouteReportResult result;
+    Clock::time_point nextStart = Clock::now();
+    for (;;) {
+        if (cancel.load()) {
+            result.end = RouteReportEnd::Cancelled;
             break;
         }
-        // The pause is slept in short steps so that Ctrl-C is seen at once.
-        const Clock::time_point next = started + std::chrono::milliseconds(options.intervalMs);
-        while (Clock::now() < next) {
-            if (cancel.load()) {
-                return RouteReportEnd::Cancelled;
-            }
-            std::this_thread::sleep_for(
-                std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
+        const Clock::time_point now = Clock::now();
+        const bool moreCycles = report.started() < options.cycles;
+        if (moreCycles && now >= nextStart) {
+            report.startCycle();
+            nextStart += std::chrono::milliseconds(options.intervalMs);
+            continue;
+        }
+        if (!report.sendQueued()) {
+            result.end = RouteReportEnd::NotPermitted;
+            break;
+        }
+        if (!moreCycles && report.allDone()) {
+            break;
+        }
+        const Clock::time_point until =
+            moreCycles ? std::min(nextStart, now + kCancelSlice) : now + kCancelSlice;
+        if (!report.collect(until)) {
+            result.end = RouteReportEnd::Cancelled;
+            break;
         }
     }
-    return cancel.load() ? RouteReportEnd::Cancelled : RouteReportEnd::Done;
+    result.cycles = report.started();
+    return result;
 }
 
 } // namespace hopwise

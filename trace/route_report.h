@@ -1,8 +1,10 @@
 #pragma once
 
-// A running report on every hop of a route: each cycle probes every hop once, all in flight at
-// once, and adds each probe's outcome to its hop's loss and round-trip statistics. One probe per
-// hop and cycle keeps under the rate at which routers answer with time-exceeded reports.
+// A running report on every hop of a route: each cycle probes every hop once, and adds each
+// probe's outcome to its hop's loss and round-trip statistics. Cycles start at their interval
+// whatever is still out, so a silent hop holds up no cycle: every probe keeps its own wait (the
+// adaptive waits of trace/adaptive_wait.h) and counts in its own cycle. One probe per hop and
+// cycle keeps under the rate at which routers answer with time-exceeded reports.
 
 #include <atomic>
 #include <cstdint>
@@ -20,14 +22,17 @@ struct HopStatistics {
     std::uint32_t sent = 0;
     RoundTripTally replies; // its spread is the sample deviation, as mtr's StDev
 
-    void add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs);
+    // True when the responder is one the hop hadn't had.
+    bool add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs);
     double lossPercent() const;
 };
 
 struct RouteReportOptions {
     HostAddress destination;
-    std::int32_t maxHop = 20; // hops 1 .. maxHop - 1, as for a trace
-    std::uint32_t timeoutMs = 1000;
+    std::int32_t maxHop = 20;       // hops 1 .. maxHop - 1, as for a trace
+    std::uint32_t timeoutMs = 1000; // the longest wait of a probe
+    double waitHere = 0;            // the adaptive waits' factors; both 0: each waits timeoutMs
+    double waitNear = 0;
     std::int32_t cycles = 10;
     std::uint32_t intervalMs = 1000; // from the start of one cycle to the start of the next
     std::int32_t probesInFlight = 16;
@@ -35,12 +40,19 @@ struct RouteReportOptions {
 
 enum class RouteReportEnd { Done, Cancelled, NotPermitted };
 
-// Runs the cycles on the calling thread. The table holds hops 1 up to the first hop the
-// destination answered (every hop while it never did); afterCycle sees it after each cycle.
-// cancel is checked whenever a probe ends and between cycles; what ended counts.
-RouteReportEnd
-RunRouteReport(const RouteReportOptions& options, const std::atomic<bool>& cancel,
-               std::vector<HopStatistics>& table,
-               const std::function<void(const std::vector<HopStatistics>&)>& afterCycle);
+struct RouteReportResult {
+    RouteReportEnd end = RouteReportEnd::Done;
+    std::int32_t cycles = 0; // cycles started
+};
+
+// Runs the cycles on the calling thread; after the last one starts, it waits for its probes (at
+// most one time-out). The table holds hops 1 up to the first hop the destination answered (every
+// hop while it never did). changed sees it when a cycle has completed (every probe of it and of
+// the cycles before ended; cycleDone true) and when a hop answered from an address it hadn't.
+// cancel is seen within 50 ms; what ended by then counts, probes still out don't.
+RouteReportResult RunRouteReport(
+    const RouteReportOptions& options, const std::atomic<bool>& cancel,
+    std::vector<HopStatistics>& table,
+    const std::function<void(const std::vector<HopStatistics>&, bool cycleDone)>& changed);
 
 } // namespace hopwise

@@ -21,14 +21,14 @@ _hopwise_cli()
             COMPREPLY=($(compgen -W 'inf 1 4 10' -- "$cur"))
             return
             ;;
-        --max-hop | -t | --ttl | -i | --interval | -w | --wait | -W | --timeout | --parallel)
+        --max-hop | -t | --ttl | -i | --interval | -w | --wait | -W | --timeout | --parallel | -N | -f | --first-hop | --queries)
             return
             ;;
     esac
 
     local options
     case $command in
-        trace) options='--max-hop -w --wait --timeout --resolve -n --parallel --json -4 -6 -h --help' ;;
+        trace) options='--max-hop -f --first-hop -q --queries -w --wait --timeout --resolve -n -N --parallel --json -4 -6 -h --help' ;;
         ping) options='-c --count -i --interval -t --ttl -W --timeout -q --quiet --json -4 -6 -h --help' ;;
         report) options='-c --cycles -i --interval --live --max-hop --parallel -w --wait --timeout --json -4 -6 -h --help' ;;
         *)

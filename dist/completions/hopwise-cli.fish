@@ -16,7 +16,10 @@ complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -s 6 -d "IPv6
 complete -c hopwise-cli -n "__fish_seen_subcommand_from $commands" -l timeout -x -d 'Milliseconds to wait for each reply'
 
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l max-hop -x -d 'Hop limit: hops 1 .. N-1 are probed'
-complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s w -l wait -x -d 'Seconds to wait for each reply'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s w -l wait -x -d 'Seconds to wait for each reply at most: MAX or MAX,HERE,NEAR'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s f -l first-hop -x -d 'The first hop probed'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s q -l queries -x -d 'Probes per hop'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s N -x -d 'Probes in flight at once'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l resolve -d "Look up each responder's name"
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s n -d 'Addresses only, no names'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -l parallel -x -d 'Hops probed at once'
@@ -25,7 +28,7 @@ complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s c -l cycles -
 complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s i -l interval -x -d 'Seconds from one cycle to the next'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -l live -d 'Redraw the table after every cycle'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -l max-hop -x -d 'Hop limit: hops 1 .. N-1 are probed'
-complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s w -l wait -x -d 'Seconds to wait for each reply'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s w -l wait -x -d 'Seconds to wait for each reply at most: MAX or MAX,HERE,NEAR'
 
 complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s c -l count -x -a inf -d 'Number of requests, or inf'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s i -l interval -x -d 'Seconds from one request to the next'

@@ -20,6 +20,7 @@ struct EchoFlight::State {
     // A record per probe, at a fixed address: an Exchange points at it while the vectors move.
     struct Pending {
         std::uint32_t tag = 0;
+        std::int64_t sentNs = 0;
         std::int64_t deadlineNs = 0;
         EchoReply reply{};
     };
@@ -76,6 +77,38 @@ struct EchoFlight::State {
             pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
             if (exchanges != nullptr) {
                 exchanges->erase(exchanges->begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+    }
+
+    enum class Collected { Ended, TimeReached, Idle, Interrupted };
+
+    Collected collect(std::vector<EchoOutcome>& ended, std::int64_t untilNs, bool idleWaits)
+    {
+        const ProbeInterrupt* interrupt = CurrentProbeInterrupt();
+        for (;;) {
+            if (interruptRaised(interrupt)) {
+                return Collected::Interrupted;
+            }
+            takeAnswers();
+            const std::int64_t now = monotonicNs();
+            expire(sent, now, ready, &exchanges);
+            expire(unsent, now, ready, nullptr);
+            if (!ready.empty()) {
+                ended.insert(ended.end(), ready.begin(), ready.end());
+                ready.clear();
+                return Collected::Ended;
+            }
+            if (now >= untilNs) {
+                return Collected::TimeReached;
+            }
+            if (sent.empty() && unsent.empty() && !idleWaits) {
+                return Collected::Idle;
+            }
+            const int wake = exchanges.empty() ? -1 : fd;
+            if (waitFor(wake, std::min(earliestDeadline(), untilNs), interrupt) ==
+                WaitResult::Interrupted) {
+                return Collected::Interrupted;
             }
         }
     }
@@ -139,7 +172,8 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
 
     auto pending = std::make_unique<State::Pending>();
     pending->tag = probe.tag;
-    pending->deadlineNs = monotonicNs() + std::int64_t{probe.timeoutMs} * 1000000;
+    pending->sentNs = monotonicNs();
+    pending->deadlineNs = pending->sentNs + std::int64_t{probe.timeoutMs} * 1000000;
 
     EchoRequest request;
     request.destination = probe.destination;
@@ -179,29 +213,31 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
 
 bool EchoFlight::collect(std::vector<EchoOutcome>& ended)
 {
+    return m_state->collect(ended, std::numeric_limits<std::int64_t>::max(), false) ==
+           State::Collected::Ended;
+}
+
+bool EchoFlight::collectUntil(std::vector<EchoOutcome>& ended,
+                              std::chrono::steady_clock::time_point until)
+{
+    // The steady clock is CLOCK_MONOTONIC, the clock of the deadlines.
+    const std::int64_t untilNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch()).count();
+    return m_state->collect(ended, untilNs, true) != State::Collected::Interrupted;
+}
+
+bool EchoFlight::cutWait(std::uint32_t tag, std::uint32_t waitMs)
+{
     State& state = *m_state;
-    const ProbeInterrupt* interrupt = CurrentProbeInterrupt();
-    for (;;) {
-        if (interruptRaised(interrupt)) {
-            return false;
-        }
-        state.takeAnswers();
-        const std::int64_t now = monotonicNs();
-        State::expire(state.sent, now, state.ready, &state.exchanges);
-        State::expire(state.unsent, now, state.ready, nullptr);
-        if (!state.ready.empty()) {
-            ended.insert(ended.end(), state.ready.begin(), state.ready.end());
-            state.ready.clear();
-            return true;
-        }
-        if (inFlight() == 0) {
-            return false;
-        }
-        const int fd = state.exchanges.empty() ? -1 : state.fd;
-        if (waitFor(fd, state.earliestDeadline(), interrupt) == WaitResult::Interrupted) {
-            return false;
+    for (auto* pending : {&state.sent, &state.unsent}) {
+        for (const auto& p : *pending) {
+            if (p->tag == tag) {
+                p->deadlineNs = std::min(p->deadlineNs, p->sentNs + std::int64_t{waitMs} * 1000000);
+                return true;
+            }
         }
     }
+    return false;
 }
 
 } // namespace hopwise

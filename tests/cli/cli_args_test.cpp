@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/cli_options.h"
 #include "cli/console_run.h"
 #include "probe/echo_permission.h"
 #include "tests/support/scripted_echo_stack.h"
@@ -104,6 +105,37 @@ const CliCase kCases[] = {
      kDest + "  1  10.0.0.1  3.000 ms\n  2  No Response\n  3  10.9.9.9  4.000 ms\nDone\n"
              "Destination reached at hop 3\n",
      ""},
+    // Several probes per hop on the hop's line, from the first hop asked for.
+    {"trace -q 3 -N 4 --max-hop 256 t", 0,
+     kDest + "  1  10.0.0.1  3.000 ms  3.000 ms  3.000 ms\n  2  *  *  *\n"
+             "  3  10.9.9.9  4.000 ms  4.000 ms  4.000 ms\nDone\nDestination reached at hop 3\n",
+     ""},
+    {"trace -f 2 t", 0,
+     kDest + "  2  No Response\n  3  10.9.9.9  4.000 ms\nDone\nDestination reached at hop 3\n", ""},
+    {"trace -q 2 --resolve --max-hop 2 t", 1,
+     kDest + "  1  10.0.0.1  3.000 ms  r1.test  3.000 ms\nDone\nDestination not reached\n", ""},
+    {.args = "trace -q 2 -f 3 t",
+     .exitCode = 0,
+     .out = kDest + "  3  10.9.9.9  0.412 ms  *\nDone\nDestination reached at hop 3\n",
+     .err = "",
+     .target = {412, -1}},
+    {.args = "trace --json -q 2 -f 3 t",
+     .exitCode = 0,
+     .out = kJsonDest + kAt + R"("hop")" + kTime +
+            R"("hop":3,"probe":1,"address":null,"rtt_us":null,"ttl":null,"status":11010,)"
+            R"("name":null})" +
+            "\n" + kAt + R"("hop")" + kTime +
+            R"("hop":3,"probe":2,"address":"10.9.9.9","rtt_us":500,"ttl":61,"status":0,)"
+            R"("name":null})" +
+            "\n" + kSummary +
+            R"("done","host":"t","address":"10.9.9.9","hops":1,"reached":true,"exit_code":0})" +
+            "\n",
+     .err = "",
+     .target = {-1, 500}},
+    {"trace -w 1,2 t", 2, "",
+     "ERROR: ValidationError: --wait: Value 1,2 is not MAX or MAX,HERE,NEAR\n"},
+    {"report -w 1,3,x t", 2, "", Range("--wait", "x", "0 to 1000")},
+    {"trace -q 11 t", 2, "", Range("--queries", "11", "1 to 10")},
     {"report -c 2 -i 0 t", 0,
      "HOST: t (10.9.9.9)                Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
      "  1.|-- 10.0.0.1                   0.0%     2    3.000    3.000    3.000    3.000    0.000\n"
@@ -401,6 +433,38 @@ TEST(CliTest, ArgumentsGiveTheirExitCodeAndExactOutput)
         EXPECT_EQ(err, c.err + usage);
     }
 }
+
+// -w's one or three numbers, and --timeout, as the trace and the report take them.
+struct WaitCase {
+    const char* args;
+    std::int32_t timeoutMs;
+    double here, near;
+};
+
+class CliWaitTest : public ::testing::TestWithParam<WaitCase> {};
+
+TEST_P(CliWaitTest, SetsTheLongestWaitAndTheFactors)
+{
+    std::istringstream words(GetParam().args);
+    std::vector<std::string> args{"hopwise-cli"};
+    args.insert(args.end(), std::istream_iterator<std::string>(words), {});
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    const cli::ParsedCommandLine parsed =
+        cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    ASSERT_TRUE(parsed.options) << parsed.err;
+    EXPECT_EQ(
+        std::tuple(parsed.options->timeoutMs, parsed.options->waitHere, parsed.options->waitNear),
+        std::tuple(GetParam().timeoutMs, GetParam().here, GetParam().near));
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, CliWaitTest,
+                         ::testing::Values(WaitCase{"trace t", 1000, 3, 10},
+                                           WaitCase{"trace -w 2 t", 2000, 0, 0},
+                                           WaitCase{"report --wait 0.5,2,5 t", 500, 2, 5},
+                                           WaitCase{"trace --timeout 300 t", 300, 3, 10}));
 
 } // namespace
 } // namespace hopwise::test
