@@ -201,10 +201,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         complaint = Complaint(app, args, std::current_exception());
     }
     if (!complaint.empty()) {
-        const CLI::App* command = ParsedCommand(app);
-        parsed.err = complaint + "\nTry 'hopwise-cli " +
-                     (command != nullptr ? command->get_name() + " " : std::string()) +
-                     "--help'.\n";
+        parsed.err = complaint + '\n';
         parsed.exitCode = kExitUsage;
         return parsed;
     }

@@ -116,18 +116,12 @@ std::string optionNameOf(std::string_view arg)
     return std::string(arg.substr(0, 2));
 }
 
-// The option as typed in args, before any "--".
-bool typedBeforeEnd(const std::vector<std::string>& args, const std::string& text)
+// Whether text stands only after "--" in args, where it is an operand whatever it looks like.
+bool onlyAfterEnd(const std::vector<std::string>& args, const std::string& text)
 {
-    for (const std::string& arg : args) {
-        if (arg == "--") {
-            return false;
-        }
-        if (arg == text) {
-            return true;
-        }
-    }
-    return false;
+    const auto end = std::find(args.begin(), args.end(), "--");
+    return end != args.end() && std::find(args.begin(), end, text) == end &&
+           std::find(end + 1, args.end(), text) != args.end();
 }
 
 std::string typedName(const CLI::Option& option, const std::vector<std::string>& args)
@@ -341,10 +335,12 @@ std::string Complaint(const CLI::App& app, const std::vector<std::string>& args,
                       std::exception_ptr error)
 {
     const CLI::App* command = ParsedCommand(app);
-    const std::string prefix = commandPath(command != nullptr ? *command : app) + ": ";
+    const auto complaint = [](const CLI::App& about, const std::string& what) {
+        return commandPath(about) + ": " + what + "\nTry '" + commandPath(about) + " --help'.";
+    };
     for (const std::string& arg : app.remaining(false)) {
-        if (isOptionText(arg)) {
-            return prefix + "unknown option: " + optionNameOf(arg);
+        if (isOptionText(arg) && arg != "--") {
+            return complaint(app, "unknown option: " + optionNameOf(arg));
         }
     }
     if (command == nullptr) {
@@ -353,39 +349,47 @@ std::string Complaint(const CLI::App& app, const std::vector<std::string>& args,
             names.push_back(sub->get_name());
         }
         if (!args.empty() && !isOptionText(args.front())) {
-            return prefix + "unknown command: " + args.front() + " (expected " +
-                   listed(names, " or ") + ")";
+            return complaint(app, "unknown command: " + args.front() + " (expected " +
+                                      listed(names, " or ") + ")");
         }
         if (error == nullptr) {
             return {};
         }
-        return prefix + "missing command: " + listed(names, " or ");
+        return complaint(app, "missing command: " + listed(names, " or "));
     }
 
-    // CLI11 takes an unknown "-name" for an option and leaves it over, and "-1" for an operand.
-    std::vector<std::string> leftOver = command->remaining(false);
+    // CLI11 leaves an unknown "-name" over, and takes "-1" for an operand. "--" is left over too.
+    std::vector<std::string> leftOver;
     for (const CLI::Option* operand :
          command->get_options([](const CLI::Option* o) { return o->get_positional(); })) {
-        for (const std::string& value : operand->results()) {
-            leftOver.insert(leftOver.begin(), value);
+        leftOver.insert(leftOver.end(), operand->results().begin(), operand->results().end());
+    }
+    std::vector<std::string> extra;
+    for (const std::string& arg : command->remaining(false)) {
+        if (arg != "--") {
+            leftOver.push_back(arg);
+            extra.push_back(arg);
         }
     }
     for (const std::string& arg : leftOver) {
-        if (isOptionText(arg) && typedBeforeEnd(args, arg)) {
-            return prefix + "unknown option: " + optionNameOf(arg) +
-                   " (a host that begins with '-' goes after --: " + commandPath(*command) +
-                   " -- " + arg + ")";
+        if (isOptionText(arg) && !onlyAfterEnd(args, arg)) {
+            std::string what = "unknown option: " + optionNameOf(arg);
+            if (arg == args.back()) {
+                what += " (a host that begins with '-' goes after --: " + commandPath(*command) +
+                        " -- " + arg + ")";
+            }
+            return complaint(*command, what);
         }
     }
     if (error != nullptr) {
         try {
-            return prefix + refusalOf(*command, args, error);
+            return complaint(*command, refusalOf(*command, args, error));
         } catch (const std::exception& other) {
-            return prefix + other.what();
+            return complaint(*command, other.what());
         }
     }
-    const std::vector<std::string> extra = command->remaining(false);
-    return extra.empty() ? std::string() : prefix + "unexpected argument: " + extra.front();
+    return extra.empty() ? std::string()
+                         : complaint(*command, "unexpected argument: " + extra.front());
 }
 
 namespace detail {

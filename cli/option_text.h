@@ -81,9 +81,10 @@ void AddHelpAndVersion(CLI::App& command);
 // The command's help: usage, description, the groups and the footer, wrapped at 80 columns.
 std::string CommandHelp(const CLI::App& command);
 
-// What was wrong with the arguments (args: argv after the program's name), in one line that
-// starts with the program's and the command's name; empty when nothing was. error is what the
-// parse threw, if anything (help and version aside).
+// What was wrong with the arguments (args: argv after the program's name): one line that
+// starts with the program's and the command's name, then "Try 'hopwise-cli ping --help'." (no
+// newline after it); empty when nothing was. error is what the parse threw, if anything (help
+// and version aside).
 std::string Complaint(const CLI::App& app, const std::vector<std::string>& args,
                       std::exception_ptr error);
 
