@@ -148,7 +148,7 @@ std::string typedName(const CLI::Option& option, const std::vector<std::string>&
 }
 
 std::string refusalOf(const CLI::App& command, const std::vector<std::string>& args,
-                      std::exception_ptr error)
+                      const std::exception_ptr& error)
 {
     try {
         std::rethrow_exception(error);
@@ -230,7 +230,7 @@ ValueCheck Seconds(std::string what, double low, double high)
 ValueCheck OneOf(std::string what, std::vector<std::string> words)
 {
     std::string accepted = listed(words, " or ");
-    return {std::move(what), std::move(accepted), [words](std::string& value) {
+    return {std::move(what), std::move(accepted), [words = std::move(words)](std::string& value) {
                 return std::any_of(words.begin(), words.end(), [&value](const std::string& word) {
                     return sameWord(word, value);
                 });
@@ -332,7 +332,7 @@ const CLI::App* ParsedCommand(const CLI::App& app)
 }
 
 std::string Complaint(const CLI::App& app, const std::vector<std::string>& args,
-                      std::exception_ptr error)
+                      const std::exception_ptr& error)
 {
     const CLI::App* command = ParsedCommand(app);
     const auto complaint = [](const CLI::App& about, const std::string& what) {

@@ -86,7 +86,7 @@ std::string CommandHelp(const CLI::App& command);
 // newline after it); empty when nothing was. error is what the parse threw, if anything (help
 // and version aside).
 std::string Complaint(const CLI::App& app, const std::vector<std::string>& args,
-                      std::exception_ptr error);
+                      const std::exception_ptr& error);
 
 // The command that args named, if CLI11 got that far.
 const CLI::App* ParsedCommand(const CLI::App& app);
