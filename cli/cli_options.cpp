@@ -1,15 +1,16 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <limits>
-#include <sstream>
 #include <string_view>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/exit_codes.h"
+#include "cli/option_text.h"
 #include "res/texts.h"
 
 namespace hopwise::cli {
@@ -23,7 +24,7 @@ constexpr double kMaxIntervalSeconds = 3600;
 std::string exitCodeHelp()
 {
     std::string help = "Exit codes:\n";
-    help += "  0    a reply came (ping), the destination answered (trace)\n";
+    help += "  0    a reply came (ping), the destination answered (trace, report)\n";
     help += "  1    no reply came, the destination never answered (also after Ctrl-C)\n";
     help += "  2    bad usage\n";
     help += "  3    " + std::string(res::kCantResolveName) + "\n";
@@ -32,92 +33,68 @@ std::string exitCodeHelp()
     return help;
 }
 
-// CLI::Range prints doubles with six decimals; seconds read better as typed ("0.001 to 600").
-CLI::Validator secondsIn(double low, double high)
-{
-    const auto text = [](double value) {
-        std::ostringstream out;
-        out << value;
-        return out.str();
-    };
-    const std::string range = text(low) + " to " + text(high);
-    return CLI::Validator(
-        [=](std::string& value) {
-            double seconds = 0;
-            if (!CLI::detail::lexical_cast(value, seconds) ||
-                !(seconds >= low && seconds <= high)) {
-                return "Value " + value + " not in range " + range;
-            }
-            return std::string();
-        },
-        "SECONDS in [" + text(low) + " - " + text(high) + "]");
-}
-
 std::int32_t secondsToMs(double seconds)
 {
     return static_cast<std::int32_t>(std::llround(seconds * 1000));
 }
 
-// --timeout in milliseconds as before, and the seconds option that ping or traceroute users
-// type (-W, -w); only one of the two.
+// ping: --timeout in milliseconds as before, and -W in seconds as ping users type it; only one
+// of the two.
 void addTimeouts(CLI::App& command, CliOptions& options, const std::string& secondsName,
                  double& seconds)
 {
-    CLI::Option* ms =
-        command.add_option("--timeout", options.timeoutMs, "Milliseconds to wait for each reply")
-            ->check(CLI::Range(1, kMaxTimeoutMs))
-            ->capture_default_str();
-    command
-        .add_option(secondsName, seconds,
-                    "Seconds to wait for each reply, decimals allowed (default 1)")
-        ->check(secondsIn(0.001, kMaxTimeoutSeconds))
-        ->excludes(ms);
+    CLI::Option* inSeconds = AddValue(
+        command, secondsName, seconds,
+        {kGroupProbing, "S", "Seconds to wait for each reply, decimals allowed", "1 second"},
+        Seconds("the time to wait", 0.001, kMaxTimeoutSeconds));
+    AddValue(command, "--timeout", options.timeoutMs,
+             {kGroupProbing, "MS", "The same in milliseconds", ""},
+             WholeNumber("the time to wait", 1, kMaxTimeoutMs))
+        ->excludes(inSeconds);
 }
 
 // trace, report: -w MAX in seconds is a fixed wait, -w MAX,HERE,NEAR the adaptive one
 // (trace/adaptive_wait.h); --timeout MS sets MAX alone and keeps the factors. Only one of the two.
-constexpr int kMaxWaitFactor = 1000;
+constexpr double kMaxWaitFactor = 1000;
 
-CLI::Validator waitIn()
+ValueCheck waitCheck()
 {
-    const CLI::Validator seconds = secondsIn(0.001, kMaxTimeoutSeconds);
-    return CLI::Validator(
-        [seconds](std::string& value) {
-            std::vector<std::string> fields = CLI::detail::split(value, ',');
-            if (fields.size() != 1 && fields.size() != 3) {
-                return "Value " + value + " is not MAX or MAX,HERE,NEAR";
-            }
-            if (std::string error = seconds(fields[0]); !error.empty()) {
-                return error;
-            }
-            for (std::size_t i = 1; i < fields.size(); ++i) {
-                double factor = 0;
-                if (!CLI::detail::lexical_cast(fields[i], factor) ||
-                    !(factor >= 0 && factor <= kMaxWaitFactor)) {
-                    return "Value " + fields[i] + " not in range 0 to " +
-                           std::to_string(kMaxWaitFactor);
+    const ValueCheck seconds = Seconds("the longest wait", 0.001, kMaxTimeoutSeconds);
+    return {"the wait",
+            seconds.accepted + ", alone or followed by ,HERE,NEAR: two factors from 0 to 1000",
+            [seconds](std::string& value) {
+                std::vector<std::string> fields = CLI::detail::split(value, ',');
+                if (fields.size() != 1 && fields.size() != 3) {
+                    return false;
                 }
-            }
-            return std::string();
-        },
-        "MAX[,HERE,NEAR]");
+                if (!seconds.accepts(fields[0])) {
+                    return false;
+                }
+                for (std::size_t i = 1; i < fields.size(); ++i) {
+                    double factor = 0;
+                    if (!CLI::detail::lexical_cast(fields[i], factor) ||
+                        !(factor >= 0 && factor <= kMaxWaitFactor)) {
+                        return false;
+                    }
+                }
+                return true;
+            }};
 }
 
 void addWaits(CLI::App& command, CliOptions& options, std::string& wait)
 {
-    CLI::Option* ms =
-        command
-            .add_option("--timeout", options.timeoutMs,
-                        "Milliseconds to wait for each reply at most (the waits stay adaptive)")
-            ->check(CLI::Range(1, kMaxTimeoutMs))
-            ->capture_default_str();
-    command
-        .add_option("-w,--wait", wait,
-                    "Seconds to wait for each reply at most, decimals allowed; with HERE,NEAR a "
-                    "probe is given up HERE times the round trip of a later answer at its hop, "
-                    "NEAR times one at a later hop (default 1,3,10; one number: a fixed wait)")
-        ->check(waitIn())
-        ->excludes(ms);
+    CLI::Option* inSeconds =
+        AddValue(command, "-w,--wait", wait,
+                 {kGroupProbing, "MAX[,HERE,NEAR]",
+                  "Seconds to wait for each reply at most, decimals allowed; a probe is given "
+                  "up HERE times the round trip of a later answer at its hop, NEAR times one at "
+                  "a later hop; one number alone is a fixed wait",
+                  "1,3,10"},
+                 waitCheck());
+    AddValue(command, "--timeout", options.timeoutMs,
+             {kGroupProbing, "MS", "The longest wait in milliseconds (the factors stay)", ""},
+             WholeNumber("the time to wait", 1, kMaxTimeoutMs))
+        ->excludes(inSeconds);
 }
 
 void takeWait(const std::string& wait, CliOptions& options)
@@ -127,7 +104,7 @@ void takeWait(const std::string& wait, CliOptions& options)
     }
     const std::vector<std::string> fields = CLI::detail::split(wait, ',');
     std::vector<double> values(3, 0.0);
-    for (std::size_t i = 0; i < fields.size(); ++i) {
+    for (std::size_t i = 0; i < fields.size() && i < values.size(); ++i) {
         CLI::detail::lexical_cast(fields[i], values[i]);
     }
     options.timeoutMs = secondsToMs(values[0]);
@@ -135,43 +112,53 @@ void takeWait(const std::string& wait, CliOptions& options)
     options.waitNear = values[2];
 }
 
-void addParallel(CLI::App& command, CliOptions& options, const std::string& names,
-                 const std::string& help)
+void addMaxHop(CLI::App& command, CliOptions& options)
 {
-    command.add_option(names, options.parallel, help)
-        ->check(CLI::Range(1, 255))
-        ->capture_default_str();
+    AddValue(command, "--max-hop", options.maxHop,
+             {kGroupProbing, "N", "Hop limit: hops 1 to N-1 are probed, TTL = hop", "20"},
+             WholeNumber("the hop limit", 0, 256));
+}
+
+void addParallel(CLI::App& command, CliOptions& options, const std::string& names,
+                 const std::string& text)
+{
+    AddValue(command, names, options.parallel, {kGroupProbing, "N", text, "16"},
+             WholeNumber("the number of hops probed at once", 1, 255));
+}
+
+void addNames(CLI::App& command, CliOptions& options, bool& noNames)
+{
+    CLI::Option* resolve = AddFlag(command, "--resolve", options.resolve,
+                                   {kGroupOutput, "", "Look up each responder's name", ""});
+    AddFlag(command, "-n", noNames,
+            {kGroupOutput, "", "Show addresses only, no names (the default)", ""})
+        ->excludes(resolve);
 }
 
 void addCommon(CLI::App& command, CliOptions& options)
 {
-    command.add_flag("--json", options.json, "One JSON object per line (schema in the README)");
-    CLI::Option* ipv4 = command.add_flag_callback(
-        "-4", [&options] { options.families = FamilyChoice::Ipv4Only; },
-        "IPv4 only: a name's IPv4 address, no IPv6 literal");
-    command
-        .add_flag_callback(
-            "-6", [&options] { options.families = FamilyChoice::Ipv6Only; },
-            "IPv6 only: a name's IPv6 address, no IPv4 literal")
+    AddFlag(command, "--json", options.json,
+            {kGroupOutput, "", "One JSON object per line (see man hopwise-cli)", ""});
+    CLI::Option* ipv4 =
+        AddFlag(command, "-4", [&options] { options.families = FamilyChoice::Ipv4Only; },
+                {kGroupAddresses, "", "IPv4 only: a name's IPv4 address, no IPv6 address", ""});
+    AddFlag(command, "-6", [&options] { options.families = FamilyChoice::Ipv6Only; },
+            {kGroupAddresses, "", "IPv6 only: a name's IPv6 address, no IPv4 address", ""})
         ->excludes(ipv4);
-    command
-        .add_option("HOST", options.host,
-                    "Host name, dotted IPv4 address or IPv6 address (fe80::1%eth0 with its zone)")
-        ->required();
+    AddOperand(command, "HOST", options.host,
+               {kGroupAddresses, "",
+                "A host name, a dotted IPv4 address or an IPv6 address (fe80::1%eth0 with its "
+                "zone); a host that begins with '-' goes after --",
+                ""});
 }
 
-// Whether the command knows the option (CLI11 takes an unknown "-name" for one and then misses
-// the host, so the message says how to pass such a host).
-bool isKnownOption(const CLI::App* command, const std::string& arg)
+CLI::App* addCommand(CLI::App& app, const std::string& name, const std::string& description,
+                     const std::string& examples)
 {
-    std::string name = arg.substr(0, arg.find('='));
-    if (name.size() > 2 && name[1] != '-') {
-        name.resize(2); // "-c3", "-qc"
-    }
-    if (name == "-h" || name == "--help") {
-        return true;
-    }
-    return command != nullptr && command->get_option_no_throw(name) != nullptr;
+    CLI::App* command = app.add_subcommand(name, description);
+    command->footer("Examples:\n" + examples + "\n" + exitCodeHelp());
+    AddHelpAndVersion(*command);
+    return command;
 }
 
 } // namespace
@@ -201,114 +188,88 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
 
     CLI::App app("Trace the route to an IPv4 or IPv6 host, or ping it, with ICMP echo requests.",
                  "hopwise-cli");
-    app.footer(exitCodeHelp());
+    app.footer("'hopwise-cli COMMAND --help' lists a command's options.\n\n" + exitCodeHelp());
     app.require_subcommand(1);
-    app.failure_message(CLI::FailureMessage::help);
+    AddHelpAndVersion(app);
 
-    CLI::App* trace = app.add_subcommand("trace", "List the routers on the way to HOST");
-    trace->footer("Examples:\n  hopwise-cli trace -w 0.5 --resolve 10.0.0.1\n"
-                  "  hopwise-cli trace -6 --resolve example.org\n\n" +
-                  exitCodeHelp());
-    trace
-        ->add_option("--max-hop", options.maxHop, "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
-        ->check(CLI::Range(0, 256))
-        ->capture_default_str();
-    CLI::Option* resolve =
-        trace->add_flag("--resolve", options.resolve, "Look up each responder's name");
-    trace->add_flag("-n", noNames, "Show addresses only, no names (the default)")
-        ->excludes(resolve);
+    CLI::App* trace = addCommand(app, "trace", "List the routers on the way to HOST.",
+                                 "  hopwise-cli trace -w 0.5 --resolve 10.0.0.1\n"
+                                 "  hopwise-cli trace -6 --resolve example.org\n");
+    addMaxHop(*trace, options);
+    AddValue(*trace, "-f,--first-hop", options.firstHop,
+             {kGroupProbing, "N", "The first hop probed (its TTL)", "1"},
+             WholeNumber("the first hop", 1, 255));
+    AddValue(*trace, "-q,--queries", options.probesPerHop,
+             {kGroupProbing, "N", "Probes per hop, each shown on the hop's line", "1"},
+             WholeNumber("the number of probes per hop", 1, 10));
     addParallel(*trace, options, "-N,--parallel",
-                "Probes in flight at once (1: one after the other, as the window does)");
+                "Probes in flight at once; 1 walks one hop after the other, as the window does");
     addWaits(*trace, options, wait);
-    trace->add_option("-f,--first-hop", options.firstHop, "The first hop probed (TTL)")
-        ->check(CLI::Range(1, 255))
-        ->capture_default_str();
-    trace->add_option("-q,--queries", options.probesPerHop, "Probes per hop, each shown")
-        ->check(CLI::Range(1, 10))
-        ->capture_default_str();
+    addNames(*trace, options, noNames);
     addCommon(*trace, options);
 
-    CLI::App* ping = app.add_subcommand("ping", "Send echo requests to HOST");
-    ping->footer("Examples:\n  hopwise-cli ping -c 4 -i 0.2 10.0.0.1\n"
-                 "  hopwise-cli ping -c 4 fe80::1%eth0\n\n" +
-                 exitCodeHelp());
-    // The page's words for "until cancelled", in any case.
-    ping->add_option("-c,--count", count,
-                     "Number of requests, or " + std::string(res::kInfiniteTrials) +
-                         " to send until Ctrl-C")
-        ->check(CLI::IsMember(
-                    {std::string(res::kInfiniteTrials), std::string(res::kInfiniteTrialsLong)},
-                    CLI::ignore_case) |
-                CLI::Range(1, std::numeric_limits<std::int32_t>::max()))
-        ->capture_default_str();
-    ping->add_option("-i,--interval", intervalSeconds,
-                     "Seconds from one request to the next, decimals allowed; 0 sends back to "
-                     "back")
-        ->check(secondsIn(0, kMaxIntervalSeconds))
-        ->capture_default_str();
-    ping->add_option("-t,--ttl", options.ttl, "Time to live of each request")
-        ->check(CLI::Range(1, 255))
-        ->capture_default_str();
+    CLI::App* ping = addCommand(app, "ping", "Send echo requests to HOST.",
+                                "  hopwise-cli ping -c 4 -i 0.2 10.0.0.1\n"
+                                "  hopwise-cli ping -c 4 fe80::1%eth0\n");
+    // The page's words for "until cancelled", in any case; the short one is the one named.
+    ValueCheck untilCancelled = OneOf(
+        "the count", {std::string(res::kInfiniteTrials), std::string(res::kInfiniteTrialsLong)});
+    untilCancelled.accepted = res::kInfiniteTrials;
+    AddValue(*ping, "-c,--count", count,
+             {kGroupProbing, "N|inf", "Requests to send; inf sends until Ctrl-C", "inf"},
+             Either(WholeNumber("the count", 1, std::numeric_limits<std::int32_t>::max()),
+                    untilCancelled));
+    AddValue(*ping, "-i,--interval", intervalSeconds,
+             {kGroupProbing, "S",
+              "Seconds from one request to the next, decimals allowed; 0 sends back to back",
+              "1 second"},
+             Seconds("the interval", 0, kMaxIntervalSeconds));
+    AddValue(*ping, "-t,--ttl", options.ttl,
+             {kGroupProbing, "N", "Time to live of each request", "20"},
+             WholeNumber("the time to live", 1, 255));
     addTimeouts(*ping, options, "-W", timeoutSeconds);
-    ping->add_flag("-q,--quiet", options.quiet, "Print the summary only");
+    AddFlag(*ping, "-q,--quiet", options.quiet, {kGroupOutput, "", "Print the summary only", ""});
     addCommon(*ping, options);
 
-    CLI::App* report = app.add_subcommand(
-        "report", "Probe every hop to HOST once per cycle; print loss and times per hop");
-    report->footer("Examples:\n  hopwise-cli report --cycles 20 --live 10.0.0.1\n"
-                   "  hopwise-cli report -c 5 ::1\n\n" +
-                   exitCodeHelp());
-    report->add_option("-c,--cycles", options.cycles, "Number of cycles")
-        ->check(CLI::Range(1, 1000000))
-        ->capture_default_str();
-    report
-        ->add_option("-i,--interval", intervalSeconds,
-                     "Seconds from the start of one cycle to the next, decimals allowed")
-        ->check(secondsIn(0, kMaxIntervalSeconds))
-        ->capture_default_str();
-    report->add_flag("--live", options.live, "Redraw the table after every cycle (on a terminal)");
-    report
-        ->add_option("--max-hop", options.maxHop, "Hop limit: hops 1 .. N-1 are probed (TTL = hop)")
-        ->check(CLI::Range(0, 256))
-        ->capture_default_str();
-    addParallel(*report, options, "--parallel", "Hops probed at once");
+    CLI::App* report = addCommand(
+        app, "report", "Probe every hop to HOST once per cycle; print loss and times per hop.",
+        "  hopwise-cli report --cycles 20 --live 10.0.0.1\n"
+        "  hopwise-cli report -c 5 ::1\n");
+    AddValue(*report, "-c,--cycles", options.cycles, {kGroupProbing, "N", "Number of cycles", "10"},
+             WholeNumber("the number of cycles", 1, 1000000));
+    AddValue(*report, "-i,--interval", intervalSeconds,
+             {kGroupProbing, "S",
+              "Seconds from the start of one cycle to the next, decimals allowed", "1 second"},
+             Seconds("the interval", 0, kMaxIntervalSeconds));
+    addMaxHop(*report, options);
+    addParallel(*report, options, "--parallel", "Probes in flight at once");
     addWaits(*report, options, wait);
+    AddFlag(*report, "--live", options.live,
+            {kGroupOutput, "", "Redraw the table after every cycle (on a terminal)", ""});
+    addNames(*report, options, noNames);
     addCommon(*report, options);
 
     ParsedCommandLine parsed;
-    std::ostringstream out;
-    std::ostringstream err;
+    const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+    std::string complaint;
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        // CLI11 reports a mistyped command only as a missing one; name what was typed.
-        CLI::App* command = nullptr;
-        if (argc > 1 && argv[1][0] != '-') {
-            const std::string_view name = argv[1];
-            command = name == "trace"    ? trace
-                      : name == "ping"   ? ping
-                      : name == "report" ? report
-                                         : nullptr;
-            if (command == nullptr) {
-                err << "Unknown command: " << argv[1] << " (expected trace, ping or report)\n";
-            }
-        }
-        for (int i = 2; command != nullptr && i < argc; ++i) {
-            const std::string arg = argv[i];
-            if (arg == "--") {
-                break;
-            }
-            if (arg.size() > 1 && arg[0] == '-' && !isKnownOption(command, arg)) {
-                err << "Unknown option: " << arg
-                    << " (a host that begins with '-' goes after --, e.g. hopwise-cli " << argv[1]
-                    << " -- " << arg << ")\n";
-                break;
-            }
-        }
-        const int code = app.exit(error, out, err);
-        parsed.exitCode = code == 0 ? kExitHelp : kExitUsage;
-        parsed.out = out.str();
-        parsed.err = err.str();
+        complaint = Complaint(app, args, nullptr);
+    } catch (const CLI::CallForHelp&) {
+        const CLI::App* command = ParsedCommand(app);
+        parsed.out = CommandHelp(command != nullptr ? *command : app);
+        parsed.exitCode = kExitHelp;
+        return parsed;
+    } catch (const CLI::CallForVersion&) {
+        parsed.out = "hopwise-cli " HOPWISE_VERSION "\n";
+        parsed.exitCode = kExitHelp;
+        return parsed;
+    } catch (...) {
+        complaint = Complaint(app, args, std::current_exception());
+    }
+    if (!complaint.empty()) {
+        parsed.err = complaint + '\n';
+        parsed.exitCode = kExitUsage;
         return parsed;
     }
     if (timeoutSeconds > 0) {

@@ -7,6 +7,7 @@
 
 #include "probe/echo_status.h"
 #include "res/texts.h"
+#include "text/utf_text.h"
 
 namespace hopwise::cli {
 
@@ -248,7 +249,19 @@ nlohmann::ordered_json ErrorEvent(WallTime time, std::string_view code, std::str
 {
     nlohmann::ordered_json event = JsonEvent("error", time);
     event["code"] = code;
-    event["message"] = message;
+    // The message may quote what was typed, which need not be UTF-8; JSON must be.
+    std::string valid;
+    for (std::size_t pos = 0; pos < message.size();) {
+        const std::size_t from = pos;
+        char32_t point = 0;
+        if (DecodeUtf8(message, pos, point)) {
+            valid.append(message.substr(from, pos - from));
+        } else {
+            valid += "\uFFFD";
+            ++pos;
+        }
+    }
+    event["message"] = valid;
     event["exit_code"] = exitCode;
     return event;
 }

@@ -43,7 +43,8 @@ std::intptr_t ConsoleReceiver::sendMessage(std::uint32_t message, std::intptr_t 
         result(wParam);
         break;
     case WM_PROBE_UNRESOLVED:
-        error("unresolved", std::string(res::kCantResolveName), kExitUnresolved);
+        error("unresolved", std::string(res::kCantResolveName) + ": " + m_view.host,
+              kExitUnresolved);
         break;
     case WM_PROBE_NOT_PERMITTED:
         error("not_permitted", NotPermittedHintOf(wParam), kExitNotPermitted);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <iostream>
+#include <map>
+#include <optional>
 
 #include "cli/console_format.h"
 #include "cli/exit_codes.h"
@@ -19,10 +21,55 @@ namespace {
 // Home, then clear to the end of the screen: the next table overwrites the last.
 constexpr char kRedraw[] = "\x1b[H\x1b[J";
 
-void printTable(std::ostream& out, const std::string& host, const std::vector<HopStatistics>& table,
-                int addressWidth)
+// The local host's name, as mtr's report heading gives it.
+std::string localHostName()
 {
-    for (const std::string& line : ReportLines(host, table, addressWidth)) {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return "localhost";
+    }
+    return name;
+}
+
+// An address's name with --resolve, looked up once per address for the whole run (a live table
+// is drawn again after every cycle); std::nullopt when it has none.
+class HopNames {
+public:
+    explicit HopNames(bool resolve) : m_resolve(resolve) {}
+
+    std::optional<std::string> name(const HostAddress& address)
+    {
+        if (!m_resolve) {
+            return std::nullopt;
+        }
+        const std::string text = FormatAddress(address);
+        const auto [known, added] = m_names.try_emplace(text);
+        if (added) {
+            const char* found = ResolveHostAddress(address);
+            if (found != nullptr && *found != '\0') {
+                known->second = found;
+            }
+        }
+        return known->second;
+    }
+
+    std::string label(const HostAddress& address)
+    {
+        return name(address).value_or(FormatAddress(address));
+    }
+
+private:
+    bool m_resolve;
+    std::map<std::string, std::optional<std::string>> m_names;
+};
+
+void printTable(std::ostream& out, const std::string& start,
+                const std::vector<HopStatistics>& table, int addressWidth, HopNames& names)
+{
+    out << start << '\n';
+    for (const std::string& line :
+         ReportLines(localHostName(), table, addressWidth,
+                     [&names](const HostAddress& address) { return names.label(address); })) {
         out << line << '\n';
     }
     out << std::flush;
@@ -50,14 +97,15 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
     }
     const HostAddress destination = ResolveHost(options.host.c_str(), options.families);
     if (!destination) {
-        return error(out, err, options, hooks, "unresolved", std::string(res::kCantResolveName),
-                     kExitUnresolved);
+        return error(out, err, options, hooks, "unresolved",
+                     std::string(res::kCantResolveName) + ": " + options.host, kExitUnresolved);
     }
     const std::string address = FormatAddress(destination);
     if (options.json) {
         out << DestinationEvent(hooks.now(), options.host, address).dump() << '\n' << std::flush;
     }
-    const std::string host = options.host + " (" + address + ")";
+    const std::string start = ReportStartLine(hooks.now());
+    HopNames names(options.resolve);
     const int addressWidth = AddressColumnWidth(address, kReportAddressWidth);
     const bool live = options.live && !options.json && out.rdbuf() == std::cout.rdbuf() &&
                       isatty(STDOUT_FILENO) == 1;
@@ -83,7 +131,7 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
                 --shown;
             }
             out << kRedraw;
-            printTable(out, host, {sofar.begin(), shown}, addressWidth);
+            printTable(out, start, {sofar.begin(), shown}, addressWidth, names);
         });
     const RouteReportEnd end = run.end;
     if (end == RouteReportEnd::NotPermitted) {
@@ -98,11 +146,21 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
         if (live) {
             out << kRedraw;
         }
-        printTable(out, host, table, addressWidth);
+        printTable(out, start, table, addressWidth, names);
         return exitCode;
     }
     for (const HopStatistics& hop : table) {
-        out << ReportHopEvent(hooks.now(), hop).dump() << '\n';
+        nlohmann::ordered_json event = ReportHopEvent(hooks.now(), hop);
+        if (options.resolve) {
+            nlohmann::ordered_json hopNames = nlohmann::ordered_json::array();
+            for (const HostAddress& responder : hop.addresses) {
+                const std::optional<std::string> name = names.name(responder);
+                hopNames.push_back(name ? nlohmann::ordered_json(*name)
+                                        : nlohmann::ordered_json(nullptr));
+            }
+            event["names"] = hopNames;
+        }
+        out << event.dump() << '\n';
     }
     nlohmann::ordered_json summary = JsonEvent("summary", hooks.now());
     summary["final"] = true;

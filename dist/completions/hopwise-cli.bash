@@ -16,23 +16,36 @@ _hopwise_cli()
     done
 
     case $prev in
-        -c | --count | --cycles)
-            [[ $command == report ]] && return
-            COMPREPLY=($(compgen -W 'inf 1 4 10' -- "$cur"))
+        -c | --count)
+            [[ $command == ping ]] && COMPREPLY=($(compgen -W 'inf 1 4 10' -- "$cur"))
             return
             ;;
-        --max-hop | -t | --ttl | -i | --interval | -w | --wait | -W | --timeout | --parallel | -N | -f | --first-hop | --queries)
+        -M)
+            [[ $command == ping ]] && COMPREPLY=($(compgen -W 'do dont want' -- "$cur"))
             return
+            ;;
+        -i)
+            # trace: an interface; ping and report: an interval
+            [[ $command == trace ]] && _available_interfaces
+            return
+            ;;
+        -I)
+            _available_interfaces
+            return
+            ;;
+        --cycles | --max-hop | -t | --ttl | --interval | -w | --wait | -W | --timeout | \
+            --parallel | -f | --first-hop | -q | --queries | -N | -s | -Q)
+            [[ $prev == -q && $command == ping ]] || return
             ;;
     esac
 
     local options
     case $command in
-        trace) options='--max-hop -f --first-hop -q --queries -w --wait --timeout --resolve -n -N --parallel --json -4 -6 -h --help' ;;
-        ping) options='-c --count -i --interval -t --ttl -W --timeout -q --quiet --json -4 -6 -h --help' ;;
-        report) options='-c --cycles -i --interval --live --max-hop --parallel -w --wait --timeout --json -4 -6 -h --help' ;;
+        trace) options='--max-hop -f --first-hop -q --queries -N --parallel -w --wait --timeout -i -s --resolve -n --json -4 -6 -h --help -V --version' ;;
+        ping) options='-c --count -i --interval -t --ttl -W --timeout -w -s -M -Q -I -D -O -q --quiet --json -4 -6 -h --help -V --version' ;;
+        report) options='-c --cycles -i --interval --live --max-hop --parallel -w --wait --timeout --resolve -n --json -4 -6 -h --help -V --version' ;;
         *)
-            COMPREPLY=($(compgen -W 'trace ping report -h --help' -- "$cur"))
+            COMPREPLY=($(compgen -W 'trace ping report -h --help -V --version' -- "$cur"))
             return
             ;;
     esac

@@ -34,7 +34,7 @@ CliRun RunCli(const NetNamespace& client, bool asUser, const std::string& args)
 }
 
 // What varies from run to run reads N: round trips, run times, a report's columns and, with
-// --json, the time stamps.
+// --json, the time stamps; a report's start and the local host's name read T and H.
 std::string WithoutTimes(const std::string& text)
 {
     static const std::pair<std::regex, const char*> kMasks[] = {
@@ -45,6 +45,8 @@ std::string WithoutTimes(const std::string& text)
         {std::regex(R"( +\d+\.\d{3}(?=[ \n]))"), " N"},
         {std::regex(R"("time":"[^"]+")"), R"("time":"T")"},
         {std::regex(R"("rtt_us":\d+)"), R"("rtt_us":N)"},
+        {std::regex(R"(Start: \S+\n)"), "Start: T\n"},
+        {std::regex(R"(HOST: \S+ +Loss%)"), "HOST: H Loss%"},
     };
     std::string plain = text;
     for (const auto& [pattern, mask] : kMasks)
@@ -86,8 +88,7 @@ const Ipv6Case kCases[] = {
      "3 packets transmitted, 3 received, 0% packet loss, time Nms\n"
      "rtt min/avg/max/mdev = N/N/N/N ms\n"},
     {"ReportListsTheIpv6Hops", "report -c 2 -i 0.1 -6 both.test",
-     "HOST: both.test (fd00:217:3::2)                   Loss%   Snt     Last      Avg     Best     "
-     "Wrst    StDev\n"
+     "Start: T\nHOST: H Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
      "  1.|-- fd00:217::2                                0.0%     2 N N N N N\n"
      "  2.|-- fd00:217:1::2                              0.0%     2 N N N N N\n"
      "  3.|-- fd00:217:2::2                              0.0%     2 N N N N N\n"

@@ -44,7 +44,8 @@ std::string RunCli(const NetNamespace& client, bool asUser, const std::string& a
 }
 
 // Round-trip times and run times vary from run to run: each reads N (a padded column's blanks
-// shrink to one; its width is checked in-process, with fixed times), as do a report's columns.
+// shrink to one; its width is checked in-process, with fixed times), as do a report's columns,
+// its start and the local host's name.
 std::string WithoutTimes(const std::string& text)
 {
     static const std::regex rtt(R"(= [\d.]+/[\d.]+/[\d.]+/[\d.]+ ms)");
@@ -54,6 +55,11 @@ std::string WithoutTimes(const std::string& text)
     std::string plain = std::regex_replace(text, rtt, "= N/N/N/N ms");
     plain = std::regex_replace(plain, runTime, "time Nms");
     static const std::regex column(R"( +\d+\.\d{3}(?=[ \n]))");
+    // A report's start and the local host's name, padded to the address column.
+    static const std::regex start(R"(Start: \S+\n)");
+    static const std::regex localHost(R"(HOST: \S+ +Loss%)");
+    plain = std::regex_replace(plain, start, "Start: T\n");
+    plain = std::regex_replace(plain, localHost, "HOST: H Loss%");
     plain = std::regex_replace(plain, padded, "N ms ");
     plain = std::regex_replace(plain, time, "N ms");
     return std::regex_replace(plain, column, " N");
@@ -102,7 +108,7 @@ const ChainCase kChainCases[] = {
     {"ReportCountsEachHopsLoss",
      "report --cycles 4 --interval 0 -w 0.3 10.213.3.2",
      {},
-     "HOST: 10.213.3.2 (10.213.3.2)     Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
+     "Start: T\nHOST: H Loss%   Snt     Last      Avg     Best     Wrst    StDev\n"
      "  1.|-- 10.213.0.2                 0.0%     4 N N N N N\n"
      "  2.|-- 10.213.1.2                50.0%     4 N N N N N\n"
      "  3.|-- 10.213.2.2                 0.0%     4 N N N N N\n"
