@@ -197,7 +197,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
                                  "  hopwise-cli trace -6 --resolve example.org\n");
     addMaxHop(*trace, options);
     AddValue(*trace, "-f,--first-hop", options.firstHop,
-             {kGroupProbing, "N", "The first hop probed (its TTL)", "1"},
+             {kGroupProbing, "N", "The first hop probed; hops before it are left out", "1"},
              WholeNumber("the first hop", 1, 255));
     AddValue(*trace, "-q,--queries", options.probesPerHop,
              {kGroupProbing, "N", "Probes per hop, each shown on the hop's line", "1"},
