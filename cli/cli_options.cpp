@@ -1,14 +1,19 @@
 #include "cli/cli_options.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <sstream>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/exit_codes.h"
+#include "ping/ping_inputs.h"
 #include "res/texts.h"
 
 namespace hopwise::cli {
@@ -18,6 +23,7 @@ namespace {
 constexpr std::int32_t kMaxTimeoutMs = 600000;
 constexpr double kMaxTimeoutSeconds = kMaxTimeoutMs / 1000.0;
 constexpr double kMaxIntervalSeconds = 3600;
+constexpr double kMaxDeadlineSeconds = 2000000; // the milliseconds fit 32 bits
 
 std::string exitCodeHelp()
 {
@@ -55,6 +61,65 @@ CLI::Validator secondsIn(double low, double high)
 std::int32_t secondsToMs(double seconds)
 {
     return static_cast<std::int32_t>(std::llround(seconds * 1000));
+}
+
+// -Q as ping takes it: decimal, or hexadecimal after 0x (a leading 0 is no octal here).
+CLI::Validator typeOfService()
+{
+    return CLI::Validator(
+        [](std::string& value) {
+            const bool hex = value.size() > 2 && value[0] == '0' && (value[1] | 0x20) == 'x';
+            const std::string digits = hex ? value.substr(2) : value;
+            const bool wellFormed =
+                !digits.empty() && digits.size() <= 4 &&
+                std::all_of(digits.begin(), digits.end(), [hex](unsigned char c) {
+                    return hex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0;
+                });
+            const unsigned long number =
+                wellFormed ? std::stoul(digits, nullptr, hex ? 16 : 10) : 256;
+            if (number > 255) {
+                return "Value " + value + " not in range 0 to 255 (or 0x0 to 0xff)";
+            }
+            value = std::to_string(number);
+            return std::string();
+        },
+        "TOS in [0 - 255]");
+}
+
+// What ping -I takes for an address rather than an interface name: dotted IPv4, or text with a
+// colon (an IPv6 address, perhaps with its zone).
+bool isAddressText(const std::string& text)
+{
+    in_addr ipv4{};
+    return text.find(':') != std::string::npos || inet_pton(AF_INET, text.c_str(), &ipv4) == 1;
+}
+
+// ping's options beyond the page's, spelt as iputils ping spells them.
+void addPingOptions(CLI::App& ping, CliOptions& options, double& deadlineSeconds,
+                    std::string& interfaceOrSource)
+{
+    ping.add_option("-w,--deadline", deadlineSeconds,
+                    "Seconds after which the run ends, decimals allowed; with -c it ends at N "
+                    "replies, a router's report or the deadline, whichever comes first")
+        ->check(secondsIn(0.001, kMaxDeadlineSeconds));
+    ping.add_option("-s,--size", options.payloadSize,
+                    "Data bytes in each request after the 8-byte ICMP header; each reply's bytes "
+                    "are shown")
+        ->check(CLI::Range(0, kMaxPingPayload));
+    ping.add_option("-I,--interface", interfaceOrSource,
+                    "Send through this interface (a name) or from this local address");
+    const std::map<std::string, PathMtuMode> pathMtu{
+        {"do", PathMtuMode::Do}, {"dont", PathMtuMode::Dont}, {"want", PathMtuMode::Want}};
+    ping.add_option("-M", options.pathMtu,
+                    "Path MTU discovery: do (never fragment; a request too large reports the MTU), "
+                    "dont (fragment), want (fragment above the path's MTU)")
+        ->transform(CLI::CheckedTransformer(pathMtu));
+    ping.add_option("-Q,--tos", options.tos,
+                    "Type of service (IPv6: traffic class), 0 to 255 or 0x0 to 0xff")
+        ->check(typeOfService());
+    ping.add_flag("-D", options.unixTimes, "Begin each line with the time: [seconds since 1970]");
+    ping.add_flag("-O", options.reportOutstanding,
+                  "Report a request unanswered before the next is sent: no answer yet");
 }
 
 // --timeout in milliseconds as before, and the seconds option that ping or traceroute users
@@ -156,6 +221,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     addParallel(*trace, options,
                 "Hops probed at once (1: one after the other, as the window does)");
     addTimeouts(*trace, options, "-w,--wait", timeoutSeconds);
+    trace->add_option("-i,--interface", options.interface, "Send through this interface");
+    trace->add_option("-s,--source", options.source, "Send from this local address");
     addCommon(*trace, options);
 
     CLI::App* ping = app.add_subcommand("ping", "Send echo requests to HOST");
@@ -181,6 +248,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         ->capture_default_str();
     addTimeouts(*ping, options, "-W", timeoutSeconds);
     ping->add_flag("-q,--quiet", options.quiet, "Print the summary only");
+    double deadlineSeconds = 0;
+    std::string interfaceOrSource;
+    addPingOptions(*ping, options, deadlineSeconds, interfaceOrSource);
     addCommon(*ping, options);
 
     CLI::App* report = app.add_subcommand(
@@ -249,6 +319,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         options.count =
             std::isdigit(static_cast<unsigned char>(count.back())) ? std::stoi(count) : -1;
         options.intervalMs = secondsToMs(intervalSeconds);
+        if (deadlineSeconds > 0) {
+            options.deadlineMs = secondsToMs(deadlineSeconds);
+        }
+        if (!interfaceOrSource.empty()) {
+            (isAddressText(interfaceOrSource) ? options.source : options.interface) =
+                interfaceOrSource;
+        }
+        options.showBytes = ping->count("-s") != 0;
     }
     if (report->parsed()) {
         options.kind = ProbeKind::Report;

@@ -22,6 +22,11 @@ struct ConsoleView {
     std::string host; // as typed, for the summary
     bool json = false;
     bool quiet = false; // ping: the summary only
+    // ping's -s, -O and -D: a bytes column, "no answer yet" lines, and each row prefixed with the
+    // time in seconds since 1970.
+    bool bytes = false;
+    bool noAnswerYet = false;
+    bool unixTimes = false;
 };
 
 class ConsoleReceiver final : public ProbeMessageTarget {
@@ -59,8 +64,8 @@ private:
     const std::atomic<bool>& m_cancel;
     std::function<WallTime()> m_now;
     std::function<void()> m_onFinished;
-    std::string m_address;                  // the destination's text, dotted or IPv6
-    int m_addressWidth = kPingAddressWidth; // the ping list's IP column
+    std::string m_address; // the destination's text, dotted or IPv6
+    PingColumns m_columns; // the ping list's
     WallTime m_started{};
     std::int64_t m_results = 0;
     std::optional<std::int64_t> m_reachedAt; // trace
