@@ -21,15 +21,26 @@ _hopwise_cli()
             COMPREPLY=($(compgen -W 'inf 1 4 10' -- "$cur"))
             return
             ;;
-        --max-hop | -t | --ttl | -i | --interval | -w | --wait | -W | --timeout | --parallel)
+        --max-hop | -t | --ttl | -i | --interval | -w | --wait | --deadline | -W | --timeout | --parallel | -s | --size | -Q | --tos)
+            [[ $command == trace && $prev == -i ]] && _available_interfaces
+            [[ $command == trace && $prev == -s ]] && _ip_addresses
+            return
+            ;;
+        -I | --interface)
+            _available_interfaces
+            _ip_addresses -a
+            return
+            ;;
+        -M)
+            COMPREPLY=($(compgen -W 'do dont want' -- "$cur"))
             return
             ;;
     esac
 
     local options
     case $command in
-        trace) options='--max-hop -w --wait --timeout --resolve -n --parallel --json -4 -6 -h --help' ;;
-        ping) options='-c --count -i --interval -t --ttl -W --timeout -q --quiet --json -4 -6 -h --help' ;;
+        trace) options='--max-hop -w --wait --timeout --resolve -n --parallel -i --interface -s --source --json -4 -6 -h --help' ;;
+        ping) options='-c --count -i --interval -t --ttl -W --timeout -w --deadline -s --size -I --interface -M -Q --tos -D -O -q --quiet --json -4 -6 -h --help' ;;
         report) options='-c --cycles -i --interval --live --max-hop --parallel -w --wait --timeout --json -4 -6 -h --help' ;;
         *)
             COMPREPLY=($(compgen -W 'trace ping report -h --help' -- "$cur"))

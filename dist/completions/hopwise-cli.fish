@@ -19,6 +19,8 @@ complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l max-hop -x -d 
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s w -l wait -x -d 'Seconds to wait for each reply'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l resolve -d "Look up each responder's name"
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s n -d 'Addresses only, no names'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s i -l interface -x -a '(__fish_print_interfaces)' -d 'Send through this interface'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s s -l source -x -d 'Send from this local address'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -l parallel -x -d 'Hops probed at once'
 
 complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s c -l cycles -x -d 'Number of cycles'
@@ -32,3 +34,10 @@ complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s i -l interval -
 complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s t -l ttl -x -d 'Time-to-live of each request'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s W -x -d 'Seconds to wait for each reply'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s q -l quiet -d 'Print the summary only'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s w -l deadline -x -d 'Seconds after which the run ends'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s s -l size -x -d 'Data bytes after the ICMP header'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s I -l interface -x -a '(__fish_print_interfaces)' -d 'Send through this interface or from this address'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s M -x -a 'do dont want' -d 'Path MTU discovery'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s Q -l tos -x -d 'Type of service'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s D -d 'Begin each row with the time'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from ping' -s O -d 'Report a request unanswered before the next'
