@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cmath>
 #include <limits>
-#include <map>
 #include <sstream>
 #include <string_view>
 
@@ -96,7 +95,7 @@ bool isAddressText(const std::string& text)
 
 // ping's options beyond the page's, spelt as iputils ping spells them.
 void addPingOptions(CLI::App& ping, CliOptions& options, double& deadlineSeconds,
-                    std::string& interfaceOrSource)
+                    std::string& interfaceOrSource, std::string& pathMtu)
 {
     ping.add_option("-w,--deadline", deadlineSeconds,
                     "Seconds after which the run ends, decimals allowed; with -c it ends at N "
@@ -108,12 +107,10 @@ void addPingOptions(CLI::App& ping, CliOptions& options, double& deadlineSeconds
         ->check(CLI::Range(0, kMaxPingPayload));
     ping.add_option("-I,--interface", interfaceOrSource,
                     "Send through this interface (a name) or from this local address");
-    const std::map<std::string, PathMtuMode> pathMtu{
-        {"do", PathMtuMode::Do}, {"dont", PathMtuMode::Dont}, {"want", PathMtuMode::Want}};
-    ping.add_option("-M", options.pathMtu,
+    ping.add_option("-M", pathMtu,
                     "Path MTU discovery: do (never fragment; a request too large reports the MTU), "
                     "dont (fragment), want (fragment above the path's MTU)")
-        ->transform(CLI::CheckedTransformer(pathMtu));
+        ->check(CLI::IsMember({"do", "dont", "want"}));
     ping.add_option("-Q,--tos", options.tos,
                     "Type of service (IPv6: traffic class), 0 to 255 or 0x0 to 0xff")
         ->check(typeOfService());
@@ -250,7 +247,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     ping->add_flag("-q,--quiet", options.quiet, "Print the summary only");
     double deadlineSeconds = 0;
     std::string interfaceOrSource;
-    addPingOptions(*ping, options, deadlineSeconds, interfaceOrSource);
+    std::string pathMtu;
+    addPingOptions(*ping, options, deadlineSeconds, interfaceOrSource, pathMtu);
     addCommon(*ping, options);
 
     CLI::App* report = app.add_subcommand(
@@ -327,6 +325,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
                 interfaceOrSource;
         }
         options.showBytes = ping->count("-s") != 0;
+        options.pathMtu = pathMtu == "do"     ? PathMtuMode::Do
+                          : pathMtu == "dont" ? PathMtuMode::Dont
+                          : pathMtu == "want" ? PathMtuMode::Want
+                                              : PathMtuMode::Default;
     }
     if (report->parsed()) {
         options.kind = ProbeKind::Report;

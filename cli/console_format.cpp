@@ -129,15 +129,13 @@ std::string PingHeader(const PingColumns& columns)
 
 bool IsLocalError(const ProbeResult& result)
 {
-    return result.m_address == nullptr && result.m_reply->status != kIpReqTimedOut;
+    return result.m_address == nullptr && result.m_reply->status == kIpPacketTooBig;
 }
 
 std::string PingErrorText(const ProbeResult& result)
 {
     if (IsLocalError(result)) {
-        return result.m_reply->status == kIpPacketTooBig
-                   ? formatted(res::kPingLocalTooBigFormat, result.m_mtu)
-                   : std::string(res::kPingUnreachable);
+        return formatted(res::kPingLocalTooBigFormat, result.m_mtu);
     }
     if (result.m_address == nullptr || result.m_reply->status == kIpSuccess) {
         return {};

@@ -56,7 +56,7 @@ std::string PingRow(std::int64_t seq, const ProbeResult& result, const PingColum
 // exceeded", "local error: message too long, mtu=1500"); empty for a reply and for silence.
 std::string PingErrorText(const ProbeResult& result);
 
-// A local error: the request never left (no responder, and a status other than the time-out).
+// A local error: the request was too large to leave (no responder, status kIpPacketTooBig).
 bool IsLocalError(const ProbeResult& result);
 
 // The ping run's counts and round trips so far, as iputils ping's summary reports them: an echo

@@ -103,7 +103,7 @@ void runTrials(PingInputs& page, EchoHandle handle, const HostAddress& destinati
         if (deadline) {
             // As ping with a deadline: -c counts replies, and a report (or a local error) about
             // a request ends the run.
-            const bool failed = count != 0 ? !replied : reply.status != kIpReqTimedOut;
+            const bool failed = count != 0 ? !replied : reply.status == kIpPacketTooBig;
             if (failed || (wanted != -1 && replies >= wanted)) {
                 return;
             }
