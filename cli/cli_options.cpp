@@ -1,5 +1,7 @@
 #include "cli/cli_options.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -11,6 +13,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/option_text.h"
+#include "ping/ping_inputs.h"
 #include "res/texts.h"
 
 namespace hopwise::cli {
@@ -20,6 +23,7 @@ namespace {
 constexpr std::int32_t kMaxTimeoutMs = 600000;
 constexpr double kMaxTimeoutSeconds = kMaxTimeoutMs / 1000.0;
 constexpr double kMaxIntervalSeconds = 3600;
+constexpr double kMaxDeadlineSeconds = 2000000; // the milliseconds fit 32 bits
 
 std::string exitCodeHelp()
 {
@@ -36,6 +40,71 @@ std::string exitCodeHelp()
 std::int32_t secondsToMs(double seconds)
 {
     return static_cast<std::int32_t>(std::llround(seconds * 1000));
+}
+
+// -Q as ping takes it: decimal, or hexadecimal after 0x (a leading 0 is no octal here).
+ValueCheck typeOfService()
+{
+    return {"the type of service", "a whole number from 0 to 255, or 0x0 to 0xff",
+            [](std::string& value) {
+                const bool hex = value.size() > 2 && value[0] == '0' && (value[1] | 0x20) == 'x';
+                const std::string digits = hex ? value.substr(2) : value;
+                const bool wellFormed =
+                    !digits.empty() && digits.size() <= 4 &&
+                    std::all_of(digits.begin(), digits.end(), [hex](unsigned char c) {
+                        return hex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0;
+                    });
+                const unsigned long number =
+                    wellFormed ? std::stoul(digits, nullptr, hex ? 16 : 10) : 256;
+                if (number > 255) {
+                    return false;
+                }
+                value = std::to_string(number);
+                return true;
+            }};
+}
+
+// What ping -I takes for an address rather than an interface name: dotted IPv4, or text with a
+// colon (an IPv6 address, perhaps with its zone).
+bool isAddressText(const std::string& text)
+{
+    in_addr ipv4{};
+    return text.find(':') != std::string::npos || inet_pton(AF_INET, text.c_str(), &ipv4) == 1;
+}
+
+// ping's options beyond the page's, spelt as iputils ping spells them.
+void addPingOptions(CLI::App& ping, CliOptions& options, double& deadlineSeconds,
+                    std::string& interfaceOrSource, std::string& pathMtu)
+{
+    AddValue(ping, "-w,--deadline", deadlineSeconds,
+             {kGroupProbing, "S",
+              "Seconds after which the run ends, decimals allowed; with -c it ends at N "
+              "replies, a router's report or the deadline, whichever comes first",
+              ""},
+             Seconds("the deadline", 0.001, kMaxDeadlineSeconds));
+    AddValue(ping, "-s,--size", options.payloadSize,
+             {kGroupProbing, "SIZE",
+              "Data bytes in each request after the 8-byte ICMP header; each reply's bytes are "
+              "shown",
+              "0"},
+             WholeNumber("the size", 0, kMaxPingPayload));
+    AddValue(ping, "-M", pathMtu,
+             {kGroupProbing, "do|dont|want",
+              "Path MTU discovery: do (never fragment; a request too large reports the MTU), "
+              "dont (fragment), want (fragment above the path's MTU)",
+              ""},
+             OneOf("the path MTU mode", {"do", "dont", "want"}));
+    AddValue(ping, "-Q,--tos", options.tos,
+             {kGroupProbing, "TOS", "Type of service (IPv6: traffic class)", "0"}, typeOfService());
+    AddValue(ping, "-I,--interface", interfaceOrSource,
+             {kGroupAddresses, "IFACE|ADDR",
+              "Send through this interface (a name) or from this local address", ""},
+             ValueCheck{"the interface or address", "a name or an address",
+                        [](std::string& value) { return !value.empty(); }});
+    AddFlag(ping, "-D", options.unixTimes,
+            {kGroupOutput, "", "Begin each line with the time: [seconds since 1970]", ""});
+    AddFlag(ping, "-O", options.reportOutstanding,
+            {kGroupOutput, "", "Say when a request had no answer before the next one left", ""});
 }
 
 // ping: --timeout in milliseconds as before, and -W in seconds as ping users type it; only one
@@ -206,6 +275,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
                 "Probes in flight at once; 1 walks one hop after the other, as the window does");
     addWaits(*trace, options, wait);
     addNames(*trace, options, noNames);
+    AddValue(
+        *trace, "-i,--interface", options.interface,
+        {kGroupAddresses, "IFACE", "Send through this interface only", ""},
+        ValueCheck{"the interface", "a name", [](std::string& value) { return !value.empty(); }});
+    AddValue(
+        *trace, "-s,--source", options.source,
+        {kGroupAddresses, "SOURCE", "Send from this local address", ""},
+        ValueCheck{"the source", "an address", [](std::string& value) { return !value.empty(); }});
     addCommon(*trace, options);
 
     CLI::App* ping = addCommand(app, "ping", "Send echo requests to HOST.",
@@ -229,6 +306,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
              WholeNumber("the time to live", 1, 255));
     addTimeouts(*ping, options, "-W", timeoutSeconds);
     AddFlag(*ping, "-q,--quiet", options.quiet, {kGroupOutput, "", "Print the summary only", ""});
+    double deadlineSeconds = 0;
+    std::string interfaceOrSource;
+    std::string pathMtu;
+    addPingOptions(*ping, options, deadlineSeconds, interfaceOrSource, pathMtu);
     addCommon(*ping, options);
 
     CLI::App* report = addCommand(
@@ -281,6 +362,20 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         options.count =
             std::isdigit(static_cast<unsigned char>(count.back())) ? std::stoi(count) : -1;
         options.intervalMs = secondsToMs(intervalSeconds);
+        if (deadlineSeconds > 0) {
+            options.deadlineMs = secondsToMs(deadlineSeconds);
+        }
+        if (!interfaceOrSource.empty()) {
+            (isAddressText(interfaceOrSource) ? options.source : options.interface) =
+                interfaceOrSource;
+        }
+        options.showBytes = ping->count("-s") != 0;
+        std::transform(pathMtu.begin(), pathMtu.end(), pathMtu.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        options.pathMtu = pathMtu == "do"     ? PathMtuMode::Do
+                          : pathMtu == "dont" ? PathMtuMode::Dont
+                          : pathMtu == "want" ? PathMtuMode::Want
+                                              : PathMtuMode::Default;
     }
     if (report->parsed()) {
         options.kind = ProbeKind::Report;

@@ -11,7 +11,7 @@
 
 namespace hopwise::cli {
 
-// ping -M: Default leaves the kernel's path MTU discovery as it is set for the system.
+// ping -M: Default sends as the pages do (IPv4 may be fragmented, IPv6 discovers the path's MTU).
 enum class PathMtuMode { Default, Do, Dont, Want };
 
 struct CliOptions {
@@ -43,11 +43,12 @@ struct CliOptions {
     std::string source;            // trace -s, ping -I ADDR: send from this local address
 
     // ping
-    std::int32_t deadlineMs = -1;  // -w: the run ends this long after it starts; -1 none
-    std::int32_t payloadSize = 0;  // -s: data bytes after the 8-byte ICMP header
+    std::int32_t deadlineMs = -1; // -w: the run ends this long after it starts; -1 none
+    std::int32_t payloadSize = 0; // -s: data bytes after the 8-byte ICMP header
+    bool showBytes = false;       // -s given: each reply's bytes are shown
     PathMtuMode pathMtu = PathMtuMode::Default; // -M do|dont|want
-    std::int32_t tos = 0;          // -Q: type of service (traffic class for IPv6)
-    bool unixTimes = false;        // -D: each line begins with [seconds.micros] since 1970
+    std::int32_t tos = 0;                       // -Q: type of service (traffic class for IPv6)
+    bool unixTimes = false;         // -D: each line begins with [seconds.micros] since 1970
     bool reportOutstanding = false; // -O: "no answer yet" before the next request
 };
 

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "probe/echo_status.h"
+#include "probe/icmp_reply_decoder.h"
 #include "res/texts.h"
 #include "text/utf_text.h"
 
@@ -24,15 +25,55 @@ std::string trimRight(std::string text)
     return text;
 }
 
-std::string pingColumns(int ipWidth, std::string_view seq, std::string_view ip,
-                        std::string_view time, std::string_view ttl)
+std::string pingColumns(const PingColumns& columns, std::string_view seq, std::string_view ip,
+                        std::string_view time, std::string_view ttl, std::string_view bytes = {})
 {
     char row[192];
-    std::snprintf(row, sizeof row, "%-5.*s %-*.*s %-11.*s %.*s", static_cast<int>(seq.size()),
-                  seq.data(), ipWidth, static_cast<int>(ip.size()), ip.data(),
-                  static_cast<int>(time.size()), time.data(), static_cast<int>(ttl.size()),
-                  ttl.data());
+    std::snprintf(row, sizeof row, "%-5.*s %-*.*s %-11.*s %-5.*s %.*s",
+                  static_cast<int>(seq.size()), seq.data(), columns.addressWidth,
+                  static_cast<int>(ip.size()), ip.data(), static_cast<int>(time.size()),
+                  time.data(), static_cast<int>(ttl.size()), ttl.data(),
+                  static_cast<int>(bytes.size()), bytes.data());
     return trimRight(row);
+}
+
+// A printf format from res/texts.h with its arguments.
+template <class... Args> std::string formatted(std::string_view format, Args... args)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, std::string(format).c_str(), args...);
+    return text;
+}
+
+// The words of ping for a router's report, by the record's status.
+std::string reportText(const ProbeResult& result)
+{
+    const bool ipv6 = std::string_view(result.m_address).find(':') != std::string_view::npos;
+    switch (result.m_reply->status) {
+    case kIpTtlExpiredTransit:
+        return std::string(res::kPingTimeToLiveExceeded);
+    case kIpTtlExpiredReassem:
+        return std::string(res::kPingReassemblyTimeExceeded);
+    case kIpDestNetUnreachable:
+        return std::string(res::kPingNetUnreachable);
+    case kIpDestHostUnreachable:
+        return std::string(res::kPingHostUnreachable);
+    case kIpDestProtUnreachable:
+        return std::string(res::kPingProtocolUnreachable);
+    case kIpDestPortUnreachable:
+        return std::string(res::kPingPortUnreachable);
+    case kIpBadRoute:
+        return std::string(res::kPingSourceRouteFailed);
+    case kIpParamProblem:
+        return std::string(res::kPingParameterProblem);
+    case kIpSourceQuench:
+        return std::string(res::kPingSourceQuench);
+    case kIpPacketTooBig:
+        return formatted(ipv6 ? res::kPingPacketTooBigFormat : res::kPingFragmentationNeededFormat,
+                         result.m_mtu);
+    default:
+        return std::string(res::kPingUnreachable);
+    }
 }
 
 // Milliseconds with three decimals, from microseconds that may carry a fraction.
@@ -119,26 +160,57 @@ int AddressColumnWidth(std::string_view destination, int ipv4Width)
     return std::max({ipv4Width, kIpv6Width, static_cast<int>(destination.size()) + 1});
 }
 
-std::string PingHeader(int addressWidth)
+std::string PingHeader(const PingColumns& columns)
 {
-    return pingColumns(addressWidth, "Seq", res::kReplyColumnIp, res::kReplyColumnTime,
-                       res::kReplyColumnTtl);
+    return pingColumns(columns, "Seq", res::kReplyColumnIp, res::kReplyColumnTime,
+                       res::kReplyColumnTtl, columns.bytes ? res::kReplyColumnBytes : "");
 }
 
-std::string PingRow(std::int64_t seq, const ProbeResult& result, int addressWidth)
+bool IsLocalError(const ProbeResult& result)
+{
+    return result.m_address == nullptr && result.m_reply->status == kIpPacketTooBig;
+}
+
+std::string PingErrorText(const ProbeResult& result)
+{
+    if (IsLocalError(result)) {
+        return formatted(res::kPingLocalTooBigFormat, result.m_mtu);
+    }
+    if (result.m_address == nullptr || result.m_reply->status == kIpSuccess) {
+        return {};
+    }
+    return reportText(result);
+}
+
+std::string PingRow(std::int64_t seq, const ProbeResult& result, const PingColumns& columns)
 {
     const std::string number = std::to_string(seq);
-    if (result.m_address == nullptr) {
-        return pingColumns(addressWidth, number, res::kNoResponse, "", "");
+    if (IsLocalError(result)) {
+        return PingErrorText(result);
     }
-    return pingColumns(addressWidth, number, result.m_address,
-                       RoundTripText(result.m_roundTripMicros),
-                       std::to_string(result.m_reply->options.ttl));
+    if (result.m_address == nullptr) {
+        return columns.noAnswerYet
+                   ? formatted(res::kPingNoAnswerYetFormat, static_cast<long long>(seq))
+                   : pingColumns(columns, number, res::kNoResponse, "", "");
+    }
+    if (result.m_reply->status != kIpSuccess) {
+        return formatted(res::kPingReportFormat, result.m_address, static_cast<long long>(seq),
+                         PingErrorText(result).c_str());
+    }
+    // As ping counts them: the ICMP header and the data that came back.
+    const std::string bytes =
+        columns.bytes ? std::to_string(kIcmpHeaderSize + result.m_reply->dataSize) : "";
+    return pingColumns(columns, number, result.m_address, RoundTripText(result.m_roundTripMicros),
+                       std::to_string(result.m_reply->options.ttl), bytes);
 }
 
 void PingStatistics::add(const ProbeResult& result)
 {
     ++m_transmitted;
+    if (IsLocalError(result)) {
+        ++m_errors;
+        return;
+    }
     if (result.m_address == nullptr) {
         return;
     }
@@ -195,6 +267,16 @@ std::string Rfc3339(WallTime time)
     return text;
 }
 
+std::string UnixTimePrefix(WallTime time)
+{
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
+    char text[48];
+    std::snprintf(text, sizeof text, "[%lld.%06lld] ", static_cast<long long>(micros / 1000000),
+                  static_cast<long long>(micros % 1000000));
+    return text;
+}
+
 nlohmann::ordered_json JsonEvent(std::string_view type, WallTime time)
 {
     return {{"schema_version", kJsonSchemaVersion}, {"type", type}, {"time", Rfc3339(time)}};
@@ -236,11 +318,20 @@ nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResu
     return event;
 }
 
-nlohmann::ordered_json EchoEvent(WallTime time, std::int64_t seq, const ProbeResult& result)
+nlohmann::ordered_json EchoEvent(WallTime time, std::int64_t seq, const ProbeResult& result,
+                                 bool bytes)
 {
     nlohmann::ordered_json event = JsonEvent("echo", time);
     event["seq"] = seq;
     addReply(event, result);
+    if (const std::string error = PingErrorText(result); !error.empty()) {
+        event["error"] = error;
+    } else if (bytes && result.m_address != nullptr) {
+        event["bytes"] = kIcmpHeaderSize + result.m_reply->dataSize;
+    }
+    if (result.m_mtu != 0) {
+        event["mtu"] = result.m_mtu;
+    }
     return event;
 }
 

@@ -53,14 +53,29 @@ int AddressColumnWidth(std::string_view destination, int ipv4Width);
 // The ping list's IP column for an IPv4 destination; AddressColumnWidth gives it for the others.
 inline constexpr int kPingAddressWidth = 16;
 
+// How a ping run's list reads: the IP column's width, and what hopwise-cli's options add.
+struct PingColumns {
+    int addressWidth = kPingAddressWidth;
+    bool bytes = false;       // -s: a last column with the bytes each reply brought
+    bool noAnswerYet = false; // -O: an unanswered request reads as ping's "no answer yet" line
+};
+
 // The ping list's columns, and one row per trial: "1     10.9.9.9         0.042 ms    61", or
-// "No Response" after the sequence number.
-std::string PingHeader(int addressWidth);
-std::string PingRow(std::int64_t seq, const ProbeResult& result, int addressWidth);
+// "No Response" after the sequence number. A router's report or a local error about the request
+// reads as ping's line: "From 10.0.0.1 icmp_seq=1 Time to live exceeded".
+std::string PingHeader(const PingColumns& columns);
+std::string PingRow(std::int64_t seq, const ProbeResult& result, const PingColumns& columns);
+
+// What a router's report or a local error about a request says, in ping's words ("Time to live
+// exceeded", "local error: message too long, mtu=1500"); empty for a reply and for silence.
+std::string PingErrorText(const ProbeResult& result);
+
+// A local error: the request was too large to leave (no responder, status kIpPacketTooBig).
+bool IsLocalError(const ProbeResult& result);
 
 // The ping run's counts and round trips so far, as iputils ping's summary reports them: an echo
-// reply is received, any other answer (a router's report) is an error, and only echo replies'
-// round trips count.
+// reply is received, any other answer (a router's report) and a local error are errors, and only
+// echo replies' round trips count.
 class PingStatistics {
 public:
     void add(const ProbeResult& result);
@@ -87,6 +102,8 @@ std::string PingSummaryText(std::string_view host, const PingStatistics& statist
 
 // "2026-12-07T12:20:48.123Z"
 std::string Rfc3339(WallTime time);
+// ping -D's prefix: "[1733600000.123456] ", seconds and microseconds since 1970.
+std::string UnixTimePrefix(WallTime time);
 
 // One JSON object per line; each starts with schema_version, type and time. The README has the
 // table of types and fields.
@@ -97,7 +114,10 @@ nlohmann::ordered_json DestinationEvent(WallTime time, std::string_view host,
 // probe: the probe's place among its hop's (from 1) when a hop has more than one; 0 leaves it out.
 nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result,
                                 std::int64_t probe = 0);
-nlohmann::ordered_json EchoEvent(WallTime time, std::int64_t seq, const ProbeResult& result);
+// With bytes (-s), a reply's "bytes"; a report or a local error adds "error" (PingErrorText) and,
+// where it names one, "mtu".
+nlohmann::ordered_json EchoEvent(WallTime time, std::int64_t seq, const ProbeResult& result,
+                                 bool bytes = false);
 nlohmann::ordered_json ErrorEvent(WallTime time, std::string_view code, std::string_view message,
                                   int exitCode);
 // The counts and round trips of a ping summary object (rtt fields null before any reply).

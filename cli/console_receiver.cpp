@@ -64,14 +64,15 @@ void ConsoleReceiver::destination(std::intptr_t wParam)
     m_address =
         text.starts_with(res::kDestIpPrefix) ? text.substr(res::kDestIpPrefix.size()) : text;
     m_started = m_now();
-    m_addressWidth = AddressColumnWidth(m_address, kPingAddressWidth);
+    m_columns = {AddressColumnWidth(m_address, kPingAddressWidth), m_view.bytes,
+                 m_view.noAnswerYet};
     if (m_view.json) {
         line(DestinationEvent(m_started, m_view.host, m_address).dump());
         return;
     }
     line(text);
     if (m_view.kind == ProbeKind::Ping && !m_view.quiet) {
-        line(PingHeader(m_addressWidth));
+        line(PingHeader(m_columns));
     }
 }
 
@@ -84,8 +85,12 @@ void ConsoleReceiver::result(std::intptr_t wParam)
         if (m_view.quiet) {
             return;
         }
-        line(m_view.json ? EchoEvent(m_now(), m_results, probe).dump()
-                         : PingRow(m_results, probe, m_addressWidth));
+        if (m_view.json) {
+            line(EchoEvent(m_now(), m_results, probe, m_view.bytes).dump());
+        } else {
+            line((m_view.unixTimes ? UnixTimePrefix(m_now()) : std::string()) +
+                 PingRow(m_results, probe, m_columns));
+        }
         return;
     }
     // Results come hop by hop from the first hop probed, each hop's together.

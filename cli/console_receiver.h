@@ -25,6 +25,11 @@ struct ConsoleView {
     bool quiet = false;            // ping: the summary only
     std::int64_t firstHop = 1;     // trace: the number of the first result's hop
     std::int64_t probesPerHop = 1; // trace: results per hop, shown on the hop's line
+    // ping's -s, -O and -D: a bytes column, "no answer yet" lines, and each row prefixed with the
+    // time in seconds since 1970.
+    bool bytes = false;
+    bool noAnswerYet = false;
+    bool unixTimes = false;
 };
 
 class ConsoleReceiver final : public ProbeMessageTarget {
@@ -62,8 +67,8 @@ private:
     const std::atomic<bool>& m_cancel;
     std::function<WallTime()> m_now;
     std::function<void()> m_onFinished;
-    std::string m_address;                  // the destination's text, dotted or IPv6
-    int m_addressWidth = kPingAddressWidth; // the ping list's IP column
+    std::string m_address; // the destination's text, dotted or IPv6
+    PingColumns m_columns; // the ping list's
     WallTime m_started{};
     std::int64_t m_results = 0;
     std::vector<HopProbe> m_hopProbes;       // trace: the current hop's results, with more than one

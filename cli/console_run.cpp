@@ -1,5 +1,8 @@
 #include "cli/console_run.h"
 
+#include <arpa/inet.h>
+
+#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -10,6 +13,7 @@
 #include "cli/report_run.h"
 #include "ping/ping_thread.h"
 #include "probe/echo_permission.h"
+#include "res/texts.h"
 #include "trace/parallel_trace.h"
 #include "trace/trace_route_thread.h"
 
@@ -31,7 +35,8 @@ int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions
         hooks.watchCancel(page.m_bCancel);
     }
     ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet,
-                              options.firstHop, options.probesPerHop},
+                              options.firstHop, options.probesPerHop, options.showBytes,
+                              options.reportOutstanding, options.unixTimes},
                              out, err, page.m_bCancel, hooks.now, [] {});
     std::optional<QuitSignalWatch> quitWatch;
     if (options.kind == ProbeKind::Ping && hooks.summaryOnQuit) {
@@ -41,6 +46,71 @@ int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions
     worker(&page);
     quitWatch.reset();
     return receiver.exitCode();
+}
+
+// The -I / -i / -s option that named an unusable interface or address, and why.
+struct SourceProblem {
+    std::string option;
+    std::string value;
+    std::string_view why;
+};
+
+// An address as -I or -s gives it: dotted IPv4, or an IPv6 literal with its zone. Never looked up.
+HostAddress sourceAddressOf(const std::string& text)
+{
+    in_addr ipv4{};
+    if (inet_pton(AF_INET, text.c_str(), &ipv4) == 1) {
+        return HostAddress::ipv4(ipv4.s_addr);
+    }
+    return ParseIpv6Literal(text.c_str()).value_or(HostAddress{});
+}
+
+EchoPathMtu pathMtuOf(PathMtuMode mode)
+{
+    switch (mode) {
+    case PathMtuMode::Do:
+        return EchoPathMtu::Do;
+    case PathMtuMode::Dont:
+        return EchoPathMtu::Dont;
+    case PathMtuMode::Want:
+        return EchoPathMtu::Want;
+    case PathMtuMode::Default:
+        break;
+    }
+    return EchoPathMtu::ByFlags;
+}
+
+// How the run's echoes leave, checked against this system before anything is sent. A source
+// address holds the run to its family, as -4 or -6 would.
+std::optional<SourceProblem> socketSettingsOf(const CliOptions& options,
+                                              EchoSocketSettings& settings, FamilyChoice& families)
+{
+    const bool ping = options.kind == ProbeKind::Ping;
+    settings.interface = options.interface;
+    settings.pathMtu = ping ? pathMtuOf(options.pathMtu) : EchoPathMtu::ByFlags;
+    if (!options.interface.empty() &&
+        CheckEchoSocketSettings({options.interface, {}, {}}) != EchoSocketProblem::None) {
+        return SourceProblem{ping ? "-I" : "-i", options.interface,
+                             ping ? res::kNoSuchInterfaceOrAddress : res::kNoSuchInterface};
+    }
+    if (options.source.empty()) {
+        return std::nullopt;
+    }
+    const std::string option = ping ? "-I" : "-s";
+    settings.source = sourceAddressOf(options.source);
+    if (!settings.source ||
+        CheckEchoSocketSettings({{}, settings.source, {}}) != EchoSocketProblem::None) {
+        return SourceProblem{option, options.source, res::kNotLocalAddress};
+    }
+    const FamilyChoice own =
+        settings.source.isIpv6() ? FamilyChoice::Ipv6Only : FamilyChoice::Ipv4Only;
+    if (families != FamilyChoice::Any && families != own) {
+        return SourceProblem{option, options.source,
+                             families == FamilyChoice::Ipv4Only ? res::kNotIpv4Address
+                                                                : res::kNotIpv6Address};
+    }
+    families = own;
+    return std::nullopt;
 }
 
 } // namespace
@@ -72,6 +142,24 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     }
     const CliOptions& options = *parsed.options;
 
+    EchoSocketSettings socket;
+    FamilyChoice families = options.families;
+    if (options.kind != ProbeKind::Report) {
+        if (const auto problem = socketSettingsOf(options, socket, families)) {
+            char line[512];
+            std::snprintf(line, sizeof line, std::string(res::kOptionValueFormat).c_str(),
+                          options.kind == ProbeKind::Ping ? "ping" : "trace",
+                          problem->option.c_str(), problem->value.c_str(),
+                          std::string(problem->why).c_str());
+            err << line << '\n' << std::flush;
+            if (options.json) {
+                out << ErrorEvent(hooks.now(), "usage", line, kExitUsage).dump() << '\n'
+                    << std::flush;
+            }
+            return kExitUsage;
+        }
+    }
+
     // Cheap, and it spares the user a name lookup that could never be followed by a probe.
     if (CheckEchoPermission() == IcmpSocketKind::None) {
         return RefuseStart(argc, argv, out, err, EchoPermissionHint(), hooks);
@@ -91,7 +179,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         page.m_probesPerHop = options.probesPerHop;
         page.m_waitHere = options.waitHere;
         page.m_waitNear = options.waitNear;
-        page.m_families = options.families;
+        page.m_families = families;
+        page.m_socket = socket;
         // One probe out at a time leaves nothing to cut a wait short: the window's own walk.
         if (options.parallel == 1 && options.firstHop == 1 && options.probesPerHop == 1) {
             TraceRouteInputs& walk = page;
@@ -105,7 +194,11 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     page.m_iNumTrials = options.count;
     page.m_iHopTimeout = options.timeoutMs;
     page.m_iIntervalMs = options.intervalMs;
-    page.m_families = options.families;
+    page.m_families = families;
+    page.m_iPayloadSize = options.payloadSize;
+    page.m_tos = static_cast<std::uint8_t>(options.tos);
+    page.m_socket = socket;
+    page.m_iDeadlineMs = options.deadlineMs;
     return runPageHere(page, PingThread, options, out, err, hooks);
 }
 

@@ -12,6 +12,8 @@ namespace {
 thread_local std::uint32_t t_lastEchoError = 0;
 thread_local std::uint32_t t_lastRoundTripMicros = 0;
 thread_local HostAddress t_lastResponder;
+thread_local std::uint32_t t_lastMtu = 0;
+thread_local EchoSocketSettings t_socketSettings;
 
 template <typename T> void store(std::uint8_t* block, std::uint32_t offset, T value)
 {
@@ -84,6 +86,26 @@ void SetLastEchoResponder(const HostAddress& responder)
     t_lastResponder = responder;
 }
 
+std::uint32_t GetLastEchoMtu()
+{
+    return t_lastMtu;
+}
+
+void SetLastEchoMtu(std::uint32_t mtu)
+{
+    t_lastMtu = mtu;
+}
+
+void SetEchoSocketSettings(const EchoSocketSettings& settings)
+{
+    t_socketSettings = settings;
+}
+
+const EchoSocketSettings& GetEchoSocketSettings()
+{
+    return t_socketSettings;
+}
+
 namespace {
 
 // Packs one request for the stack in the layout of its action, makes the call and hands back the
@@ -94,6 +116,7 @@ std::uint32_t sendBlock(const HostAddress& destination, const void* requestData,
 {
     SetLastEchoRoundTripMicros(0);
     SetLastEchoResponder({});
+    SetLastEchoMtu(0);
     if (replySize < kEchoReplySize) {
         SetLastEchoError(kErrorInsufficientBuffer);
         return 0;
@@ -151,6 +174,7 @@ std::uint32_t sendBlock(const HostAddress& destination, const void* requestData,
         SetLastEchoError(stackError);
         SetLastEchoRoundTripMicros(0);
         SetLastEchoResponder({});
+        SetLastEchoMtu(0);
     } else {
         const std::uint16_t count = records[0].reserved;
         records[0].reserved = 0;

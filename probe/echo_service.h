@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "probe/host_address.h"
 #include "probe/ip_address.h"
@@ -99,5 +100,58 @@ void SetLastEchoError(std::uint32_t code);
 // beside the record, like the last-error code.
 std::uint32_t GetLastEchoRoundTripMicros();
 void SetLastEchoRoundTripMicros(std::uint32_t micros);
+
+// The MTU of the path to the destination as this thread's last SendEcho or SendEchoTo learned it:
+// from a router's fragmentation-needed or packet-too-big report (a record with status
+// kIpPacketTooBig), or, for a request larger than the local link or an already known path allows
+// (it never left: no record, last error kIpPacketTooBig), the local one. 0 for anything else.
+// Travels beside the record, like the round trip's microseconds.
+std::uint32_t GetLastEchoMtu();
+void SetLastEchoMtu(std::uint32_t mtu);
+
+// Path MTU discovery of a thread's echo requests (IP_MTU_DISCOVER / IPV6_MTU_DISCOVER).
+enum class EchoPathMtu : std::uint8_t {
+    ByFlags, // the option block's don't-fragment flag: Do with it; without it Dont for IPv4 and
+             // Want for IPv6, where a router never fragments
+    Do,      // never fragment: a request larger than the path fails with the path's MTU
+    Dont,    // fragment where needed, whatever the path reports
+    Want,    // discover the path's MTU, and fragment locally above it
+};
+
+// How a thread's echo requests leave, beyond what each request's option block says: through one
+// interface, from one local address, with one mode of path MTU discovery. It holds for every
+// request the thread makes (SendEcho, SendEchoTo, EchoFlight) until it is set again; the default
+// leaves the interface and source to the routing table and the path MTU to the option block,
+// as the pages send.
+struct EchoSocketSettings {
+    std::string interface; // an interface name; empty: the route's
+    HostAddress source;    // a local address of the destination's family; none: the route's
+    EchoPathMtu pathMtu = EchoPathMtu::ByFlags;
+
+    bool operator==(const EchoSocketSettings&) const = default;
+};
+
+void SetEchoSocketSettings(const EchoSocketSettings& settings);
+const EchoSocketSettings& GetEchoSocketSettings();
+
+// A run's settings on the calling thread, the previous ones back when it ends.
+class ScopedEchoSocketSettings {
+public:
+    explicit ScopedEchoSocketSettings(const EchoSocketSettings& settings)
+        : m_previous(GetEchoSocketSettings())
+    {
+        SetEchoSocketSettings(settings);
+    }
+    ~ScopedEchoSocketSettings() { SetEchoSocketSettings(m_previous); }
+    ScopedEchoSocketSettings(const ScopedEchoSocketSettings&) = delete;
+    ScopedEchoSocketSettings& operator=(const ScopedEchoSocketSettings&) = delete;
+
+private:
+    EchoSocketSettings m_previous;
+};
+
+// What makes settings unusable on this system, found without sending anything.
+enum class EchoSocketProblem { None, NoSuchInterface, NotLocalAddress };
+EchoSocketProblem CheckEchoSocketSettings(const EchoSocketSettings& settings);
 
 } // namespace hopwise

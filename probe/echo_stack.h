@@ -72,12 +72,15 @@ struct EchoReplyInfo {
     std::optional<std::uint32_t> roundTripMicros{};
     // The responder of either family, left for GetLastEchoResponder; without it, `address`.
     HostAddress responder{};
+    // The next hop's MTU that a fragmentation-needed or packet-too-big report gave, for
+    // GetLastEchoMtu; 0 for any other reply.
+    std::uint32_t mtu = 0;
 };
 
 // Writes one reply record at the start of the buffer (count 1 at offset 14) followed by as much
 // of its data and option bytes as fits, and leaves its microseconds for
-// GetLastEchoRoundTripMicros and its responder for GetLastEchoResponder. The buffer holds at least
-// one record.
+// GetLastEchoRoundTripMicros, its responder for GetLastEchoResponder and its MTU for
+// GetLastEchoMtu. The buffer holds at least one record.
 void WriteEchoReply(void* buffer, std::uint32_t size, const EchoReplyInfo& reply);
 
 // Writes the record of an unanswered request: count 0, responder 0, round trip 0 and the given

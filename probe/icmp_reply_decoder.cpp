@@ -147,6 +147,10 @@ IcmpReplyFields decodeIcmp(IcmpReplyFields fields, std::span<const std::uint8_t>
     fields.verdict = IcmpVerdict::ErrorReport;
     fields.status = IcmpErrorStatus(fields.type, fields.code);
     fields.data = {};
+    // A router that can't forward a don't-fragment packet names its next hop's MTU (RFC 1191).
+    if (fields.status == kIpPacketTooBig) {
+        fields.mtu = readBig16(icmp.data() + 6);
+    }
     return fields;
 }
 

@@ -63,8 +63,8 @@ struct IcmpReplyFields {
     std::uint8_t type = 0;
     std::uint8_t code = 0;
     std::uint32_t status = 0; // reply record status, see IcmpErrorStatus
-    // The next hop's MTU of an ICMPv6 packet-too-big report read as a packet (from the error
-    // queue the kernel gives it as the extended error's ee_info).
+    // The next hop's MTU of a fragmentation-needed (ICMP) or packet-too-big (ICMPv6) report read
+    // as a packet (from the error queue the kernel gives it as the extended error's ee_info).
     std::uint32_t mtu = 0;
     // From the IP header; only packets from a raw socket carry one.
     bool hasIpHeader = false;

@@ -62,6 +62,34 @@ inline constexpr std::string_view kReplyColumnIp = "IP";
 inline constexpr std::string_view kReplyColumnTime = "Time";
 inline constexpr std::string_view kReplyColumnTtl = "TTL";
 
+// hopwise-cli's ping, in ping's words: the column of -s, what a router's report or a local error
+// about a request says (each a printf format), -O's line, and the options that name no usable
+// interface or address.
+inline constexpr std::string_view kReplyColumnBytes = "Bytes";
+inline constexpr std::string_view kPingReportFormat = "From %s icmp_seq=%lld %s";
+inline constexpr std::string_view kPingTimeToLiveExceeded = "Time to live exceeded";
+inline constexpr std::string_view kPingReassemblyTimeExceeded = "Frag reassembly time exceeded";
+inline constexpr std::string_view kPingNetUnreachable = "Destination Net Unreachable";
+inline constexpr std::string_view kPingHostUnreachable = "Destination Host Unreachable";
+inline constexpr std::string_view kPingProtocolUnreachable = "Destination Protocol Unreachable";
+inline constexpr std::string_view kPingPortUnreachable = "Destination Port Unreachable";
+inline constexpr std::string_view kPingSourceRouteFailed = "Source Route Failed";
+inline constexpr std::string_view kPingUnreachable = "Destination unreachable";
+inline constexpr std::string_view kPingParameterProblem = "Parameter problem";
+inline constexpr std::string_view kPingSourceQuench = "Source Quench";
+inline constexpr std::string_view kPingFragmentationNeededFormat =
+    "Frag needed and DF set (mtu = %u)";
+inline constexpr std::string_view kPingPacketTooBigFormat = "Packet too big: mtu=%u";
+inline constexpr std::string_view kPingLocalTooBigFormat = "local error: message too long, mtu=%u";
+inline constexpr std::string_view kPingNoAnswerYetFormat = "no answer yet for icmp_seq=%lld";
+// "hopwise-cli: ping: -I eth9: no such interface or local address"
+inline constexpr std::string_view kOptionValueFormat = "hopwise-cli: %s: %s %s: %s";
+inline constexpr std::string_view kNoSuchInterfaceOrAddress = "no such interface or local address";
+inline constexpr std::string_view kNoSuchInterface = "no such interface";
+inline constexpr std::string_view kNotLocalAddress = "not a local address";
+inline constexpr std::string_view kNotIpv4Address = "not an IPv4 address (-4)";
+inline constexpr std::string_view kNotIpv6Address = "not an IPv6 address (-6)";
+
 // What a person can do with the results: the views' context menu, and the header of "Copy All"
 // (one "name: value" line each, then the rows).
 inline constexpr std::string_view kResultCopy = "Copy";

@@ -117,6 +117,7 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
 
 std::uint32_t ParallelTraceThread(ParallelTraceInputs* page)
 {
+    const ScopedEchoSocketSettings socket(page->m_socket);
     RunToDestination(
         page->m_pWindow, page->m_szHost, page->m_families,
         [page](const HostAddress& destination) { walkInParallel(*page, destination); });

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "probe/echo_service.h"
 #include "probe/resolver.h"
 #include "run/host_text.h"
 #include "run/probe_messages.h"
@@ -19,6 +20,8 @@ struct TraceRouteInputs : TraceRouteSettings {
     std::atomic<bool> m_bCancel{false}; // set by the page; the worker stops before the next hop
     ProbeMessageTarget* m_pWindow = nullptr;     // where notifications go; nullptr drops them
     FamilyChoice m_families = FamilyChoice::Any; // hopwise-cli's -4 / -6; the window takes either
+    // hopwise-cli's -i IFACE and -s SOURCE; the window leaves both to the routing table.
+    EchoSocketSettings m_socket;
 };
 
 } // namespace hopwise

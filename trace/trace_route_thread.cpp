@@ -56,6 +56,7 @@ void walkHops(TraceRouteInputs& page, EchoHandle handle, const HostAddress& dest
 
 std::uint32_t TraceRouteThread(TraceRouteInputs* page)
 {
+    const ScopedEchoSocketSettings socket(page->m_socket);
     RunToDestination(page->m_pWindow, page->m_szHost, page->m_families,
                      [page](const HostAddress& destination) {
                          const EchoHandle handle = OpenEchoHandle();

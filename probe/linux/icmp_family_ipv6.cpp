@@ -64,10 +64,23 @@ void configure(int fd, IcmpSocketKind kind, std::uint16_t identifier)
 } // namespace
 
 const IcmpFamily kIcmpIpv6{
-    AddressFamily::Ipv6,      AF_INET6,           IPPROTO_ICMPV6,     IPPROTO_IPV6,
-    icmp6_type::kEchoRequest, IPV6_UNICAST_HOPS,  IPV6_TCLASS,        IPV6_MTU_DISCOVER,
-    IPV6_PMTUDISC_DO,         IPV6_PMTUDISC_WANT, SO_EE_ORIGIN_ICMP6, configure,
-    DecodeIcmp6Reply,         DecodeQuotedEcho6,
+    AddressFamily::Ipv6,
+    AF_INET6,
+    IPPROTO_ICMPV6,
+    IPPROTO_IPV6,
+    icmp6_type::kEchoRequest,
+    IPV6_UNICAST_HOPS,
+    IPV6_TCLASS,
+    IPV6_MTU_DISCOVER,
+    IPV6_PMTUDISC_DO,
+    IPV6_PMTUDISC_WANT,
+    IPV6_PMTUDISC_DONT,
+    IPV6_PMTUDISC_WANT,
+    IPV6_MTU,
+    SO_EE_ORIGIN_ICMP6,
+    configure,
+    DecodeIcmp6Reply,
+    DecodeQuotedEcho6,
 };
 
 } // namespace hopwise::icmp_socket

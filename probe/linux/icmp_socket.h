@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "probe/echo_permission.h"
@@ -35,11 +36,14 @@ struct IcmpFamily {
     int protocol; // IPPROTO_ICMP, IPPROTO_ICMPV6
     int level;    // the socket option level of the family's IP layer
     std::uint8_t echoRequestType;
-    int hopsOption;           // IP_TTL, IPV6_UNICAST_HOPS
-    int classOption;          // IP_TOS, IPV6_TCLASS
-    int mtuOption;            // IP_MTU_DISCOVER, IPV6_MTU_DISCOVER
-    int mtuDo;                // don't fragment
-    int mtuDefault;           // without the don't-fragment flag
+    int hopsOption;  // IP_TTL, IPV6_UNICAST_HOPS
+    int classOption; // IP_TOS, IPV6_TCLASS
+    int mtuOption;   // IP_MTU_DISCOVER, IPV6_MTU_DISCOVER
+    int mtuDo;       // don't fragment
+    int mtuDefault;  // without the don't-fragment flag
+    int mtuDont;     // -M dont, -M want (EchoPathMtu)
+    int mtuWant;
+    int mtuQuery;             // IP_MTU, IPV6_MTU: a connected socket's path MTU
     std::uint8_t errorOrigin; // the sock_extended_err origin of a router's report
     // Kernel filters and the ancillary data asked for, once a socket of the kind is open.
     void (*configure)(int fd, IcmpSocketKind kind, std::uint16_t identifier);
@@ -75,6 +79,8 @@ struct CachedSocket {
     int pmtu = kUnknown;
     bool optionsKnown = false;
     std::vector<std::uint8_t> options;
+    // Bound to the thread's interface and source (EchoSocketSettings) before its first send.
+    bool bound = false;
 
     void reset();
 };
@@ -104,6 +110,10 @@ struct ThreadSockets {
     std::uint16_t sequence = 0;
     std::vector<std::uint8_t> packet;
     std::vector<std::uint8_t> receive;
+    // The interface and source the sockets above are bound to: a socket can't be bound twice, so
+    // new settings drop them and the next request opens sockets bound the new way.
+    std::string interface;
+    HostAddress source;
 
     ThreadSockets();
     ~ThreadSockets() { drop(); }
@@ -134,10 +144,15 @@ AcquireResult acquireSocket(const IcmpFamily& family, IcmpSocketKind first, Icmp
 
 // Sending (icmp_socket_send.cpp).
 
-// Gives the socket the request's TTL (hop limit), TOS (traffic class), don't-fragment flag and,
-// for IPv4, IP options (the system's defaults without an option block); false when the kernel
-// refuses one of them.
+// Binds a socket not yet bound to the thread's interface and source, and gives it the request's
+// TTL (hop limit), TOS (traffic class), path MTU discovery (the thread's EchoPathMtu, or the
+// request's don't-fragment flag) and, for IPv4, IP options (the system's defaults without an
+// option block); false when the kernel refuses one of them.
 bool applyOptions(CachedSocket& socket, const EchoRequest& request);
+// The MTU a request to the destination may have now, on the thread's interface and source: the
+// local link's, or a router's smaller one that the kernel has learned for the path. 0 when the
+// kernel can't say.
+std::uint32_t localPathMtu(const HostAddress& destination);
 // The echo request message; on a raw socket with our identifier and its checksum.
 void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, IcmpSocketKind kind,
                  std::uint16_t identifier, std::uint16_t sequence);

@@ -4,6 +4,7 @@
 
 #include "probe/linux/icmp_socket.h"
 
+#include <net/if.h>
 #include <netinet/in.h>
 
 #include <pthread.h>
@@ -198,6 +199,13 @@ AcquireResult acquireSocket(const IcmpFamily& family, IcmpSocketKind first, Icmp
 {
     ThreadSockets& cache = t_sockets;
     cache.checkNamespace();
+    const EchoSocketSettings& settings = GetEchoSocketSettings();
+    if (settings.interface != cache.interface || settings.source != cache.source) {
+        cache.ipv4.drop();
+        cache.ipv6.drop();
+        cache.interface = settings.interface;
+        cache.source = settings.source;
+    }
     if (cache.receive.size() != kReceiveSize) {
         cache.receive.resize(kReceiveSize);
     }
@@ -223,6 +231,27 @@ IcmpSocketKind LinuxEchoStack::permittedKind()
         return IcmpSocketKind::Raw;
     }
     return IcmpSocketKind::None;
+}
+
+EchoSocketProblem CheckEchoSocketSettings(const EchoSocketSettings& settings)
+{
+    if (!settings.interface.empty() && if_nametoindex(settings.interface.c_str()) == 0) {
+        return EchoSocketProblem::NoSuchInterface;
+    }
+    if (!settings.source) {
+        return EchoSocketProblem::None;
+    }
+    // Binding a UDP socket asks the kernel whether the address is one of this system's; nothing
+    // is sent, and no privilege is needed.
+    const int fd =
+        socket(settings.source.isIpv6() ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage local{};
+    const socklen_t length = icmp_socket::ToSocketAddress(settings.source, local);
+    const bool bound = fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&local), length) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return bound ? EchoSocketProblem::None : EchoSocketProblem::NotLocalAddress;
 }
 
 const char* EchoPermissionHint()

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <span>
 
+#include "probe/echo_status.h"
 #include "probe/linux/probe_interrupt.h"
 
 namespace hopwise::icmp_socket {
@@ -240,6 +241,8 @@ ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, 
         info.options = meta.options;
     }
     info.data = fields.data;
+    // The report's own MTU field, or the kernel's copy of it beside an error queue message.
+    info.mtu = errorQueue && fields.status == kIpPacketTooBig ? meta.error->ee_info : fields.mtu;
     WriteEchoReply(exchange.reply, exchange.replyLength, info);
     return ReadResult::Matched;
 }

@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -51,15 +52,56 @@ bool setIfChanged(int fd, int level, int name, int& cached, int wanted)
     return true;
 }
 
+// The thread's interface and source on a socket of the family. Binding to a device needs no
+// privilege since Linux 5.7 (for a socket not yet bound to one). A source of the other family
+// can't send this request: it stays unsent rather than leave from an address nobody asked for.
+bool bindSource(int fd, const IcmpFamily& family)
+{
+    const EchoSocketSettings& settings = GetEchoSocketSettings();
+    if (!settings.interface.empty() &&
+        setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, settings.interface.data(),
+                   static_cast<socklen_t>(settings.interface.size())) != 0) {
+        return false;
+    }
+    if (!settings.source) {
+        return true;
+    }
+    sockaddr_storage local{};
+    const socklen_t length = ToSocketAddress(settings.source, local);
+    return settings.source.family() == family.family &&
+           bind(fd, reinterpret_cast<const sockaddr*>(&local), length) == 0;
+}
+
+int pathMtuMode(const IcmpFamily& family, const EchoRequest& request)
+{
+    switch (GetEchoSocketSettings().pathMtu) {
+    case EchoPathMtu::Do:
+        return family.mtuDo;
+    case EchoPathMtu::Dont:
+        return family.mtuDont;
+    case EchoPathMtu::Want:
+        return family.mtuWant;
+    case EchoPathMtu::ByFlags:
+        break;
+    }
+    const bool dontFragment = request.hasOptions && (request.flags & kIpFlagDontFragment) != 0;
+    return dontFragment ? family.mtuDo : family.mtuDefault;
+}
+
 } // namespace
 
 bool applyOptions(CachedSocket& socket, const EchoRequest& request)
 {
     const IcmpFamily& family = IcmpFamilyOf(request.destination);
+    if (!socket.bound) {
+        socket.bound = bindSource(socket.fd, family);
+        if (!socket.bound) {
+            return false;
+        }
+    }
     const int ttl = request.hasOptions ? request.ttl : kDefaultTtl;
     const int tos = request.hasOptions ? request.tos : 0;
-    const bool dontFragment = request.hasOptions && (request.flags & kIpFlagDontFragment) != 0;
-    const int pmtu = dontFragment ? family.mtuDo : family.mtuDefault;
+    const int pmtu = pathMtuMode(family, request);
     if (!setIfChanged(socket.fd, family.level, family.hopsOption, socket.ttl, ttl) ||
         !setIfChanged(socket.fd, family.level, family.classOption, socket.tos, tos) ||
         !setIfChanged(socket.fd, family.level, family.mtuOption, socket.pmtu, pmtu)) {
@@ -82,6 +124,31 @@ bool applyOptions(CachedSocket& socket, const EchoRequest& request)
     socket.options.assign(options.begin(), options.end());
     socket.optionsKnown = true;
     return true;
+}
+
+std::uint32_t localPathMtu(const HostAddress& destination)
+{
+    // A connected UDP socket on the same interface and source reads the route's MTU, learned
+    // reports included; connecting sends nothing.
+    const IcmpFamily& family = IcmpFamilyOf(destination);
+    const int fd = socket(family.domain, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return 0;
+    }
+    sockaddr_storage to{};
+    const socklen_t toLength = ToSocketAddress(destination, to);
+    // The port sits at the same offset in both families' addresses; the discard port is as good
+    // as any other, since nothing is sent.
+    reinterpret_cast<sockaddr_in&>(to).sin_port = htons(9);
+    int mtu = 0;
+    socklen_t size = sizeof mtu;
+    if (!bindSource(fd, family) ||
+        connect(fd, reinterpret_cast<const sockaddr*>(&to), toLength) != 0 ||
+        getsockopt(fd, family.level, family.mtuQuery, &mtu, &size) != 0 || mtu < 0) {
+        mtu = 0;
+    }
+    close(fd);
+    return static_cast<std::uint32_t>(mtu);
 }
 
 void buildPacket(std::vector<std::uint8_t>& packet, const EchoRequest& request, IcmpSocketKind kind,

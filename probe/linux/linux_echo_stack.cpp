@@ -3,6 +3,7 @@
 
 #include "probe/linux/linux_echo_stack.h"
 
+#include <cerrno>
 #include <optional>
 
 #include "probe/echo_status.h"
@@ -84,19 +85,25 @@ std::uint32_t LinuxEchoStack::control(std::uint32_t protocol, std::uint32_t acti
     // options) gets no answer either: both wait out their time like any unanswered request, so
     // that a caller looping over them never spins.
     bool sent = false;
+    bool tooBig = false;
     if (!(echo.hasOptions && echo.ttl == 0) && applyOptions(*socket, echo)) {
         if (!arrivalStampsTrusted(*socket)) {
             discardQueued(socket->fd, kind);
         }
         buildPacket(cache.packet, echo, kind, cache.identifier, exchange.sent.sequence);
         sent = sendPacket(socket->fd, kind, cache.packet, echo.destination, exchange.sentAt);
+        // Larger than the path allows, and not to be fragmented: it never left. The record says
+        // so, with the MTU it may have, as a router's fragmentation-needed report would.
+        tooBig = !sent && errno == EMSGSIZE;
     }
     if (!sent) {
+        const std::uint32_t mtu = tooBig ? localPathMtu(echo.destination) : 0;
         if (waitFor(-1, deadline, interrupt) == WaitResult::Interrupted) {
             WriteNoEchoReply(reply, *replyLength, kIpReqTimedOut);
             return kErrorOperationAborted;
         }
-        WriteNoEchoReply(reply, *replyLength, kIpReqTimedOut);
+        WriteNoEchoReply(reply, *replyLength, tooBig ? kIpPacketTooBig : kIpReqTimedOut);
+        SetLastEchoMtu(mtu);
         return 0;
     }
 

@@ -222,7 +222,7 @@ const CliCase kCases[] = {
                "4.000/4.000/4.000/0.000"),
      ""},
     {"ping -c 1 -t 1 t", 1,
-     kPing + "1     10.0.0.1         3.000 ms    63\nDone\n" +
+     kPing + "From 10.0.0.1 icmp_seq=1 Time to live exceeded\nDone\n" +
          Stats("t", "1 packets transmitted, 0 received, +1 errors, 100% packet loss"),
      ""},
     {"ping -c 3 -i 0 t",
@@ -322,7 +322,7 @@ const CliCase kCases[] = {
      .err = ""},
     {.args = "ping -c 1 -t 1 2001:db8::9",
      .exitCode = 1,
-     .out = kPing6 + "1     " + kRouter6 + "   3.000 ms    63\nDone\n" +
+     .out = kPing6 + "From " + kRouter6 + " icmp_seq=1 Time to live exceeded\nDone\n" +
             Stats("2001:db8::9", "1 packets transmitted, 0 received, +1 errors, 100% packet loss"),
      .err = ""},
     {.args = "report -c 2 -i 0 2001:db8::9",

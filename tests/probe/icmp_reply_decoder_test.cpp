@@ -23,7 +23,14 @@ constexpr IpAddress kOther = 0x0800000A;  // 10.0.0.8
 Bytes icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq,
            const Bytes& payload = {'h', 'o', 'p'})
 {
-    Bytes m = {type, code, 0, 0, std::uint8_t(id >> 8), std::uint8_t(id), 0, std::uint8_t(seq)};
+    Bytes m = {type,
+               code,
+               0,
+               0,
+               std::uint8_t(id >> 8),
+               std::uint8_t(id),
+               std::uint8_t(seq >> 8),
+               std::uint8_t(seq)};
     m.insert(m.end(), payload.begin(), payload.end());
     const std::uint16_t sum = InternetChecksum(m);
     m[2] = std::uint8_t(sum >> 8);
@@ -42,11 +49,13 @@ Bytes ip(const Bytes& payload, IpAddress to = 0x0100007F, std::uint8_t protocol 
     return p;
 }
 
-// A router's report (time exceeded unless told) on the quoted packet, cut to `size` when given.
-Bytes report(Bytes quoted, std::size_t size = 0, std::uint8_t type = 11, std::uint8_t code = 0)
+// A router's report (time exceeded unless told) on the quoted packet, cut to `size` when given;
+// a fragmentation-needed report's next-hop MTU in the low 16 bits of its second word.
+Bytes report(Bytes quoted, std::size_t size = 0, std::uint8_t type = 11, std::uint8_t code = 0,
+             std::uint16_t mtu = 0)
 {
     quoted.resize(size ? size : quoted.size());
-    return ip(icmp(type, code, 0, 0, quoted));
+    return ip(icmp(type, code, 0, mtu, quoted));
 }
 
 Bytes with(Bytes p, std::size_t at, std::uint8_t value)
@@ -64,6 +73,7 @@ struct DecodeCase {
     IcmpRejectReason reason; // None: the packet is ours
     std::uint32_t status = kIpSuccess;
     IpAddress quotedTo = kTarget; // of a report from the error queue
+    std::uint32_t mtu = 0;
 };
 
 TEST(IcmpReplyDecoder, takesOnlyTheAnswerToOurRequest)
@@ -76,6 +86,8 @@ TEST(IcmpReplyDecoder, takesOnlyTheAnswerToOurRequest)
         {"ourReply", Raw, reply, R::None},
         {"reportQuotingEightBytes", Raw, report(request, 28, 3, 1), R::None,
          kIpDestHostUnreachable},
+        {"fragmentationNeededNamesTheMtu", Raw, report(request, 0, 3, 4, 1400), R::None,
+         kIpPacketTooBig, kTarget, 1400},
         {"datagramReplyWithKernelsId", Datagram, icmp(0, 0, 0xBEEF, kSeq), R::None},
         {"errorQueueReport", ErrorQueue, icmp(8, 0, 0xBEEF, kSeq), R::None, kIpTtlExpiredTransit},
         {"totalLengthBeyondPacket", Raw, with(reply, 3, 32), R::Truncated},
@@ -107,6 +119,7 @@ TEST(IcmpReplyDecoder, takesOnlyTheAnswerToOurRequest)
                                : c.status == kIpSuccess ? IcmpVerdict::EchoReply
                                                         : IcmpVerdict::ErrorReport);
         EXPECT_EQ(got.status, c.status);
+        EXPECT_EQ(got.mtu, c.mtu);
     }
 }
 
