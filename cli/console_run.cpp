@@ -151,7 +151,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
                           options.kind == ProbeKind::Ping ? "ping" : "trace",
                           problem->option.c_str(), problem->value.c_str(),
                           std::string(problem->why).c_str());
-            err << line << '\n' << std::flush;
+            err << line << "\nTry 'hopwise-cli "
+                << (options.kind == ProbeKind::Ping ? "ping" : "trace") << " --help'.\n"
+                << std::flush;
             if (options.json) {
                 out << ErrorEvent(hooks.now(), "usage", line, kExitUsage).dump() << '\n'
                     << std::flush;

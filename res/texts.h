@@ -82,8 +82,8 @@ inline constexpr std::string_view kPingFragmentationNeededFormat =
 inline constexpr std::string_view kPingPacketTooBigFormat = "Packet too big: mtu=%u";
 inline constexpr std::string_view kPingLocalTooBigFormat = "local error: message too long, mtu=%u";
 inline constexpr std::string_view kPingNoAnswerYetFormat = "no answer yet for icmp_seq=%lld";
-// "hopwise-cli: ping: -I eth9: no such interface or local address"
-inline constexpr std::string_view kOptionValueFormat = "hopwise-cli: %s: %s %s: %s";
+// "hopwise-cli ping: -I eth9: no such interface or local address", as the other usage errors
+inline constexpr std::string_view kOptionValueFormat = "hopwise-cli %s: %s %s: %s";
 inline constexpr std::string_view kNoSuchInterfaceOrAddress = "no such interface or local address";
 inline constexpr std::string_view kNoSuchInterface = "no such interface";
 inline constexpr std::string_view kNotLocalAddress = "not a local address";

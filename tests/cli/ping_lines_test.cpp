@@ -148,16 +148,17 @@ const PingLinesCase kCases[] = {
      "",
      {kReplyIfWired}},
     {"noSuchInterface", "ping -c 1 -I hw-none0 t", 2, "",
-     "hopwise-cli: ping: -I hw-none0: no such interface or local address\n"},
+     "hopwise-cli ping: -I hw-none0: no such interface or local address\nTry 'hopwise-cli ping "
+     "--help'.\n"},
     // An address for documentation (TEST-NET-3), which no machine's interface has.
     {"notALocalAddress", "ping -c 1 -I 203.0.113.9 t", 2, "",
-     "hopwise-cli: ping: -I 203.0.113.9: not a local address\n"},
+     "hopwise-cli ping: -I 203.0.113.9: not a local address\nTry 'hopwise-cli ping --help'.\n"},
     {"sourceOfTheOtherFamily", "ping -6 -c 1 -I 127.0.0.1 t", 2, "",
-     "hopwise-cli: ping: -I 127.0.0.1: not an IPv6 address (-6)\n"},
+     "hopwise-cli ping: -I 127.0.0.1: not an IPv6 address (-6)\nTry 'hopwise-cli ping --help'.\n"},
     {"traceThroughNoSuchInterface", "trace -i hw-none0 t", 2, "",
-     "hopwise-cli: trace: -i hw-none0: no such interface\n"},
+     "hopwise-cli trace: -i hw-none0: no such interface\nTry 'hopwise-cli trace --help'.\n"},
     {"traceFromANameNotAnAddress", "trace -s t t", 2, "",
-     "hopwise-cli: trace: -s t: not a local address\n"},
+     "hopwise-cli trace: -s t: not a local address\nTry 'hopwise-cli trace --help'.\n"},
 };
 
 void PrintTo(const PingLinesCase& c, std::ostream* out)
