@@ -110,10 +110,11 @@ Request ReadCommandLine(int argc, const char* const* argv, DisplayChoice& choice
                     refusal = "option '" + std::string(arg) + "' needs a value";
                     return Request::Refuse;
                 }
-                if (name == "platform") {
-                    choice.platform = hasValue ? arg.substr(arg.find('=') + 1) : argv[i];
+                // Qt reads these two only with the value as the next argument.
+                if (name == "platform" && !hasValue) {
+                    choice.platform = argv[i];
                 }
-                choice.display = choice.display || name == "display";
+                choice.display = choice.display || (name == "display" && !hasValue);
             }
         }
         if (!known) {

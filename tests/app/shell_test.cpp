@@ -485,7 +485,8 @@ INSTANTIATE_TEST_SUITE_P(
                         ": WAYLAND_DISPLAY must name one"},
         CommandLineCase{
             {}, {"QT_QPA_PLATFORM=wayland-egl;xcb:nograb"}, 1, ": WAYLAND_DISPLAY or DISPLAY must"},
-        CommandLineCase{{"--platform=offscreen"}, {}, 0, ""},
+        CommandLineCase{{"--platform", "offscreen"}, {}, 0, ""},
+        CommandLineCase{{"-platform=offscreen"}, {}, 1, ": WAYLAND_DISPLAY or DISPLAY must"},
         CommandLineCase{{}, {"QT_QPA_PLATFORM=xcb;offscreen"}, 0, ""}));
 
 TEST(WindowPrivilege, idleWindowHasNoEffectiveCapability)
