@@ -1,8 +1,11 @@
 // The window program: one application object, one main window, exit code 0 when the window is
-// closed, -1 when another instance already runs, 1 when it refuses to start set-user-ID.
+// closed, -1 when another instance already runs, 1 when it refuses to start set-user-ID or has
+// no display to open.
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -30,7 +33,7 @@ Settings and host histories: $XDG_CONFIG_HOME/Velmor/Hopwise.reg (~/.config/Velm
 
 Exit codes:
   0    the window was closed
-  1    could not start (installed set-user-ID or set-group-ID, or no window)
+  1    could not start (installed set-user-ID or set-group-ID, or no display)
   2    bad usage
   255  another instance runs for this user: its window was brought to the front
 )";
@@ -65,9 +68,17 @@ void Print(std::FILE* stream, std::string_view text)
 
 enum class Request { Run, Help, Version, Refuse };
 
+// What the command line tells Qt about the display: the platform plugin (-platform), and
+// whether -display names an X display.
+struct DisplayChoice {
+    std::string_view platform;
+    bool display = false;
+};
+
 // Read before QApplication exists, so that --help and --version need no display and a mistyped
 // option is refused before a window shows.
-Request ReadCommandLine(int argc, const char* const* argv, std::string& refusal)
+Request ReadCommandLine(int argc, const char* const* argv, DisplayChoice& choice,
+                        std::string& refusal)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -99,6 +110,11 @@ Request ReadCommandLine(int argc, const char* const* argv, std::string& refusal)
                     refusal = "option '" + std::string(arg) + "' needs a value";
                     return Request::Refuse;
                 }
+                // Qt reads these two only with the value as the next argument.
+                if (name == "platform" && !hasValue) {
+                    choice.platform = argv[i];
+                }
+                choice.display = choice.display || (name == "display" && !hasValue);
             }
         }
         if (!known) {
@@ -107,6 +123,50 @@ Request ReadCommandLine(int argc, const char* const* argv, std::string& refusal)
         }
     }
     return Request::Run;
+}
+
+bool IsSet(const char* variable)
+{
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != 0;
+}
+
+// The variables that would name a display for the platform Qt is about to load, or empty when
+// one is named or the platform needs none. Qt meets a missing display with an abort, a core
+// dump for the user to puzzle over.
+std::string MissingDisplay(const DisplayChoice& choice)
+{
+    std::string_view platforms = choice.platform;
+    if (platforms.empty() && IsSet("QT_QPA_PLATFORM")) {
+        platforms = std::getenv("QT_QPA_PLATFORM");
+    }
+    const bool x11 = choice.display || IsSet("DISPLAY");
+    const bool wayland = IsSet("WAYLAND_DISPLAY") || IsSet("WAYLAND_SOCKET");
+    // Qt tries the plugins of a list ("wayland;xcb") in turn, each name with its options after a
+    // colon; offscreen, minimal, vnc, eglfs, linuxfb and the like draw without a desktop display.
+    bool wantsX11 = false;
+    bool wantsWayland = false;
+    while (!platforms.empty()) {
+        const std::string_view entry = platforms.substr(0, platforms.find(';'));
+        platforms.remove_prefix(std::min(platforms.size(), entry.size() + 1));
+        const std::string_view name = entry.substr(0, entry.find(':'));
+        if (name == "xcb") {
+            wantsX11 = true;
+        } else if (name.starts_with("wayland")) {
+            wantsWayland = true;
+        } else if (!name.empty()) {
+            return {};
+        }
+    }
+    if (!wantsX11 && !wantsWayland) { // Qt's own choice, X11 or Wayland by the session
+        wantsX11 = wantsWayland = true;
+    }
+    if ((wantsX11 && x11) || (wantsWayland && wayland)) {
+        return {};
+    }
+    return wantsX11 && wantsWayland ? "WAYLAND_DISPLAY or DISPLAY"
+           : wantsX11               ? "DISPLAY"
+                                    : "WAYLAND_DISPLAY";
 }
 
 } // namespace
@@ -126,8 +186,9 @@ int main(int argc, char* argv[])
         break;
     }
 
+    DisplayChoice display;
     std::string refusal;
-    switch (ReadCommandLine(argc, argv, refusal)) {
+    switch (ReadCommandLine(argc, argv, display, refusal)) {
     case Request::Help:
         Print(stdout, kHelp);
         return 0;
@@ -139,6 +200,12 @@ int main(int argc, char* argv[])
         return kExitUsage;
     case Request::Run:
         break;
+    }
+    if (const std::string missing = MissingDisplay(display); !missing.empty()) {
+        std::string message(hopwise::res::kNoDisplay);
+        message.replace(message.find("%s"), 2, missing);
+        Print(stderr, "hopwise: " + message + '\n');
+        return 1;
     }
 
     QApplication::setApplicationName(

@@ -112,4 +112,9 @@ inline constexpr std::string_view kAccessibleUpArrow = "Up";
 inline constexpr std::string_view kAccessibleDownArrow = "Down";
 inline constexpr std::string_view kAccessibleToolBarMore = "More Tools";
 
+// The window's refusal to start without a display, on stderr: %s names the environment
+// variables that would give it one.
+inline constexpr std::string_view kNoDisplay =
+    "no display to open the window on: %s must name one (hopwise-cli needs none)";
+
 } // namespace hopwise::res

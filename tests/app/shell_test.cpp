@@ -424,26 +424,36 @@ TEST(SingleInstance, secondLaunchOnX11EndsItsStartupSequence)
 
 struct CommandLineCase {
     QStringList args;
+    QStringList environment; // NAME=VALUE, over one that names no display
     int exitCode;
-    const char* printed; // on stdout when the exit code is 0, on stderr otherwise
+    // On stdout when the exit code is 0, on stderr otherwise; nothing when the window comes up.
+    const char* printed;
     friend void PrintTo(const CommandLineCase& c, std::ostream* os)
     {
-        *os << c.args.join(' ').toStdString();
+        *os << (c.environment + c.args).join(' ').toStdString();
     }
 };
 
 class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {};
 
-// Without any display to open: --help and --version must answer before Qt looks for one.
+// --help and --version answer before Qt looks for a display; without one the window says which
+// variable would name it rather than let Qt abort.
 TEST_P(CommandLineTest, answersOrRefusesWithoutADisplay)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM"}) {
         environment.remove(name);
+    }
+    for (const QString& variable : GetParam().environment) {
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     }
     QProcess program;
     program.setProcessEnvironment(environment);
     program.start(HOPWISE_BINARY, GetParam().args);
+    if (*GetParam().printed == 0) {
+        ASSERT_TRUE(RunningInstanceRaised()) << program.readAllStandardError().toStdString();
+        program.terminate();
+    }
     ASSERT_TRUE(program.waitForFinished(10000));
     ASSERT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), GetParam().exitCode);
@@ -454,14 +464,30 @@ TEST_P(CommandLineTest, answersOrRefusesWithoutADisplay)
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, CommandLineTest,
-    ::testing::Values(CommandLineCase{{"--help"}, 0, "Usage: hopwise ["},
-                      CommandLineCase{
-                          {"-platform", "xcb", "--version"}, 0, "hopwise " HOPWISE_VERSION "\n"},
-                      CommandLineCase{{"--style=Fusion", "-reverse", "-v"}, 0, "hopwise "},
-                      CommandLineCase{{"--bogus", "--help"}, 2, "unknown option '--bogus'"},
-                      CommandLineCase{{"-reverse=1"}, 2, "unknown option '-reverse=1'"},
-                      CommandLineCase{{"example.org"}, 2, "unexpected argument 'example.org'"},
-                      CommandLineCase{{"-style"}, 2, "option '-style' needs a value"}));
+    ::testing::Values(
+        CommandLineCase{{"--help"}, {}, 0, "Usage: hopwise ["},
+        CommandLineCase{{"-platform", "xcb", "--version"}, {}, 0, "hopwise " HOPWISE_VERSION "\n"},
+        CommandLineCase{{"--style=Fusion", "-reverse", "-v"}, {}, 0, "hopwise "},
+        CommandLineCase{{"--bogus", "--help"}, {}, 2, "unknown option '--bogus'"},
+        CommandLineCase{{"-reverse=1"}, {}, 2, "unknown option '-reverse=1'"},
+        CommandLineCase{{"example.org"}, {}, 2, "unexpected argument 'example.org'"},
+        CommandLineCase{{"-style"}, {}, 2, "option '-style' needs a value"},
+        CommandLineCase{{},
+                        {},
+                        1,
+                        "hopwise: no display to open the window on: WAYLAND_DISPLAY or "
+                        "DISPLAY must name one (hopwise-cli needs none)\n"},
+        CommandLineCase{
+            {}, {"QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY=wayland-7"}, 1, ": DISPLAY must name one"},
+        CommandLineCase{{"-platform", "wayland"},
+                        {"QT_QPA_PLATFORM=offscreen", "DISPLAY=:7"},
+                        1,
+                        ": WAYLAND_DISPLAY must name one"},
+        CommandLineCase{
+            {}, {"QT_QPA_PLATFORM=wayland-egl;xcb:nograb"}, 1, ": WAYLAND_DISPLAY or DISPLAY must"},
+        CommandLineCase{{"--platform", "offscreen"}, {}, 0, ""},
+        CommandLineCase{{"-platform=offscreen"}, {}, 1, ": WAYLAND_DISPLAY or DISPLAY must"},
+        CommandLineCase{{}, {"QT_QPA_PLATFORM=xcb;offscreen"}, 0, ""}));
 
 TEST(WindowPrivilege, idleWindowHasNoEffectiveCapability)
 {

@@ -303,8 +303,12 @@ void RouterChain::silence(int i)
 {
     // What it sends itself finds no route; what it forwards still does.
     const std::string name = router(i).name();
-    runOrThrow("ip -n " + name + " rule add iif lo lookup 77 && ip -n " + name +
-               " route add unreachable default table 77");
+    for (const std::string ip : {std::string("ip -n "), std::string(m_dual ? "ip -6 -n " : "")}) {
+        if (!ip.empty()) {
+            runOrThrow(ip + name + " rule add iif lo lookup 77 && " + ip + name +
+                       " route add unreachable default table 77");
+        }
+    }
 }
 
 RouterChain::RouterChain(int routers, int base, Stack stack, const ChainDelays& delays)
