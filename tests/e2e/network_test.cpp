@@ -209,7 +209,7 @@ const ChainCase kChainCases[] = {
      "trace --json nosuch.test",
      {},
      R"({"schema_version":1,"type":"error","time":"T","code":"unresolved",)"
-     R"("message":"Can't resolve name","exit_code":3})"
+     R"("message":"Can't resolve name: nosuch.test","exit_code":3})"
      "\n",
      3},
     {"BadOptionExits2", "ping -c 1 -W 700 target.test", {}, "", 2},

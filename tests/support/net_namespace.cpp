@@ -303,7 +303,7 @@ void RouterChain::silence(int i)
 {
     // What it sends itself finds no route; what it forwards still does.
     const std::string name = router(i).name();
-    for (const std::string ip : {std::string("ip -n "), std::string(m_dual ? "ip -6 -n " : "")}) {
+    for (const std::string& ip : {std::string("ip -n "), std::string(m_dual ? "ip -6 -n " : "")}) {
         if (!ip.empty()) {
             runOrThrow(ip + name + " rule add iif lo lookup 77 && " + ip + name +
                        " route add unreachable default table 77");
