@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -68,6 +69,8 @@ void runTrials(PingInputs& page, EchoHandle handle, const HostAddress& destinati
     // 64 bits: an endless run on loopback must not overflow the count.
     std::int64_t trials = 0;
     std::int64_t replies = 0;
+    HostAddress shownResponder;
+    std::string responderText;
     for (;;) {
         if (page.m_bCancel.load()) {
             return;
@@ -92,9 +95,19 @@ void runTrials(PingInputs& page, EchoHandle handle, const HostAddress& destinati
             NotifyNotPermitted(window);
             return;
         }
-        const ProbeResult result{count != 0 ? FormatAddress(GetLastEchoResponder()) : nullptr,
-                                 nullptr, &reply, count != 0 ? GetLastEchoRoundTripMicros() : 0,
-                                 GetLastEchoMtu()};
+        const char* address = nullptr;
+        if (count != 0) {
+            // Formatted again only when the responder changes: it almost never does, and back
+            // to back on loopback the text would cost a good part of each echo's own time.
+            if (const HostAddress responder = GetLastEchoResponder();
+                responderText.empty() || !(responder == shownResponder)) {
+                shownResponder = responder;
+                responderText = FormatAddress(responder);
+            }
+            address = responderText.c_str();
+        }
+        const ProbeResult result{address, nullptr, &reply,
+                                 count != 0 ? GetLastEchoRoundTripMicros() : 0, GetLastEchoMtu()};
         NotifyResult(window, result);
         ++trials;
         const bool replied = count != 0 && reply.status == kIpSuccess;
