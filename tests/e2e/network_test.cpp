@@ -491,35 +491,5 @@ INSTANTIATE_TEST_SUITE_P(Rows, HostileReply,
                                             ::testing::ValuesIn(ForFamilies(kHostileCases))),
                          RowName<HostileCase>);
 
-// A name with several addresses resolves to the first one its hosts file lists. With IPv6 on and
-// one of the addresses on the client's own subnet, an RFC 6724 sort would put that one first
-// whatever the file's order, so one of the two orders catches it.
-TEST(SystemResolver, TakesTheFirstAddressInTheHostsFilesOrder)
-{
-    if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
-        GTEST_SKIP() << reason;
-    NetNamespace client("resolve");
-    ASSERT_EQ(RunCommand("ip netns exec " + client.name() +
-                         " sh -c 'sysctl -qw net.ipv6.conf.all.disable_ipv6=0 "
-                         "net.ipv6.conf.default.disable_ipv6=0 && ip link add va type veth peer "
-                         "name vb && ip link set va up && ip link set vb up && "
-                         "ip addr add 10.77.1.1/24 dev va'"),
-              0);
-    for (const std::string first : {"10.99.0.5", "10.77.1.5"}) {
-        const std::string other = first == "10.99.0.5" ? "10.77.1.5" : "10.99.0.5";
-        client.setHosts(first + " multi.test\n" + other + " multi.test\n");
-        EXPECT_EQ(RunInNamespace(client, 0,
-                                 [&first] {
-                                     const auto address = SystemHostResolver().lookUpName(
-                                         "multi.test", AddressFamily::Ipv4);
-                                     const std::string got =
-                                         address ? FormatAddress(*address) : "no address";
-                                     return got == first ? std::string() : "took " + got;
-                                 }),
-                  "")
-            << "hosts file: " << first << " first";
-    }
-}
-
 } // namespace
 } // namespace hopwise::test

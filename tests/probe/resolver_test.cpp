@@ -131,8 +131,15 @@ TEST(SystemResolver, takesTheFirstAddressAndAbandonsALookupOnInterrupt)
 {
     if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
         GTEST_SKIP() << reason;
+    // With IPv6 on and the second address on the namespace's own subnet, an RFC 6724 sort would
+    // put that one first: the hosts file's order must win.
     NetNamespace ns("resolver");
-    ns.setHosts("192.0.2.5 first.test\n192.0.2.6 first.test\n");
+    ns.enableIpv6();
+    ASSERT_EQ(RunCommand("ip -n " + ns.name() + " link add va type veth peer name vb && ip -n " +
+                         ns.name() + " link set va up && ip -n " + ns.name() +
+                         " link set vb up && ip -n " + ns.name() + " addr add 10.77.1.1/24 dev va"),
+              0);
+    ns.setHosts("192.0.2.5 first.test\n10.77.1.5 first.test\n");
     EXPECT_EQ(RunInNamespace(ns, 0, firstAddressThenInterrupt), "");
 }
 
