@@ -10,10 +10,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace hopwise::test {
+
+// A command line's words, split at blanks.
+inline std::vector<std::string> Words(const std::string& text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
 
 class ChildProcess {
 public:

@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <iterator>
 #include <sstream>
 
 #include "tests/e2e/child_process.h"
@@ -28,7 +27,6 @@ struct QuietCase {
 };
 
 const QuietCase kCases[] = {
-    {"silentHopInTheMiddle", {3}, {}},
     {"silentHopsThreeFiveSeven", {3, 5, 7}, {}},
     {"silentHopBeforeTheDestination", {9}, {}},
     // Hop 3 answers 30 ms after the hops behind it: at 2 ms a link each way they are 16 ms and
@@ -39,12 +37,6 @@ const QuietCase kCases[] = {
 void PrintTo(const QuietCase& row, std::ostream* out)
 {
     *out << row.name;
-}
-
-std::vector<std::string> Words(const std::string& text)
-{
-    std::istringstream in(text);
-    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 // stdout of a program run in the namespace, which must exit 0.

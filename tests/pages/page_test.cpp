@@ -25,11 +25,6 @@
 namespace hopwise::test {
 namespace {
 
-HostAddress Six(const char* text)
-{
-    return ParseIpv6Literal(text).value();
-}
-
 ScriptedEchoStack::Responder Answer(std::uint8_t time,
                                     HostAddress from = HostAddress::ipv4(Ip("10.1.0.1")))
 {
@@ -64,7 +59,7 @@ struct PageTest : ::testing::Test {
         store.SetRegistryKey(u"Velmor");
         store.SetAppName(u"Hopwise");
         resolver.addName("target", {Ip("10.0.0.9")});
-        resolver.addHost("target6", {Six("fd00::9")});
+        resolver.addHost("target6", {Ip6("fd00::9")});
     }
 
     void open(const PageKind& pageKind)
@@ -185,14 +180,14 @@ void NamedRouterThenSilence(PageTest& t)
 }
 void Ipv6RouterThenSilence(PageTest& t)
 {
-    t.stack.answerNext(Answer(3, Six("fd00::1")));
-    t.stack.answerTtl(3, {.roundTripTime = 5, .responder = Six("fd00::9")});
-    t.resolver.addAddress(Six("fd00::1"), "router6.example");
+    t.stack.answerNext(Answer(3, Ip6("fd00::1")));
+    t.stack.answerTtl(3, {.roundTripTime = 5, .responder = Ip6("fd00::9")});
+    t.resolver.addAddress(Ip6("fd00::1"), "router6.example");
     t.store.WriteSettingInt(u"HopwiseDialog", u"m_bResolveIP", 1);
 }
 void Ipv6Replies(PageTest& t)
 {
-    t.stack.answerAll({.roundTripTime = 4, .ttl = 57, .responder = Six(kLong6)});
+    t.stack.answerAll({.roundTripTime = 4, .ttl = 57, .responder = Ip6(kLong6)});
 }
 void FiftyNineReplies(PageTest& t)
 {

@@ -23,102 +23,43 @@ const char* const kDroppedSource6 = "fd00:223:9::1";
 
 enum class To { Router, Target };
 
+// How a row's last echo comes out: the destination's reply, nothing, the router's packet-too-big
+// report, or a local error (too large to leave) without a record.
+enum class Outcome { Reply, Silence, RouterReport, LocalError };
+
 struct SettingsRow {
     const char* name;
     bool ipv6;
     To to;
     EchoSocketSettings settings; // a source given here stands for the dropped one
     std::uint16_t dataSize = 7;
-    int sends = 1;                     // the last one is judged
-    std::uint32_t status = kIpSuccess; // of the record, or the last error without one
-    bool answered = true;
-    std::optional<To> responder = std::nullopt; // when answered; default: the destination
+    int sends = 1; // the last one is judged
+    Outcome outcome = Outcome::Reply;
     std::uint32_t mtu = 0;
 };
 
 const HostAddress kAnySource = HostAddress::ipv4(1); // replaced by the dropped source
+constexpr auto kDo = EchoPathMtu::Do;
+constexpr auto kWant = EchoPathMtu::Want;
+constexpr auto kSilence = Outcome::Silence;
+constexpr auto kRouterReport = Outcome::RouterReport;
+constexpr auto kLocalError = Outcome::LocalError;
 
 const SettingsRow kRows[] = {
     {"boundToTheInterfaceThatLeadsThere", false, To::Target, {"hwr", {}, {}}},
-    {"boundToLoopbackWhichLeadsNowhere",
-     false,
-     To::Target,
-     {"lo", {}, {}},
-     7,
-     1,
-     kIpReqTimedOut,
-     false},
-    {"fromTheSourceTheTargetDrops",
-     false,
-     To::Target,
-     {"", kAnySource, {}},
-     7,
-     1,
-     kIpReqTimedOut,
-     false},
+    {"boundToLoopbackWhichLeadsNowhere", false, To::Target, {"lo", {}, {}}, 7, 1, kSilence},
+    {"fromTheSourceTheTargetDrops", false, To::Target, {"", kAnySource, {}}, 7, 1, kSilence},
     {"fromThatSourceToTheRouter", false, To::Router, {"", kAnySource, {}}},
     {"fragmentedOnTheWayWhenAllowed", false, To::Target, {"", {}, EchoPathMtu::Dont}, 1472},
-    {"tooLargeForTheRoutersNextHop",
-     false,
-     To::Target,
-     {"", {}, EchoPathMtu::Do},
-     1472,
-     1,
-     kIpPacketTooBig,
-     true,
-     To::Router,
-     1400},
-    {"thenTooLargeToLeave",
-     false,
-     To::Target,
-     {"", {}, EchoPathMtu::Do},
-     1472,
-     2,
-     kIpPacketTooBig,
-     false,
-     std::nullopt,
-     1400},
-    {"tooLargeForTheLocalLink",
-     false,
-     To::Router,
-     {"", {}, EchoPathMtu::Do},
-     1473,
-     1,
-     kIpPacketTooBig,
-     false,
-     std::nullopt,
-     1500},
+    {"tooBigForTheNextHop", false, To::Target, {"", {}, kDo}, 1472, 1, kRouterReport, 1400},
+    {"thenTooLargeToLeave", false, To::Target, {"", {}, kDo}, 1472, 2, kLocalError, 1400},
+    {"tooLargeForTheLocalLink", false, To::Router, {"", {}, kDo}, 1473, 1, kLocalError, 1500},
     {"boundToTheInterfaceThatLeadsThere6", true, To::Target, {"hwr", {}, {}}},
-    {"fromTheSourceTheTargetDrops6",
-     true,
-     To::Target,
-     {"", kAnySource, {}},
-     7,
-     1,
-     kIpReqTimedOut,
-     false},
+    {"fromTheSourceTheTargetDrops6", true, To::Target, {"", kAnySource, {}}, 7, 1, kSilence},
     {"fromThatSourceToTheRouter6", true, To::Router, {"", kAnySource, {}}},
-    {"tooLargeForTheRoutersNextHop6",
-     true,
-     To::Target,
-     {"", {}, EchoPathMtu::Want},
-     1452,
-     1,
-     kIpPacketTooBig,
-     true,
-     To::Router,
-     1400},
-    {"thenFragmentedLocally6", true, To::Target, {"", {}, EchoPathMtu::Want}, 1452, 2},
-    {"thenTooLargeToLeave6",
-     true,
-     To::Target,
-     {"", {}, EchoPathMtu::Do},
-     1452,
-     2,
-     kIpPacketTooBig,
-     false,
-     std::nullopt,
-     1400},
+    {"tooBigForTheNextHop6", true, To::Target, {"", {}, kWant}, 1452, 1, kRouterReport, 1400},
+    {"thenFragmentedLocally6", true, To::Target, {"", {}, kWant}, 1452, 2},
+    {"thenTooLargeToLeave6", true, To::Target, {"", {}, kDo}, 1452, 2, kLocalError, 1400},
 };
 
 HostAddress Address(const std::string& text, bool ipv6)
@@ -157,12 +98,16 @@ std::string Judge(const SettingsRow& row, RouterChain& chain)
         got += std::string(", from ") + FormatAddress(GetLastEchoResponder()) + ", " +
                std::to_string(record.dataSize) + " bytes";
     }
-    std::string wanted = "count " + std::to_string(row.answered ? 1 : 0) + ", status " +
-                         std::to_string(row.status) + ", mtu " + std::to_string(row.mtu);
-    if (row.answered) {
-        const bool reply = row.status == kIpSuccess;
-        wanted += std::string(", from ") + FormatAddress(node(row.responder.value_or(row.to))) +
-                  ", " + std::to_string(reply ? row.dataSize : 0) + " bytes";
+    const bool reply = row.outcome == Outcome::Reply;
+    const bool answered = reply || row.outcome == Outcome::RouterReport;
+    const std::uint32_t wantedStatus = reply                             ? kIpSuccess
+                                       : row.outcome == Outcome::Silence ? kIpReqTimedOut
+                                                                         : kIpPacketTooBig;
+    std::string wanted = "count " + std::to_string(answered ? 1 : 0) + ", status " +
+                         std::to_string(wantedStatus) + ", mtu " + std::to_string(row.mtu);
+    if (answered) {
+        wanted += std::string(", from ") + FormatAddress(node(reply ? row.to : To::Router)) + ", " +
+                  std::to_string(reply ? row.dataSize : 0) + " bytes";
     }
     return got == wanted ? "" : got + " (wanted " + wanted + ")";
 }

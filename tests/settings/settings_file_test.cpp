@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "settings/settings_warning.h"
 #include "tests/settings/settings_test_util.h"
 
 namespace hopwise::test {
@@ -80,9 +79,7 @@ TEST_F(SettingsTest, TwoProcessesWritingAtOnceLoseNothing)
 
 TEST_F(SettingsTest, UnparsableFileReadsAsEmptyAndIsKeptAsideBeforeTheFirstWrite)
 {
-    std::vector<std::string> warnings;
-    SetSettingsWarningSink(
-        [&](SettingsWarning, std::string_view text) { warnings.emplace_back(text); });
+    CapturedWarnings warnings;
     const std::string broken[] = {"Windows Registry Editor Version 5.00\n\n\"a\"=dword:1\n",
                                   "[HKEY_CURRENT_USER\\Software]\n"};
     SettingsStore store = openStore();
@@ -101,15 +98,12 @@ TEST_F(SettingsTest, UnparsableFileReadsAsEmptyAndIsKeptAsideBeforeTheFirstWrite
     }
     std::sort(kept.begin(), kept.end());
     EXPECT_EQ(kept, std::vector<std::string>(std::begin(broken), std::end(broken)));
-    EXPECT_EQ(warnings.size(), 1u) << "one warning per process";
-    SetSettingsWarningSink({});
+    EXPECT_EQ(warnings.texts.size(), 1u) << "one warning per process";
 }
 
 TEST_F(SettingsTest, LockHeldByAnotherProgramKeepsTheValuesInMemoryAndSaysSoOnce)
 {
-    std::vector<SettingsWarning> warnings;
-    SetSettingsWarningSink(
-        [&](SettingsWarning kind, std::string_view) { warnings.push_back(kind); });
+    CapturedWarnings warnings;
     SettingsStore store = openStore();
     ASSERT_TRUE(store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 1));
     const int other = ::open((m_file.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
@@ -124,7 +118,7 @@ TEST_F(SettingsTest, LockHeldByAnotherProgramKeepsTheValuesInMemoryAndSaysSoOnce
     EXPECT_FALSE(writes.get());
     EXPECT_EQ(openStore().GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 1);
     EXPECT_EQ(store.GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 3);
-    EXPECT_EQ(warnings, std::vector{SettingsWarning::Locked});
+    EXPECT_EQ(warnings.kinds, std::vector{SettingsWarning::Locked});
     // With the lock free again (once the store's abandoned wait has had and dropped it), the
     // next write saves what was kept.
     const int probe = ::open((m_file.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
@@ -133,7 +127,6 @@ TEST_F(SettingsTest, LockHeldByAnotherProgramKeepsTheValuesInMemoryAndSaysSoOnce
     ::close(probe);
     ASSERT_TRUE(store.WriteSettingInt(kPingSettingsSection, kMaxHopCountName, 9));
     EXPECT_EQ(openStore().GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 3);
-    SetSettingsWarningSink({});
 }
 
 TEST_F(SettingsTest, WritesGoThroughALinkKeepTheFilesModeAndTellAFailureOnce)
@@ -168,17 +161,15 @@ TEST_F(SettingsTest, WritesGoThroughALinkKeepTheFilesModeAndTellAFailureOnce)
         EXPECT_EQ(openStore().GetSettingInt(kPingSettingsSection, kHopTimeoutName, 0), 5);
     }
 
-    std::vector<std::string> warnings;
-    SetSettingsWarningSink(
-        [&](SettingsWarning, std::string_view text) { warnings.emplace_back(text); });
+    CapturedWarnings warnings;
     std::filesystem::create_directory(m_dir / "dotfiles" / "hopwise.reg.tmp"); // in the way
     SettingsStore store = openStore();
     EXPECT_FALSE(store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 6));
     EXPECT_FALSE(store.WriteSettingInt(kPingSettingsSection, kHopTimeoutName, 7));
-    ASSERT_EQ(warnings.size(), 1u) << "one warning per process";
-    EXPECT_NE(warnings[0].find((m_dir / "dotfiles" / "hopwise.reg").string()), std::string::npos)
-        << warnings[0];
-    SetSettingsWarningSink({});
+    ASSERT_EQ(warnings.texts.size(), 1u) << "one warning per process";
+    EXPECT_NE(warnings.texts[0].find((m_dir / "dotfiles" / "hopwise.reg").string()),
+              std::string::npos)
+        << warnings.texts[0];
 }
 
 } // namespace

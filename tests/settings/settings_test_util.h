@@ -10,6 +10,7 @@
 #include "res/stored_names.h"
 #include "settings/host_history.h"
 #include "settings/page_settings.h"
+#include "settings/settings_warning.h"
 
 namespace hopwise::test {
 
@@ -45,6 +46,20 @@ protected:
         return std::filesystem::path(pattern);
     }();
     std::filesystem::path m_file = m_dir / "Velmor" / "Hopwise.reg";
+};
+
+// The settings warnings told while it lives, kind and text.
+struct CapturedWarnings {
+    CapturedWarnings()
+    {
+        SetSettingsWarningSink([this](SettingsWarning kind, std::string_view text) {
+            kinds.push_back(kind);
+            texts.emplace_back(text);
+        });
+    }
+    ~CapturedWarnings() { SetSettingsWarningSink({}); }
+    std::vector<SettingsWarning> kinds;
+    std::vector<std::string> texts;
 };
 
 } // namespace hopwise::test
