@@ -86,6 +86,7 @@ public:
     std::string routerAddress6(int i) const { return address6(i, 2); }
     std::string targetAddress6() const { return address6(routers(), 2); }
     int routers() const { return static_cast<int>(m_nodes.size()) - 2; }
+    bool dual() const { return m_dual; }
 
 private:
     std::string address(int link, int end) const;
