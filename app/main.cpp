@@ -137,8 +137,9 @@ bool IsSet(const char* variable)
 std::string MissingDisplay(const DisplayChoice& choice)
 {
     std::string_view platforms = choice.platform;
-    if (platforms.empty() && IsSet("QT_QPA_PLATFORM")) {
-        platforms = std::getenv("QT_QPA_PLATFORM");
+    if (const char* variable = std::getenv("QT_QPA_PLATFORM");
+        platforms.empty() && variable != nullptr) {
+        platforms = variable;
     }
     const bool x11 = choice.display || IsSet("DISPLAY");
     const bool wayland = IsSet("WAYLAND_DISPLAY") || IsSet("WAYLAND_SOCKET");

@@ -381,8 +381,10 @@ TEST_P(HostileReply, OnlyTheGenuineAnswerIsTaken)
 {
     if (const std::string reason = NetNamespaceSkipReason(); !reason.empty())
         GTEST_SKIP() << reason;
-    const auto& [asUser, run] = GetParam();
-    const auto& [ipv6, row] = run;
+    // Named, not bound: the lambdas below capture them.
+    const bool asUser = std::get<0>(GetParam());
+    const bool ipv6 = std::get<0>(std::get<1>(GetParam()));
+    const auto& row = std::get<1>(std::get<1>(GetParam()));
     if (const std::string reason = Ipv6SkipReason(); ipv6 && !reason.empty())
         GTEST_SKIP() << reason;
     const std::vector<std::string> want = Words(row.probes);
