@@ -7,6 +7,11 @@
 // sockets through the same code. A flight belongs to the thread that made it. While another
 // stack than the system's is installed (a test's), each probe is one SendEcho through it, made
 // when it is sent: the flight then has one probe out at a time.
+//
+// Every echo request of a flight is one flow: the same identifier (the socket's) and the same
+// ICMP checksum, since the first two data bytes make up for the sequence number (the one's
+// complement sum of the two words never changes). A load balancer that hashes the ICMP header
+// keeps every probe of a trace on one path, so the hops it shows are one route's.
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +27,10 @@ struct EchoProbe {
     std::uint8_t ttl = 0; // TTL 0 can't leave a Linux host: it waits out its time-out unanswered
     std::uint32_t timeoutMs = 0;
     std::uint32_t tag = 0; // the caller's, handed back with the outcome; unique among those out
+    // The whole IP packet, headers included, as an MTU counts it; 0, or less than the method's
+    // smallest probe: that smallest. With the thread's EchoPathMtu::Do a probe larger than the
+    // path ends with status kIpPacketTooBig and the MTU that refused it.
+    std::uint16_t packetSize = 0;
 };
 
 struct EchoOutcome {
@@ -32,7 +41,15 @@ struct EchoOutcome {
     EchoReply reply{};
     std::uint32_t roundTripUs = 0;
     HostAddress responder; // of either family (the record holds only an IPv4 one); none unanswered
+    // Status kIpPacketTooBig: the MTU a router's report gave (count 1, the router answered), or
+    // the route's own for a probe the local stack refused as too large (count 0, at once). Else 0.
+    std::uint32_t mtu = 0;
 };
+
+// The MTU of the route to the destination now, on the thread's interface and source, with what
+// the system learned of the path from earlier reports: the size a probe may have to leave. 0 when
+// the system can't say, or while a test's stack is installed.
+std::uint32_t EchoRouteMtu(const HostAddress& destination);
 
 class EchoFlight {
 public:

@@ -54,6 +54,8 @@ inline constexpr std::string_view kStatusCancelled = "Cancelled";
 inline constexpr std::string_view kNoResponse = "No Response";
 // hopwise-cli trace -q: one of a hop's probes that got no answer, on the hop's line.
 inline constexpr std::string_view kNoAnswerMark = "*";
+// hopwise-cli trace --mtu: at the end of a hop's line, the path's MTU past that hop.
+inline constexpr std::string_view kHopPathMtuFormat = "pmtu %u";
 inline constexpr std::string_view kHopFormat = "%s [%d ms]";
 // Num Trials shows -1 as "inf", and takes either word, in any case, for it.
 inline constexpr std::string_view kInfiniteTrials = "inf";

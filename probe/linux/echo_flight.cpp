@@ -4,6 +4,7 @@
 #include "probe/echo_flight.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -15,6 +16,28 @@
 namespace hopwise {
 
 using namespace icmp_socket;
+
+namespace {
+
+// The data word that keeps the flight's checksum: the sequence word and it always add up to
+// 0xffff, so the one's complement sum over the message is the same whatever the sequence.
+constexpr std::size_t kFlowBytes = 2;
+
+std::size_t echoDataSize(const IcmpFamily& family, std::uint16_t packetSize)
+{
+    const std::size_t headers = family.ipHeaderSize + kIcmpHeaderSize;
+    return std::max(kFlowBytes, packetSize > headers ? packetSize - headers : 0);
+}
+
+void fillFlowData(std::vector<std::uint8_t>& data, std::size_t size, std::uint16_t sequence)
+{
+    data.assign(size, 0);
+    const auto flow = static_cast<std::uint16_t>(~sequence);
+    data[0] = static_cast<std::uint8_t>(flow >> 8);
+    data[1] = static_cast<std::uint8_t>(flow);
+}
+
+} // namespace
 
 struct EchoFlight::State {
     // A record per probe, at a fixed address: an Exchange points at it while the vectors move.
@@ -34,6 +57,7 @@ struct EchoFlight::State {
     std::vector<EchoOutcome> ready;
     int fd = -1;
     IcmpSocketKind kind = IcmpSocketKind::None;
+    std::vector<std::uint8_t> data; // the request's data, built per send
 
     void answered(const Answer& answer)
     {
@@ -45,6 +69,7 @@ struct EchoFlight::State {
         outcome.reply.reserved = 0;
         outcome.roundTripUs = answer.roundTripMicros;
         outcome.responder = GetLastEchoResponder();
+        outcome.mtu = GetLastEchoMtu();
         ready.push_back(outcome);
         exchanges.erase(exchanges.begin() + static_cast<std::ptrdiff_t>(answer.index));
         sent.erase(sent.begin() + static_cast<std::ptrdiff_t>(answer.index));
@@ -143,13 +168,20 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
         options.ttl = probe.ttl;
         EchoOutcome outcome;
         outcome.tag = probe.tag;
-        outcome.count = SendEchoTo(OpenEchoHandle(), probe.destination, nullptr, 0, &options,
-                                   &outcome.reply, kEchoReplySize, probe.timeoutMs);
+        const std::size_t size =
+            probe.packetSize != 0 ? echoDataSize(IcmpFamilyOf(probe.destination), probe.packetSize)
+                                  : 0;
+        state.data.assign(size, 0);
+        outcome.count =
+            SendEchoTo(OpenEchoHandle(), probe.destination, size != 0 ? state.data.data() : nullptr,
+                       static_cast<std::uint16_t>(size), &options, &outcome.reply, kEchoReplySize,
+                       probe.timeoutMs);
         if (outcome.count == 0 && GetLastEchoError() == kErrorAccessDenied) {
             return kErrorAccessDenied;
         }
         outcome.roundTripUs = GetLastEchoRoundTripMicros();
         outcome.responder = GetLastEchoResponder();
+        outcome.mtu = GetLastEchoMtu();
         state.ready.push_back(outcome);
         return 0;
     }
@@ -198,9 +230,29 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
             // A datagram socket fails a send while a report waits; those reports are ours.
             state.takeAnswers();
         }
+        fillFlowData(state.data, echoDataSize(IcmpFamilyOf(probe.destination), probe.packetSize),
+                     exchange.sent.sequence);
+        request.data = state.data;
         buildPacket(cache.packet, request, kind, cache.identifier, exchange.sent.sequence);
         sent = sendPacket(state.fd, kind, cache.packet, probe.destination, exchange.sentAt,
                           [&state] { state.takeAnswers(); });
+        if (!sent && errno == EMSGSIZE) {
+            const std::uint32_t mtu = localPathMtu(probe.destination);
+            if (mtu < IcmpFamilyOf(probe.destination).ipHeaderSize + cache.packet.size()) {
+                // Larger than the route allows, and not to be fragmented: it ends now, with the
+                // MTU it may have, as a router's report would end it.
+                EchoOutcome outcome;
+                outcome.tag = probe.tag;
+                WriteNoEchoReply(&outcome.reply, kEchoReplySize, kIpPacketTooBig);
+                outcome.mtu = mtu;
+                state.ready.push_back(outcome);
+                return 0;
+            }
+            // It fits: the error was a router's report on an earlier probe, left pending on a raw
+            // socket (the kernel's sk_err), which failed this send in its place.
+            sent = sendPacket(state.fd, kind, cache.packet, probe.destination, exchange.sentAt,
+                              [&state] { state.takeAnswers(); });
+        }
     }
     if (sent) {
         state.exchanges.push_back(exchange);
@@ -209,6 +261,11 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
         state.unsent.push_back(std::move(pending));
     }
     return 0;
+}
+
+std::uint32_t EchoRouteMtu(const HostAddress& destination)
+{
+    return SystemEchoStackInUse() ? localPathMtu(destination) : 0;
 }
 
 bool EchoFlight::collect(std::vector<EchoOutcome>& ended)

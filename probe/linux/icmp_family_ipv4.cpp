@@ -93,6 +93,7 @@ const IcmpFamily kIcmpIpv4{
     configure,
     DecodeIcmpReply,
     decodeQuoted,
+    20,
 };
 
 } // namespace hopwise::icmp_socket

@@ -81,6 +81,7 @@ const IcmpFamily kIcmpIpv6{
     configure,
     DecodeIcmp6Reply,
     DecodeQuotedEcho6,
+    40,
 };
 
 } // namespace hopwise::icmp_socket

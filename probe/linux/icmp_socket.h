@@ -53,6 +53,7 @@ struct IcmpFamily {
     IcmpReplyFields (*decodeQuoted)(std::span<const std::uint8_t> quoted,
                                     const HostAddress& quotedTo, std::uint8_t type,
                                     std::uint8_t code, const SentEcho& sent);
+    std::uint16_t ipHeaderSize; // without options or extension headers, as an MTU counts it
 };
 
 extern const IcmpFamily kIcmpIpv4;
