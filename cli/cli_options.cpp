@@ -283,6 +283,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         *trace, "-s,--source", options.source,
         {kGroupAddresses, "SOURCE", "Send from this local address", ""},
         ValueCheck{"the source", "an address", [](std::string& value) { return !value.empty(); }});
+    // A method that can't size its probe without privilege (a TCP SYN) excludes this option.
+    AddFlag(*trace, "--mtu", options.traceMtu,
+            {kGroupProbing, "",
+             "Find the path's MTU: probes as large as the route takes, never fragmented; a hop "
+             "after which the MTU falls shows it (pmtu N)",
+             ""});
     addCommon(*trace, options);
 
     CLI::App* ping = addCommand(app, "ping", "Send echo requests to HOST.",

@@ -103,6 +103,9 @@ std::string HopLine(std::int64_t hop, const ProbeResult& result)
     if (result.m_name != nullptr) {
         line += "  " + std::string(result.m_name);
     }
+    if (result.m_mtu != 0) {
+        line += "  " + formatted(res::kHopPathMtuFormat, result.m_mtu);
+    }
     return line;
 }
 
@@ -116,6 +119,7 @@ HopProbe HopProbeOf(const ProbeResult& result)
     if (result.m_name != nullptr) {
         probe.name = result.m_name;
     }
+    probe.mtu = result.m_mtu;
     return probe;
 }
 
@@ -140,6 +144,9 @@ std::string HopProbesLine(std::int64_t hop, const std::vector<HopProbe>& probes)
             line += "  " + *probe.name;
         }
         shown = &*probe.address;
+    }
+    if (!probes.empty() && probes.front().mtu != 0) {
+        line += "  " + formatted(res::kHopPathMtuFormat, probes.front().mtu);
     }
     return line;
 }
@@ -315,6 +322,9 @@ nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResu
     }
     addReply(event, result);
     event["name"] = textOrNull(result.m_name);
+    if (result.m_mtu != 0) {
+        event["mtu"] = result.m_mtu;
+    }
     return event;
 }
 

@@ -32,6 +32,7 @@ struct HopProbe {
     std::optional<std::string> address; // none: no answer
     std::uint32_t roundTripMicros = 0;
     std::optional<std::string> name;
+    std::uint32_t mtu = 0; // trace --mtu: the path's MTU past the hop, shown at the line's end
 };
 HopProbe HopProbeOf(const ProbeResult& result);
 

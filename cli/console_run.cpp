@@ -183,8 +183,10 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         page.m_waitNear = options.waitNear;
         page.m_families = families;
         page.m_socket = socket;
+        page.m_pathMtu = options.traceMtu;
         // One probe out at a time leaves nothing to cut a wait short: the window's own walk.
-        if (options.parallel == 1 && options.firstHop == 1 && options.probesPerHop == 1) {
+        if (options.parallel == 1 && options.firstHop == 1 && options.probesPerHop == 1 &&
+            !options.traceMtu) {
             TraceRouteInputs& walk = page;
             return runPageHere(walk, TraceRouteThread, options, out, err, hooks);
         }

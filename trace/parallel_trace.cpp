@@ -1,7 +1,9 @@
 #include "trace/parallel_trace.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "probe/echo_flight.h"
@@ -9,6 +11,7 @@
 #include "probe/resolver.h"
 #include "run/probe_notify.h"
 #include "trace/adaptive_wait.h"
+#include "trace/path_mtu.h"
 
 namespace hopwise {
 
@@ -16,9 +19,10 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-void show(const ParallelTraceInputs& page, EchoOutcome& outcome)
+void show(const ParallelTraceInputs& page, EchoOutcome& outcome, std::uint32_t mtu)
 {
     ProbeResult result{nullptr, nullptr, &outcome.reply};
+    result.m_mtu = mtu;
     if (outcome.count != 0) {
         result.m_roundTripMicros = outcome.roundTripUs;
         result.m_address = FormatAddress(outcome.responder);
@@ -52,13 +56,30 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
     AdaptiveWaits waits({timeout, page.m_waitHere, page.m_waitNear});
     EchoFlight flight;
     std::vector<EchoOutcome> ended;
+    // --mtu: each probe's size, and those found too large, to go again smaller.
+    std::optional<PathMtuSteps> pathMtu;
+    std::vector<std::uint16_t> sentSize(known.size(), 0);
+    std::vector<std::uint32_t> again;
+    if (page.m_pathMtu) {
+        pathMtu.emplace(EchoRouteMtu(destination));
+    }
+    const auto hopKnown = [&known, perHop](std::int32_t hop) {
+        const auto first =
+            known.begin() + static_cast<std::ptrdiff_t>(hop) * static_cast<std::ptrdiff_t>(perHop);
+        return std::all_of(first, first + perHop, [](const auto& o) { return o.has_value(); });
+    };
     for (;;) {
         if (page.m_bCancel.load()) {
             return;
         }
-        while (hopOf(nextSend) <= destinationHop && flight.inFlight() < width) {
-            const std::int32_t hop = hopOf(nextSend);
-            const EchoProbe probe{destination, ProbeOptions(hop).ttl, timeout, nextSend};
+        while ((!again.empty() || hopOf(nextSend) <= destinationHop) && flight.inFlight() < width) {
+            const bool resend = !again.empty();
+            const std::uint32_t tag = resend ? again.back() : nextSend;
+            const std::int32_t hop = hopOf(tag);
+            EchoProbe probe{destination, ProbeOptions(hop).ttl, timeout, tag};
+            if (pathMtu) {
+                probe.packetSize = sentSize[tag] = pathMtu->packetSize();
+            }
             const std::uint32_t error = flight.send(probe);
             if (error == kErrorAccessDenied) {
                 NotifyNotPermitted(page.m_pWindow);
@@ -67,21 +88,35 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
             if (error != 0) {
                 EchoOutcome unanswered;
                 unanswered.reply.status = kIpNoResources;
-                known[nextSend] = unanswered;
+                known[tag] = unanswered;
             } else {
-                waits.sent(nextSend, hop);
+                waits.sent(tag, hop);
             }
-            ++nextSend;
+            if (resend) {
+                again.pop_back();
+            } else {
+                ++nextSend;
+            }
         }
-        while (nextShow < maxHop) {
-            const auto first = known.begin() + static_cast<std::ptrdiff_t>(nextShow) *
-                                                   static_cast<std::ptrdiff_t>(perHop);
-            if (!std::all_of(first, first + perHop, [](const auto& o) { return o.has_value(); })) {
+        while (nextShow < maxHop && hopKnown(nextShow)) {
+            // A limit behind this hop is told by the next hop's probes: wait for them.
+            if (pathMtu && nextShow < destinationHop && nextShow + 1 < maxHop &&
+                !hopKnown(nextShow + 1)) {
                 break;
             }
+            const auto first = known.begin() + static_cast<std::ptrdiff_t>(nextShow) *
+                                                   static_cast<std::ptrdiff_t>(perHop);
             bool reached = false;
+            std::uint32_t mtu = 0;
+            if (pathMtu) {
+                std::vector<HostAddress> responders;
+                for (auto probe = first; probe != first + perHop; ++probe) {
+                    responders.push_back((*probe)->responder);
+                }
+                mtu = pathMtu->shownAt(nextShow, responders);
+            }
             for (auto probe = first; probe != first + perHop; ++probe) {
-                show(page, **probe);
+                show(page, **probe, std::exchange(mtu, 0));
                 reached = reached || (*probe)->responder == destination;
             }
             if (reached || page.m_bCancel.load()) {
@@ -98,6 +133,17 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
         }
         for (const EchoOutcome& outcome : ended) {
             const std::int32_t hop = hopOf(outcome.tag);
+            if (pathMtu && pathMtu->tooLarge(outcome, hop, sentSize[outcome.tag])) {
+                waits.ended(outcome.tag);
+                if (hop <= destinationHop) {
+                    // Sent again lowest hop first (the last one out): the path's next limit is
+                    // told soonest there.
+                    again.insert(
+                        std::upper_bound(again.begin(), again.end(), outcome.tag, std::greater<>()),
+                        outcome.tag);
+                }
+                continue;
+            }
             known[outcome.tag] = outcome;
             if (outcome.count == 0) {
                 waits.ended(outcome.tag);
@@ -117,7 +163,11 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
 
 std::uint32_t ParallelTraceThread(ParallelTraceInputs* page)
 {
-    const ScopedEchoSocketSettings socket(page->m_socket);
+    EchoSocketSettings settings = page->m_socket;
+    if (page->m_pathMtu) {
+        settings.pathMtu = EchoPathMtu::Do;
+    }
+    const ScopedEchoSocketSettings socket(settings);
     RunToDestination(
         page->m_pWindow, page->m_szHost, page->m_families,
         [page](const HostAddress& destination) { walkInParallel(*page, destination); });

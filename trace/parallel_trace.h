@@ -15,6 +15,12 @@ struct ParallelTraceInputs : TraceRouteInputs {
     // The adaptive waits (trace/adaptive_wait.h) under m_iHopTimeout; both 0: a fixed wait.
     double m_waitHere = 0;
     double m_waitNear = 0;
+    // Path MTU, as tracepath finds it: probes as large as the route lets them leave, never
+    // fragmented (EchoPathMtu::Do for the run); one that a router or the local stack finds too
+    // large goes again at the MTU it was given (trace/path_mtu.h). The MTU rides on the first
+    // result of the first hop and of each hop after which it falls (ProbeResult::m_mtu), and a
+    // hop is sent on only once the next hop's probes, which tell of a limit behind it, ended.
+    bool m_pathMtu = false;
 };
 
 // Sends the notices TraceRouteThread sends, in the same order: every probe's result in hop
