@@ -95,11 +95,11 @@ std::string HopLine(std::int64_t hop, const ProbeResult& result)
 {
     char number[24];
     std::snprintf(number, sizeof number, "%3lld  ", static_cast<long long>(hop));
-    if (result.m_address == nullptr) {
-        return number + std::string(res::kNoResponse);
+    std::string line = number + std::string(res::kNoResponse);
+    if (result.m_address != nullptr) {
+        line =
+            number + std::string(result.m_address) + "  " + RoundTripText(result.m_roundTripMicros);
     }
-    std::string line =
-        number + std::string(result.m_address) + "  " + RoundTripText(result.m_roundTripMicros);
     if (result.m_name != nullptr) {
         line += "  " + std::string(result.m_name);
     }

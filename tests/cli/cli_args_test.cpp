@@ -236,6 +236,13 @@ const CliCase kCases[] = {
          Summary("done", "t", "10.9.9.9", R"("hops":1,"reached":true,"exit_code":0)"),
      "",
      {kSilence, Reply(500)}},
+    // --mtu: too large to leave, then for a router behind hop 1; each time sent again smaller.
+    {"trace --mtu -N 1 t",
+     0,
+     kDest + "  1  10.0.0.1  3.000 ms  pmtu 1300\n  2  10.9.9.9  4.000 ms\n" +
+         "Done\nDestination reached at hop 2\n",
+     "",
+     {kTooLargeToLeave, kTtlExceeded, {Answer::Kind::Report, kIpPacketTooBig, 1300}, kReply}},
     // Report.
     {"report -n -c 2 -i 0 t", 0,
      ReportHeading(24) +
