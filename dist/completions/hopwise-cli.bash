@@ -41,7 +41,7 @@ _hopwise_cli()
 
     local options
     case $command in
-        trace) options='--max-hop -f --first-hop -q --queries -N --parallel -w --wait --timeout -i -s --resolve -n --json -4 -6 -h --help -V --version' ;;
+        trace) options='--max-hop -f --first-hop -q --queries -N --parallel -w --wait --timeout -i -s --mtu --resolve -n --json -4 -6 -h --help -V --version' ;;
         ping) options='-c --count -i --interval -t --ttl -W --timeout -w -s -M -Q -I -D -O -q --quiet --json -4 -6 -h --help -V --version' ;;
         report) options='-c --cycles -i --interval --live --max-hop --parallel -w --wait --timeout --resolve -n --json -4 -6 -h --help -V --version' ;;
         *)

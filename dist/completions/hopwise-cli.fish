@@ -23,6 +23,7 @@ complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s q -l queries -
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s N -x -d 'Hops probed at once'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s i -x -a '(__fish_print_interfaces)' -d 'Send through this interface'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s s -x -d 'Send from this local address'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l mtu -d 'Find the path MTU (pmtu N at the hops where it falls)'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -l resolve -d "Look up each responder's name"
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -s n -d 'Addresses only, no names'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -l parallel -x -d 'Hops probed at once'
