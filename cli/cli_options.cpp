@@ -283,7 +283,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         *trace, "-s,--source", options.source,
         {kGroupAddresses, "SOURCE", "Send from this local address", ""},
         ValueCheck{"the source", "an address", [](std::string& value) { return !value.empty(); }});
-    // A method that can't size its probe without privilege (a TCP SYN) excludes this option.
+    // Probes of any method take a size (EchoProbe::packetSize), but a TCP SYN can't carry one
+    // without privilege: trace -T is to exclude --mtu (->excludes), a one-line usage error.
     AddFlag(*trace, "--mtu", options.traceMtu,
             {kGroupProbing, "",
              "Find the path's MTU: probes as large as the route takes, never fragmented; a hop "
