@@ -56,7 +56,7 @@ TEST_P(DialogBuilderTest, everyTextFitsItsControl)
     const std::vector<QWidget*> built = BuildDialogControls(layout, &dialog).all();
     for (std::size_t i = 0; i < built.size(); ++i) {
         SCOPED_TRACE(std::string(layout.controls[i].text) + " at scale " +
-                     std::to_string(qApp->devicePixelRatio()));
+                     QString::number(qApp->devicePixelRatio()).toStdString());
         const QWidget& widget = *built[i];
         int room = widget.contentsRect().width();
         QString text;
