@@ -29,6 +29,7 @@ constexpr int kOkHeight = 14;
 CAboutDlg::CAboutDlg(QWidget* owner) : QDialog(owner)
 {
     const res::DialogTemplate& dialog = res::AboutDialogTemplate();
+    setFont(DialogFont());
     const DialogUnits units(font());
 
     setObjectName(QString::number(dialog.id));

@@ -84,7 +84,7 @@ bool CMainFrame::OnCreate()
 {
     // The tab host is sized so that the area it leaves for a page is exactly the pages' template
     // size; the window then keeps that size, so no page ever needs moving again.
-    const DialogUnits units(m_wndTabHost.font());
+    const DialogUnits units(DialogFont());
     int pageWidth = 0;
     int pageHeight = 0;
     for (const res::DialogTemplate* page :

@@ -137,6 +137,9 @@ QWidget* DialogControls::control(int id) const
 DialogControls BuildDialogControls(const res::DialogTemplate& dialogTemplate, QWidget* dialog)
 {
     DialogControls built;
+    // The controls inherit the font the units are taken from, so every text is measured and
+    // drawn in the font that sized its control, whatever the dialog's parent uses.
+    dialog->setFont(DialogFont());
     const DialogUnits units(dialog->font());
     built.m_size =
         QSize(units.toPixelsX(dialogTemplate.width), units.toPixelsY(dialogTemplate.height));

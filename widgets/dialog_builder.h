@@ -35,11 +35,11 @@ private:
     QSize m_size;
 };
 
-// Creates the template's controls as children of dialog: geometry from the dialog's font in
-// dialog units, shown or hidden and enabled or disabled as the style bits say, tab order in
-// template order, and each input's accessible name taken from the label in front of it. An
-// up-down control drives the control before it in the template, aligned to its right edge.
-// The dialog itself is resized to the template's size.
+// Creates the template's controls as children of dialog: the dialog takes DialogFont() and the
+// geometry is in dialog units of it; shown or hidden and enabled or disabled as the style bits
+// say, tab order in template order, and each input's accessible name taken from the label in
+// front of it. An up-down control drives the control before it in the template, aligned to its
+// right edge. The dialog itself is resized to the template's size.
 DialogControls BuildDialogControls(const res::DialogTemplate& dialogTemplate, QWidget* dialog);
 
 } // namespace hopwise

@@ -25,7 +25,17 @@ int letterAverageWidth(const QFont& font)
     return (QFontMetrics(font).horizontalAdvance(kLetters) / 26 + 1) / 2;
 }
 
+constexpr int kDialogFontPixels = 14;
+
 } // namespace
+
+QFont DialogFont()
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(kDialogFontPixels);
+    return font;
+}
 
 DialogUnits::DialogUnits(const QFont& font)
     : DialogUnits(letterAverageWidth(font), QFontMetrics(font).height())

@@ -1,7 +1,11 @@
 // The dialog builder against every template: each control's kind, name, state and place as the
 // template says.
 
-#include <QWidget>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <gtest/gtest.h>
 
 #include "widgets/dialog_builder.h"
@@ -39,6 +43,37 @@ TEST_P(DialogBuilderTest, buildsEveryControlAsItsTemplateSays)
         EXPECT_TRUE(widget.height() == place.height() ||
                     control.kind == res::ControlKind::ComboBox);
         EXPECT_EQ(widget.focusPolicy() == Qt::NoFocus, (control.style & res::kStyleTabStop) == 0);
+    }
+}
+
+// Each text shows whole in its control: a label's in its width, a button's and a check box's in
+// the room their style leaves beside the frame or the box. ctest runs this program at
+// QT_SCALE_FACTOR 1 and 2.
+TEST_P(DialogBuilderTest, everyTextFitsItsControl)
+{
+    const res::DialogTemplate& layout = GetParam()();
+    QWidget dialog;
+    const std::vector<QWidget*> built = BuildDialogControls(layout, &dialog).all();
+    for (std::size_t i = 0; i < built.size(); ++i) {
+        SCOPED_TRACE(std::string(layout.controls[i].text) + " at scale " +
+                     QString::number(qApp->devicePixelRatio()).toStdString());
+        const QWidget& widget = *built[i];
+        int room = widget.contentsRect().width();
+        QString text;
+        if (const auto* label = qobject_cast<const QLabel*>(&widget)) {
+            text = label->text();
+        } else if (const auto* button = qobject_cast<const QAbstractButton*>(&widget)) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            text = option.text = button->text();
+            const bool box = layout.controls[i].kind == res::ControlKind::CheckBox;
+            room = widget.style()
+                       ->subElementRect(box ? QStyle::SE_CheckBoxContents
+                                            : QStyle::SE_PushButtonContents,
+                                        &option, &widget)
+                       .width();
+        }
+        EXPECT_LE(widget.fontMetrics().horizontalAdvance(text), room);
     }
 }
 
