@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/console_format.h"
+#include "probe/probe_method.h"
 #include "probe/resolver.h"
 
 namespace hopwise::cli {
@@ -41,6 +42,7 @@ struct CliOptions {
     std::int32_t probesPerHop = 1; // trace -q: probes per hop, each shown
     std::string interface;         // trace -i, ping -I IFACE: send through this interface only
     std::string source;            // trace -s, ping -I ADDR: send from this local address
+    ProbeMethod method;            // trace, report: -U / -T and -p
 
     // ping
     std::int32_t deadlineMs = -1; // -w: the run ends this long after it starts; -1 none

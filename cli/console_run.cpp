@@ -34,10 +34,12 @@ int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions
     if (hooks.watchCancel) {
         hooks.watchCancel(page.m_bCancel);
     }
-    ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet,
-                              options.firstHop, options.probesPerHop, options.showBytes,
-                              options.reportOutstanding, options.unixTimes},
-                             out, err, page.m_bCancel, hooks.now, [] {});
+    ConsoleReceiver receiver(
+        {options.kind, options.host, options.json, options.quiet, options.firstHop,
+         options.probesPerHop, options.showBytes, options.reportOutstanding, options.unixTimes,
+         options.kind == ProbeKind::Trace ? std::string(ProbeMethodName(options.method))
+                                          : std::string()},
+        out, err, page.m_bCancel, hooks.now, [] {});
     std::optional<QuitSignalWatch> quitWatch;
     if (options.kind == ProbeKind::Ping && hooks.summaryOnQuit) {
         quitWatch.emplace([&receiver] { receiver.runningSummary(); });
@@ -163,7 +165,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     }
 
     // Cheap, and it spares the user a name lookup that could never be followed by a probe.
-    if (CheckEchoPermission() == IcmpSocketKind::None) {
+    // UDP and TCP probes need no permission at all.
+    if (options.method.protocol == ProbeProtocol::IcmpEcho &&
+        CheckEchoPermission() == IcmpSocketKind::None) {
         return RefuseStart(argc, argv, out, err, EchoPermissionHint(), hooks);
     }
 
@@ -183,8 +187,11 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         page.m_waitNear = options.waitNear;
         page.m_families = families;
         page.m_socket = socket;
-        // One probe out at a time leaves nothing to cut a wait short: the window's own walk.
-        if (options.parallel == 1 && options.firstHop == 1 && options.probesPerHop == 1) {
+        page.m_method = options.method;
+        // One probe out at a time leaves nothing to cut a wait short: the window's own walk, which
+        // sends ICMP echo alone.
+        if (options.parallel == 1 && options.firstHop == 1 && options.probesPerHop == 1 &&
+            options.method == ProbeMethod{}) {
             TraceRouteInputs& walk = page;
             return runPageHere(walk, TraceRouteThread, options, out, err, hooks);
         }

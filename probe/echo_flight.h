@@ -7,6 +7,10 @@
 // sockets through the same code. A flight belongs to the thread that made it. While another
 // stack than the system's is installed (a test's), each probe is one SendEcho through it, made
 // when it is sent: the flight then has one probe out at a time.
+//
+// A flight made with a UDP or TCP ProbeMethod (probe/probe_method.h) sends those instead, as one
+// flow to one destination, with the same outcomes (probe/linux/transport_flight.cpp); a test's
+// stack still answers ICMP echoes.
 
 #include <chrono>
 #include <cstdint>
@@ -14,6 +18,7 @@
 #include <vector>
 
 #include "probe/echo_service.h"
+#include "probe/probe_method.h"
 
 namespace hopwise {
 
@@ -36,7 +41,7 @@ struct EchoOutcome {
 
 class EchoFlight {
 public:
-    EchoFlight();
+    explicit EchoFlight(const ProbeMethod& method = {});
     ~EchoFlight();
     EchoFlight(const EchoFlight&) = delete;
     EchoFlight& operator=(const EchoFlight&) = delete;

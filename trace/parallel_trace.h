@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "probe/probe_method.h"
 #include "trace/trace_route_inputs.h"
 
 namespace hopwise {
@@ -15,6 +16,7 @@ struct ParallelTraceInputs : TraceRouteInputs {
     // The adaptive waits (trace/adaptive_wait.h) under m_iHopTimeout; both 0: a fixed wait.
     double m_waitHere = 0;
     double m_waitNear = 0;
+    ProbeMethod m_method; // ICMP echo, UDP or TCP: passed on to the flight as it is
 };
 
 // Sends the notices TraceRouteThread sends, in the same order: every probe's result in hop
