@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cli/console_format.h"
 #include "probe/probe_method.h"
@@ -60,6 +61,14 @@ struct ParsedCommandLine {
     std::string out; // help
     std::string err; // what was wrong, and the usage
 };
+
+// The probe method the JSON destination event names, "udp" or "tcp"; empty for ICMP echo, the
+// default, which leaves the event as it always was.
+inline std::string_view JsonMethodName(const ProbeMethod& method)
+{
+    return method.protocol == ProbeProtocol::IcmpEcho ? std::string_view()
+                                                      : ProbeMethodName(method);
+}
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
 

@@ -34,12 +34,11 @@ int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions
     if (hooks.watchCancel) {
         hooks.watchCancel(page.m_bCancel);
     }
-    ConsoleReceiver receiver(
-        {options.kind, options.host, options.json, options.quiet, options.firstHop,
-         options.probesPerHop, options.showBytes, options.reportOutstanding, options.unixTimes,
-         options.kind == ProbeKind::Trace ? std::string(ProbeMethodName(options.method))
-                                          : std::string()},
-        out, err, page.m_bCancel, hooks.now, [] {});
+    ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet,
+                              options.firstHop, options.probesPerHop, options.showBytes,
+                              options.reportOutstanding, options.unixTimes,
+                              std::string(JsonMethodName(options.method))},
+                             out, err, page.m_bCancel, hooks.now, [] {});
     std::optional<QuitSignalWatch> quitWatch;
     if (options.kind == ProbeKind::Ping && hooks.summaryOnQuit) {
         quitWatch.emplace([&receiver] { receiver.runningSummary(); });

@@ -102,7 +102,7 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
     }
     const std::string address = FormatAddress(destination);
     if (options.json) {
-        out << DestinationEvent(hooks.now(), options.host, address, ProbeMethodName(options.method))
+        out << DestinationEvent(hooks.now(), options.host, address, JsonMethodName(options.method))
                    .dump()
             << '\n'
             << std::flush;

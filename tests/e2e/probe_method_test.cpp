@@ -26,7 +26,8 @@ constexpr int kClosed = 8444;
 
 struct MethodRow {
     const char* args;  // {t}: the target
-    const char* route; // the JSON's method, then hop:responder ({rN}: router N, {t}: target)
+    const char* route; // the JSON's method ("none" for ICMP echo), then hop:responder ({rN}: router
+                       // N, {t}: target)
     int exitCode;
     bool pingAllowed; // ICMP needs ping_group_range; UDP and TCP run without it
 };
@@ -37,7 +38,7 @@ const MethodRow kRows[] = {
     {"trace --json --tcp --port 8444 -w 1 {t}", "tcp 1:{r0} 2:{r1} 3:{r2} 4:{t} ", 0, false},
     {"report --json -T -p 8443 -c 2 -i 0.1 -w 1 --max-hop 5 {t}", "tcp 1:{r0} 2:{r1} 3:{r2} 4:{t} ",
      0, false},
-    {"trace --json -w 0.3 --max-hop 5 {t}", "icmp 1:{r0} 2:* 3:* 4:* ", 1, true},
+    {"trace --json -w 0.3 --max-hop 5 {t}", "none 1:{r0} 2:* 3:* 4:* ", 1, true},
 };
 
 std::string Filled(std::string text, const RouterChain& chain, bool ipv6)
