@@ -204,6 +204,23 @@ void addNames(CLI::App& command, CliOptions& options, bool& noNames)
         ->excludes(resolve);
 }
 
+// trace, report: UDP or TCP probes instead of ICMP echo, to a port (traceroute's -U, -T, -p).
+void addMethods(CLI::App& command, CliOptions& options)
+{
+    CLI::Option* udp =
+        AddFlag(command, "-U,--udp", [&options] { options.method.protocol = ProbeProtocol::Udp; },
+                {kGroupProbing, "", "Probe with UDP datagrams to a port (default 33434)", ""});
+    AddFlag(command, "-T,--tcp", [&options] { options.method.protocol = ProbeProtocol::Tcp; },
+            {kGroupProbing, "",
+             "Probe with TCP SYNs to a port (default 443); a SYN-ACK or a reset is the "
+             "destination's answer",
+             ""})
+        ->excludes(udp);
+    AddValue(command, "-p,--port", options.method.port,
+             {kGroupProbing, "PORT", "The destination port of -U or -T", ""},
+             WholeNumber("the port", 1, 65535));
+}
+
 void addCommon(CLI::App& command, CliOptions& options)
 {
     AddFlag(command, "--json", options.json,
@@ -275,6 +292,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
                 "Probes in flight at once; 1 walks one hop after the other, as the window does");
     addWaits(*trace, options, wait);
     addNames(*trace, options, noNames);
+    addMethods(*trace, options);
     AddValue(
         *trace, "-i,--interface", options.interface,
         {kGroupAddresses, "IFACE", "Send through this interface only", ""},
@@ -284,12 +302,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         {kGroupAddresses, "SOURCE", "Send from this local address", ""},
         ValueCheck{"the source", "an address", [](std::string& value) { return !value.empty(); }});
     // Probes of any method take a size (EchoProbe::packetSize), but a TCP SYN can't carry one
-    // without privilege: trace -T is to exclude --mtu (->excludes), a one-line usage error.
-    AddFlag(*trace, "--mtu", options.traceMtu,
+    // without privilege, and the UDP flight sends its tag alone: both refuse --mtu.
+    CLI::Option* mtu = AddFlag(*trace, "--mtu", options.traceMtu,
             {kGroupProbing, "",
              "Find the path's MTU: probes as large as the route takes, never fragmented; a hop "
              "after which the MTU falls shows it (pmtu N)",
              ""});
+    trace->get_option("--tcp")->excludes(mtu);
+    trace->get_option("--udp")->excludes(mtu);
     addCommon(*trace, options);
 
     CLI::App* ping = addCommand(app, "ping", "Send echo requests to HOST.",
@@ -335,6 +355,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     AddFlag(*report, "--live", options.live,
             {kGroupOutput, "", "Redraw the table after every cycle (on a terminal)", ""});
     addNames(*report, options, noNames);
+    addMethods(*report, options);
     addCommon(*report, options);
 
     ParsedCommandLine parsed;

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cli/console_format.h"
+#include "probe/probe_method.h"
 #include "probe/resolver.h"
 
 namespace hopwise::cli {
@@ -42,6 +44,7 @@ struct CliOptions {
     std::string interface;         // trace -i, ping -I IFACE: send through this interface only
     std::string source;            // trace -s, ping -I ADDR: send from this local address
     bool traceMtu = false; // trace --mtu: probes as large as the path takes, never fragmented
+    ProbeMethod method;            // trace, report: -U / -T and -p
 
     // ping
     std::int32_t deadlineMs = -1; // -w: the run ends this long after it starts; -1 none
@@ -59,6 +62,14 @@ struct ParsedCommandLine {
     std::string out; // help
     std::string err; // what was wrong, and the usage
 };
+
+// The probe method the JSON destination event names, "udp" or "tcp"; empty for ICMP echo, the
+// default, which leaves the event as it always was.
+inline std::string_view JsonMethodName(const ProbeMethod& method)
+{
+    return method.protocol == ProbeProtocol::IcmpEcho ? std::string_view()
+                                                      : ProbeMethodName(method);
+}
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
 

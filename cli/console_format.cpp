@@ -290,11 +290,14 @@ nlohmann::ordered_json JsonEvent(std::string_view type, WallTime time)
 }
 
 nlohmann::ordered_json DestinationEvent(WallTime time, std::string_view host,
-                                        std::string_view address)
+                                        std::string_view address, std::string_view method)
 {
     nlohmann::ordered_json event = JsonEvent("destination", time);
     event["host"] = host;
     event["address"] = address;
+    if (!method.empty()) {
+        event["method"] = method;
+    }
     return event;
 }
 

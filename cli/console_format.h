@@ -110,8 +110,9 @@ std::string UnixTimePrefix(WallTime time);
 // table of types and fields.
 inline constexpr int kJsonSchemaVersion = 1;
 nlohmann::ordered_json JsonEvent(std::string_view type, WallTime time);
+// method: the probe method of a trace or report ("udp", "tcp"); empty (ICMP echo) leaves it out.
 nlohmann::ordered_json DestinationEvent(WallTime time, std::string_view host,
-                                        std::string_view address);
+                                        std::string_view address, std::string_view method = {});
 // probe: the probe's place among its hop's (from 1) when a hop has more than one; 0 leaves it out.
 nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result,
                                 std::int64_t probe = 0);

@@ -67,7 +67,7 @@ void ConsoleReceiver::destination(std::intptr_t wParam)
     m_columns = {AddressColumnWidth(m_address, kPingAddressWidth), m_view.bytes,
                  m_view.noAnswerYet};
     if (m_view.json) {
-        line(DestinationEvent(m_started, m_view.host, m_address).dump());
+        line(DestinationEvent(m_started, m_view.host, m_address, m_view.method).dump());
         return;
     }
     line(text);

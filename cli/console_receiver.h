@@ -30,6 +30,7 @@ struct ConsoleView {
     bool bytes = false;
     bool noAnswerYet = false;
     bool unixTimes = false;
+    std::string method; // trace: a UDP or TCP probe method, named in the JSON destination event
 };
 
 class ConsoleReceiver final : public ProbeMessageTarget {

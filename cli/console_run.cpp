@@ -36,7 +36,8 @@ int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions
     }
     ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet,
                               options.firstHop, options.probesPerHop, options.showBytes,
-                              options.reportOutstanding, options.unixTimes},
+                              options.reportOutstanding, options.unixTimes,
+                              std::string(JsonMethodName(options.method))},
                              out, err, page.m_bCancel, hooks.now, [] {});
     std::optional<QuitSignalWatch> quitWatch;
     if (options.kind == ProbeKind::Ping && hooks.summaryOnQuit) {
@@ -163,7 +164,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     }
 
     // Cheap, and it spares the user a name lookup that could never be followed by a probe.
-    if (CheckEchoPermission() == IcmpSocketKind::None) {
+    // UDP and TCP probes need no permission at all.
+    if (options.method.protocol == ProbeProtocol::IcmpEcho &&
+        CheckEchoPermission() == IcmpSocketKind::None) {
         return RefuseStart(argc, argv, out, err, EchoPermissionHint(), hooks);
     }
 
@@ -184,9 +187,11 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         page.m_families = families;
         page.m_socket = socket;
         page.m_pathMtu = options.traceMtu;
-        // One probe out at a time leaves nothing to cut a wait short: the window's own walk.
+        page.m_method = options.method;
+        // One probe out at a time leaves nothing to cut a wait short: the window's own walk, which
+        // sends ICMP echo alone.
         if (options.parallel == 1 && options.firstHop == 1 && options.probesPerHop == 1 &&
-            !options.traceMtu) {
+            !options.traceMtu && options.method == ProbeMethod{}) {
             TraceRouteInputs& walk = page;
             return runPageHere(walk, TraceRouteThread, options, out, err, hooks);
         }

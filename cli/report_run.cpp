@@ -102,7 +102,10 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
     }
     const std::string address = FormatAddress(destination);
     if (options.json) {
-        out << DestinationEvent(hooks.now(), options.host, address).dump() << '\n' << std::flush;
+        out << DestinationEvent(hooks.now(), options.host, address, JsonMethodName(options.method))
+                   .dump()
+            << '\n'
+            << std::flush;
     }
     const std::string start = ReportStartLine(hooks.now());
     HopNames names(options.resolve);
@@ -119,6 +122,7 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
     report.cycles = options.cycles;
     report.intervalMs = static_cast<std::uint32_t>(options.intervalMs);
     report.probesInFlight = options.parallel;
+    report.method = options.method;
     std::vector<HopStatistics> table;
     const RouteReportResult run = RunRouteReport(
         report, cancel, table, [&](const std::vector<HopStatistics>& sofar, bool cycleDone) {

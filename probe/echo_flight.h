@@ -12,6 +12,9 @@
 // ICMP checksum, since the first two data bytes make up for the sequence number (the one's
 // complement sum of the two words never changes). A load balancer that hashes the ICMP header
 // keeps every probe of a trace on one path, so the hops it shows are one route's.
+// A flight made with a UDP or TCP ProbeMethod (probe/probe_method.h) sends those instead, as one
+// flow to one destination, with the same outcomes (probe/linux/transport_flight.cpp); a test's
+// stack still answers ICMP echoes.
 
 #include <chrono>
 #include <cstdint>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "probe/echo_service.h"
+#include "probe/probe_method.h"
 
 namespace hopwise {
 
@@ -53,7 +57,7 @@ std::uint32_t EchoRouteMtu(const HostAddress& destination);
 
 class EchoFlight {
 public:
-    EchoFlight();
+    explicit EchoFlight(const ProbeMethod& method = {});
     ~EchoFlight();
     EchoFlight(const EchoFlight&) = delete;
     EchoFlight& operator=(const EchoFlight&) = delete;

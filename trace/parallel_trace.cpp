@@ -54,7 +54,7 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
     // its own probes still are).
     std::int32_t destinationHop = maxHop - 1;
     AdaptiveWaits waits({timeout, page.m_waitHere, page.m_waitNear});
-    EchoFlight flight;
+    EchoFlight flight(page.m_method);
     std::vector<EchoOutcome> ended;
     // --mtu: each probe's size, and those found too large, to go again smaller.
     std::optional<PathMtuSteps> pathMtu;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "probe/probe_method.h"
 #include "trace/trace_route_inputs.h"
 
 namespace hopwise {
@@ -21,6 +22,7 @@ struct ParallelTraceInputs : TraceRouteInputs {
     // result of the first hop and of each hop after which it falls (ProbeResult::m_mtu), and a
     // hop is sent on only once the next hop's probes, which tell of a limit behind it, ended.
     bool m_pathMtu = false;
+    ProbeMethod m_method; // ICMP echo, UDP or TCP: passed on to the flight as it is
 };
 
 // Sends the notices TraceRouteThread sends, in the same order: every probe's result in hop

@@ -47,7 +47,7 @@ public:
            const std::function<void(const std::vector<HopStatistics>&, bool)>& changed)
         : m_options(options), m_table(table), m_changed(changed),
           m_waits({options.timeoutMs, options.waitHere, options.waitNear}),
-          m_lastHop(options.maxHop - 1)
+          m_flight(options.method), m_lastHop(options.maxHop - 1)
     {
         m_table.clear();
         for (std::int32_t hop = 1; hop <= m_lastHop; ++hop) {

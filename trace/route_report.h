@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "probe/host_address.h"
+#include "probe/probe_method.h"
 #include "run/round_trip_tally.h"
 
 namespace hopwise {
@@ -36,6 +37,7 @@ struct RouteReportOptions {
     std::int32_t cycles = 10;
     std::uint32_t intervalMs = 1000; // from the start of one cycle to the start of the next
     std::int32_t probesInFlight = 16;
+    ProbeMethod method; // ICMP echo, UDP or TCP: passed on to the flight as it is
 };
 
 enum class RouteReportEnd { Done, Cancelled, NotPermitted };

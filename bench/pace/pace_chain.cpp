@@ -1,7 +1,8 @@
-// hopwise_pace_chain ROUTERS SILENT -- COMMAND [ARG...]
+// hopwise_pace_chain ROUTERS SILENT [--drop-echo] -- COMMAND [ARG...]
 //
 // Builds a chain of ROUTERS routers (tests/support's RouterChain, ICMP rate limits off) whose
-// routers at the hops listed in SILENT (1-based, comma-separated, "-" for none) never answer,
+// routers at the hops listed in SILENT (1-based, comma-separated, "-" for none) never answer
+// (with --drop-echo, every router drops the ICMP echo requests it would forward),
 // runs COMMAND in the client's namespace with HOPWISE_TARGET set to the target's address, and
 // removes the chain. Exits with COMMAND's status; COMMAND and what it started are killed on
 // Ctrl-C or SIGTERM, or after ten minutes.
@@ -68,8 +69,11 @@ int runInClient(RouterChain& chain, char** command)
 
 int main(int argc, char** argv)
 {
-    if (argc < 5 || std::string(argv[3]) != "--") {
-        std::fprintf(stderr, "usage: hopwise_pace_chain ROUTERS SILENT -- COMMAND [ARG...]\n");
+    const bool dropEcho = argc > 3 && std::string(argv[3]) == "--drop-echo";
+    const int dashes = dropEcho ? 4 : 3;
+    if (argc < dashes + 2 || std::string(argv[dashes]) != "--") {
+        std::fprintf(stderr, "usage: hopwise_pace_chain ROUTERS SILENT [--drop-echo] -- COMMAND "
+                             "[ARG...]\n");
         return 2;
     }
     if (const std::string reason = NetNamespaceSkipReason(); !reason.empty()) {
@@ -83,7 +87,9 @@ int main(int argc, char** argv)
             if (hop != "-")
                 chain.silence(std::stoi(hop) - 1);
         }
-        return runInClient(chain, argv + 4);
+        if (dropEcho)
+            chain.dropEchoInForward();
+        return runInClient(chain, argv + dashes + 1);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "hopwise_pace_chain: %s\n", error.what());
         return 3;

@@ -27,6 +27,9 @@ complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l mtu -d 'Find t
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -l resolve -d "Look up each responder's name"
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -s n -d 'Addresses only, no names'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -l parallel -x -d 'Hops probed at once'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -s U -l udp -d 'Probe with UDP to a port'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -s T -l tcp -d 'Probe with TCP SYNs to a port'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace report' -s p -l port -x -d 'Destination port of -U or -T'
 
 complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s c -l cycles -x -d 'Number of cycles'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from report' -s i -l interval -x -d 'Seconds from one cycle to the next'

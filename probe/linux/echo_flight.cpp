@@ -12,6 +12,7 @@
 #include "probe/echo_status.h"
 #include "probe/linux/icmp_socket.h"
 #include "probe/linux/probe_interrupt.h"
+#include "probe/linux/probe_transport.h"
 
 namespace hopwise {
 
@@ -58,6 +59,8 @@ struct EchoFlight::State {
     int fd = -1;
     IcmpSocketKind kind = IcmpSocketKind::None;
     std::vector<std::uint8_t> data; // the request's data, built per send
+    // A UDP or TCP flight: everything goes there.
+    std::unique_ptr<probe_transport::TransportFlight> transport;
 
     void answered(const Answer& answer)
     {
@@ -151,18 +154,29 @@ struct EchoFlight::State {
     }
 };
 
-EchoFlight::EchoFlight() : m_state(std::make_unique<State>()) {}
+EchoFlight::EchoFlight(const ProbeMethod& method) : m_state(std::make_unique<State>())
+{
+    if (method.protocol != ProbeProtocol::IcmpEcho && SystemEchoStackInUse()) {
+        m_state->transport = std::make_unique<probe_transport::TransportFlight>(method);
+    }
+}
 
 EchoFlight::~EchoFlight() = default;
 
 std::size_t EchoFlight::inFlight() const
 {
+    if (m_state->transport) {
+        return m_state->transport->inFlight();
+    }
     return m_state->sent.size() + m_state->unsent.size() + m_state->ready.size();
 }
 
 std::uint32_t EchoFlight::send(const EchoProbe& probe)
 {
     State& state = *m_state;
+    if (state.transport) {
+        return state.transport->send(probe);
+    }
     if (!SystemEchoStackInUse()) {
         EchoOptions options;
         options.ttl = probe.ttl;
@@ -270,6 +284,11 @@ std::uint32_t EchoRouteMtu(const HostAddress& destination)
 
 bool EchoFlight::collect(std::vector<EchoOutcome>& ended)
 {
+    if (m_state->transport) {
+        return m_state->transport->collect(ended, std::numeric_limits<std::int64_t>::max(),
+                                           false) ==
+               probe_transport::TransportFlight::Collected::Ended;
+    }
     return m_state->collect(ended, std::numeric_limits<std::int64_t>::max(), false) ==
            State::Collected::Ended;
 }
@@ -280,12 +299,19 @@ bool EchoFlight::collectUntil(std::vector<EchoOutcome>& ended,
     // The steady clock is CLOCK_MONOTONIC, the clock of the deadlines.
     const std::int64_t untilNs =
         std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch()).count();
+    if (m_state->transport) {
+        return m_state->transport->collect(ended, untilNs, true) !=
+               probe_transport::TransportFlight::Collected::Interrupted;
+    }
     return m_state->collect(ended, untilNs, true) != State::Collected::Interrupted;
 }
 
 bool EchoFlight::cutWait(std::uint32_t tag, std::uint32_t waitMs)
 {
     State& state = *m_state;
+    if (state.transport) {
+        return state.transport->cutWait(tag, waitMs);
+    }
     for (auto* pending : {&state.sent, &state.unsent}) {
         for (const auto& p : *pending) {
             if (p->tag == tag) {

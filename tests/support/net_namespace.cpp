@@ -311,6 +311,17 @@ void RouterChain::silence(int i)
     }
 }
 
+void RouterChain::dropEchoInForward()
+{
+    for (int i = 0; i < routers(); ++i) {
+        const std::string nft = "ip netns exec " + router(i).name() + " nft ";
+        runOrThrow(nft + "add table inet noecho && " + nft +
+                   "'add chain inet noecho forward { type filter hook forward priority 0; }' && " +
+                   nft + "add rule inet noecho forward icmp type echo-request drop && " + nft +
+                   "add rule inet noecho forward icmpv6 type echo-request drop");
+    }
+}
+
 RouterChain::RouterChain(int routers, int base, Stack stack, const ChainDelays& delays)
     : m_base(base), m_dual(stack == Stack::Dual)
 {

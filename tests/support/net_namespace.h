@@ -76,6 +76,10 @@ public:
     // Router i (0-based) still forwards but sends nothing itself: no IPv4 time-exceeded report,
     // no answer to an echo addressed to it.
     void silence(int i);
+    // Every router drops the ICMP (and ICMPv6) echo requests it would forward, as networks that
+    // pass only UDP and TCP do; what it sends itself, its time-exceeded reports, still goes.
+    // Needs nft (tools/install-deps.sh installs nftables).
+    void dropEchoInForward();
     NetNamespace& client() { return *m_nodes.front(); }
     NetNamespace& target() { return *m_nodes.back(); }
     NetNamespace& router(int i) { return *m_nodes[1 + i]; } // 0-based
