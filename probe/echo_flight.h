@@ -32,6 +32,7 @@ struct EchoOutcome {
     EchoReply reply{};
     std::uint32_t roundTripUs = 0;
     HostAddress responder; // of either family (the record holds only an IPv4 one); none unanswered
+    MplsLabels mpls{};     // the labels a router's report carried (GetLastEchoMplsLabels)
 };
 
 class EchoFlight {
