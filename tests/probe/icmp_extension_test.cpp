@@ -71,6 +71,8 @@ TEST(IcmpExtension, believesOnlyAWellFormedLabelStack)
     Entries nineEntries(9, kTop);
     nineEntries.back() = kBottom;
     const Bytes nine = structure(stackObject(nineEntries));
+    Bytes shortQuote(64, 0); // a well-formed structure, but behind less than RFC 4884's 128 bytes
+    shortQuote.insert(shortQuote.end(), two.begin(), two.end());
     Bytes otherThenStack = {0, 8, 2, 1, 9, 9, 9, 9}; // class 2, then the stack
     const Bytes stack = stackObject({kBottom});
     otherThenStack.insert(otherThenStack.end(), stack.begin(), stack.end());
@@ -91,7 +93,7 @@ TEST(IcmpExtension, believesOnlyAWellFormedLabelStack)
         {"badChecksum", afterQuote(with(two, 3, two[3] ^ 1)), 32, Words32, {}},
         {"versionOne", afterQuote(with(two, 0, 0x10)), 32, Words32, {}},
         {"lengthPastThePacket", afterQuote(two), 255, Words32, {}},
-        {"quoteShorterThan128", afterQuote(two), 16, Words32, {}},
+        {"quoteShorterThan128", shortQuote, 16, Words32, {}},
         {"objectLengthZero",
          afterQuote(structure(with(stackObject({kBottom}), 1, 0))),
          32,
