@@ -31,7 +31,7 @@ tsan:
 
 fuzz: deps
 	cmake --preset fuzz
-	cmake --build --preset fuzz --target icmp_reply_decoder_fuzz icmp6_reply_decoder_fuzz \
+	cmake --build --preset fuzz --target icmp_reply_decoder_fuzz icmp6_reply_decoder_fuzz icmp_extension_fuzz \
 	  echo_request_fuzz cli_args_fuzz registry_text_fuzz
 
 format:

@@ -106,7 +106,35 @@ std::string HopLine(std::int64_t hop, const ProbeResult& result)
     if (result.m_mtu != 0) {
         line += "  " + formatted(res::kHopPathMtuFormat, result.m_mtu);
     }
-    return line;
+    return line + MplsLines(result.m_mpls);
+}
+
+std::string MplsLine(const MplsLabelEntry& entry)
+{
+    return formatted(res::kMplsLabelFormat, static_cast<unsigned>(entry.label),
+                     static_cast<unsigned>(entry.trafficClass),
+                     static_cast<unsigned>(entry.bottom ? 1 : 0), static_cast<unsigned>(entry.ttl));
+}
+
+std::string MplsLines(const MplsLabels& labels)
+{
+    std::string lines;
+    for (const MplsLabelEntry& entry : labels) {
+        lines += "\n" + MplsLine(entry);
+    }
+    return lines;
+}
+
+nlohmann::ordered_json MplsJson(const MplsLabels& labels)
+{
+    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+    for (const MplsLabelEntry& entry : labels) {
+        entries.push_back({{"label", entry.label},
+                           {"tc", entry.trafficClass},
+                           {"s", entry.bottom ? 1 : 0},
+                           {"ttl", entry.ttl}});
+    }
+    return entries;
 }
 
 HopProbe HopProbeOf(const ProbeResult& result)
@@ -115,6 +143,7 @@ HopProbe HopProbeOf(const ProbeResult& result)
     if (result.m_address != nullptr) {
         probe.address = result.m_address;
         probe.roundTripMicros = result.m_roundTripMicros;
+        probe.mpls = result.m_mpls;
     }
     if (result.m_name != nullptr) {
         probe.name = result.m_name;
@@ -147,6 +176,13 @@ std::string HopProbesLine(std::int64_t hop, const std::vector<HopProbe>& probes)
     }
     if (!probes.empty() && probes.front().mtu != 0) {
         line += "  " + formatted(res::kHopPathMtuFormat, probes.front().mtu);
+    }
+    const MplsLabels* labels = nullptr; // the stack written last
+    for (const HopProbe& probe : probes) {
+        if (!probe.mpls.empty() && (labels == nullptr || !(*labels == probe.mpls))) {
+            line += MplsLines(probe.mpls);
+            labels = &probe.mpls;
+        }
     }
     return line;
 }
@@ -327,6 +363,9 @@ nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResu
     event["name"] = textOrNull(result.m_name);
     if (result.m_mtu != 0) {
         event["mtu"] = result.m_mtu;
+    }
+    if (!result.m_mpls.empty()) {
+        event["mpls"] = MplsJson(result.m_mpls);
     }
     return event;
 }

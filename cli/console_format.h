@@ -25,7 +25,7 @@ using WallTime = std::chrono::system_clock::time_point;
 std::string RoundTripText(std::uint32_t micros);
 
 // One hop: "  1  10.77.1.1  0.051 ms", the name after the time when there is one, and
-// "  4  No Response" for a hop that got no answer.
+// "  4  No Response" for a hop that got no answer; a router's labels follow (MplsLines).
 std::string HopLine(std::int64_t hop, const ProbeResult& result);
 // One of a hop's probes, copied out of its notice (whose texts live only until the next).
 struct HopProbe {
@@ -33,12 +33,20 @@ struct HopProbe {
     std::uint32_t roundTripMicros = 0;
     std::optional<std::string> name;
     std::uint32_t mtu = 0; // trace --mtu: the path's MTU past the hop, shown at the line's end
+    MplsLabels mpls{};
 };
 HopProbe HopProbeOf(const ProbeResult& result);
+// An entry of a router's label stack: "     [MPLS: Lbl 24001 TC 0 S 1 TTL 1]".
+std::string MplsLine(const MplsLabelEntry& entry);
+// Each entry's line after a line break, to go under its hop; empty without labels.
+std::string MplsLines(const MplsLabels& labels);
+// The "mpls" array of a hop: {"label","tc","s","ttl"} per entry, top first.
+nlohmann::ordered_json MplsJson(const MplsLabels& labels);
 
 // A hop probed more than once, as traceroute shows it: "  3  10.0.0.3  0.412 ms  0.390 ms  *".
 // A responder is written before the first time it gave, its name (when there is one) after that
-// time, as on a hop's line; "*" stands for a probe without an answer.
+// time, as on a hop's line; "*" stands for a probe without an answer. Under it come the labels
+// of each probe whose differ from those written before.
 std::string HopProbesLine(std::int64_t hop, const std::vector<HopProbe>& probes);
 
 // The trace's last line.
@@ -114,6 +122,7 @@ nlohmann::ordered_json JsonEvent(std::string_view type, WallTime time);
 nlohmann::ordered_json DestinationEvent(WallTime time, std::string_view host,
                                         std::string_view address, std::string_view method = {});
 // probe: the probe's place among its hop's (from 1) when a hop has more than one; 0 leaves it out.
+// A router's labels come as "mpls" (MplsJson) last, only when there are any.
 nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result,
                                 std::int64_t probe = 0);
 // With bytes (-s), a reply's "bytes"; a report or a local error adds "error" (PingErrorText) and,

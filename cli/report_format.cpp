@@ -59,6 +59,10 @@ std::vector<std::string> ReportLines(const std::string& localHost,
         for (std::size_t i = 1; i < hop.addresses.size(); ++i) {
             lines.push_back(formatted("    |-- %s", label(hop.addresses[i]).c_str()));
         }
+        // The labels the hop's reports last carried, an entry a line as under a trace's hop.
+        for (const MplsLabelEntry& entry : hop.mpls) {
+            lines.push_back(MplsLine(entry));
+        }
     }
     return lines;
 }
@@ -85,6 +89,9 @@ nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop)
     event["best_us"] = us(hop.replies.best);
     event["worst_us"] = us(hop.replies.worst);
     event["stdev_us"] = us(hop.replies.sampleDeviation());
+    if (!hop.mpls.empty()) {
+        event["mpls"] = MplsJson(hop.mpls);
+    }
     return event;
 }
 

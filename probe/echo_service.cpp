@@ -13,6 +13,7 @@ thread_local std::uint32_t t_lastEchoError = 0;
 thread_local std::uint32_t t_lastRoundTripMicros = 0;
 thread_local HostAddress t_lastResponder;
 thread_local std::uint32_t t_lastMtu = 0;
+thread_local MplsLabels t_lastMplsLabels;
 thread_local EchoSocketSettings t_socketSettings;
 
 template <typename T> void store(std::uint8_t* block, std::uint32_t offset, T value)
@@ -96,6 +97,16 @@ void SetLastEchoMtu(std::uint32_t mtu)
     t_lastMtu = mtu;
 }
 
+MplsLabels GetLastEchoMplsLabels()
+{
+    return t_lastMplsLabels;
+}
+
+void SetLastEchoMplsLabels(const MplsLabels& labels)
+{
+    t_lastMplsLabels = labels;
+}
+
 void SetEchoSocketSettings(const EchoSocketSettings& settings)
 {
     t_socketSettings = settings;
@@ -117,6 +128,7 @@ std::uint32_t sendBlock(const HostAddress& destination, const void* requestData,
     SetLastEchoRoundTripMicros(0);
     SetLastEchoResponder({});
     SetLastEchoMtu(0);
+    SetLastEchoMplsLabels({});
     if (replySize < kEchoReplySize) {
         SetLastEchoError(kErrorInsufficientBuffer);
         return 0;
@@ -175,6 +187,7 @@ std::uint32_t sendBlock(const HostAddress& destination, const void* requestData,
         SetLastEchoRoundTripMicros(0);
         SetLastEchoResponder({});
         SetLastEchoMtu(0);
+        SetLastEchoMplsLabels({});
     } else {
         const std::uint16_t count = records[0].reserved;
         records[0].reserved = 0;
@@ -185,6 +198,7 @@ std::uint32_t sendBlock(const HostAddress& destination, const void* requestData,
             SetLastEchoError(records[0].status);
             SetLastEchoRoundTripMicros(0);
             SetLastEchoResponder({});
+            SetLastEchoMplsLabels({});
         } else {
             for (std::uint32_t i = 0; i < kept; ++i) {
                 EchoReply& record = records[i];

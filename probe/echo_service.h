@@ -8,6 +8,7 @@
 #include <string>
 
 #include "probe/host_address.h"
+#include "probe/icmp_extension.h"
 #include "probe/ip_address.h"
 
 namespace hopwise {
@@ -108,6 +109,11 @@ void SetLastEchoRoundTripMicros(std::uint32_t micros);
 // Travels beside the record, like the round trip's microseconds.
 std::uint32_t GetLastEchoMtu();
 void SetLastEchoMtu(std::uint32_t mtu);
+
+// The MPLS label stack that the router's report of this thread's last SendEcho or SendEchoTo
+// carried in its ICMP extensions; empty for anything else. Travels beside the record, like the MTU.
+MplsLabels GetLastEchoMplsLabels();
+void SetLastEchoMplsLabels(const MplsLabels& labels);
 
 // Path MTU discovery of a thread's echo requests (IP_MTU_DISCOVER / IPV6_MTU_DISCOVER).
 enum class EchoPathMtu : std::uint8_t {

@@ -90,6 +90,7 @@ void WriteEchoReply(void* buffer, std::uint32_t size, const EchoReplyInfo& reply
     SetLastEchoRoundTripMicros(reply.roundTripMicros.value_or(reply.roundTripTime * 1000u));
     SetLastEchoResponder(reply.responder ? reply.responder : HostAddress::ipv4(reply.address));
     SetLastEchoMtu(reply.mtu);
+    SetLastEchoMplsLabels(reply.mpls);
     record.reserved = 1;
     record.options.ttl = reply.ttl;
     record.options.tos = reply.tos;

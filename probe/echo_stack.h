@@ -75,6 +75,8 @@ struct EchoReplyInfo {
     // The next hop's MTU that a fragmentation-needed or packet-too-big report gave, for
     // GetLastEchoMtu; 0 for any other reply.
     std::uint32_t mtu = 0;
+    // The label stack of a router's report, for GetLastEchoMplsLabels.
+    MplsLabels mpls{};
 };
 
 // Writes one reply record at the start of the buffer (count 1 at offset 14) followed by as much

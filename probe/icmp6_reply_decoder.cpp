@@ -210,6 +210,11 @@ IcmpReplyFields DecodeIcmp6Reply(std::span<const std::uint8_t> packet, const Sen
     if (fields.type == icmp6_type::kPacketTooBig) {
         fields.mtu = readBig32(packet.data() + 4);
     }
+    // Only these two carry the quote's length, in 64-bit words at byte 4 (RFC 4884).
+    if (fields.type == icmp6_type::kTimeExceeded || fields.type == icmp6_type::kDestUnreachable) {
+        fields.mpls =
+            DecodeMplsLabels(packet.subspan(kIcmpHeaderSize), packet[4], IcmpLengthUnit::Words64);
+    }
     return acceptReport(fields);
 }
 

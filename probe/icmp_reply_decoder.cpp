@@ -151,6 +151,11 @@ IcmpReplyFields decodeIcmp(IcmpReplyFields fields, std::span<const std::uint8_t>
     if (fields.status == kIpPacketTooBig) {
         fields.mtu = readBig16(icmp.data() + 6);
     }
+    // The quote's length in 32-bit words is byte 5 of these reports' headers (RFC 4884).
+    if (fields.type != icmp_type::kSourceQuench) {
+        fields.mpls =
+            DecodeMplsLabels(icmp.subspan(kIcmpHeaderSize), icmp[5], IcmpLengthUnit::Words32);
+    }
     return fields;
 }
 

@@ -10,6 +10,7 @@
 
 #include "probe/echo_permission.h"
 #include "probe/host_address.h"
+#include "probe/icmp_extension.h"
 #include "probe/ip_address.h"
 
 namespace hopwise {
@@ -74,6 +75,9 @@ struct IcmpReplyFields {
     std::uint8_t flags = 0; // the three IP flag bits, DF = 0x02
     std::span<const std::uint8_t> options;
     std::span<const std::uint8_t> data; // echoed payload (echo replies only)
+    // The label stack a report's RFC 4884 extension carries (time exceeded, unreachable,
+    // parameter problem); none for anything else.
+    MplsLabels mpls{};
 };
 
 // Status of a reply record for an ICMP error of the given type and code.

@@ -27,7 +27,7 @@ inline constexpr std::uint32_t WM_PROBE_NOT_PERMITTED = 1029;
 
 // What one probe brought back. The first three fields are pointers, in this order, because
 // receivers read the record through wParam exactly as the worker lays it out; the microseconds
-// and the MTU follow them, for receivers that show more than the record holds.
+// the MTU and the labels follow them, for receivers that show more than the record holds.
 struct ProbeResult {
     const char* m_address = nullptr;    // responder, dotted; nullptr when nothing answered
     const char* m_name = nullptr;       // responder's name; nullptr when not asked for or not found
@@ -36,6 +36,8 @@ struct ProbeResult {
     // The path's MTU when a router's report or the local link refused a request too large for it
     // (GetLastEchoMtu); 0 otherwise.
     std::uint32_t m_mtu = 0;
+    // The MPLS labels the router's report carried (GetLastEchoMplsLabels); empty otherwise.
+    MplsLabels m_mpls{};
 };
 
 // The page's window as the worker sees it.

@@ -25,6 +25,7 @@ void show(const ParallelTraceInputs& page, EchoOutcome& outcome, std::uint32_t m
     result.m_mtu = mtu;
     if (outcome.count != 0) {
         result.m_roundTripMicros = outcome.roundTripUs;
+        result.m_mpls = outcome.mpls;
         result.m_address = FormatAddress(outcome.responder);
         if (page.m_bResolveIP.load(kRelaxed)) {
             result.m_name = ResolveHostAddress(outcome.responder);

@@ -11,13 +11,17 @@
 
 namespace hopwise {
 
-bool HopStatistics::add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs)
+bool HopStatistics::add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs,
+                        const MplsLabels& labels)
 {
     ++sent;
     if (!answered) {
         return false;
     }
     replies.add(roundTripUs);
+    if (!labels.empty()) {
+        mpls = labels;
+    }
     if (std::find(addresses.begin(), addresses.end(), responder) != addresses.end()) {
         return false;
     }
@@ -133,7 +137,7 @@ private:
             return; // past the destination, found meanwhile
         }
         const bool newAddress = m_table[static_cast<std::size_t>(hop - 1)].add(
-            answered, outcome.responder, outcome.roundTripUs);
+            answered, outcome.responder, outcome.roundTripUs, outcome.mpls);
         if (answered && outcome.responder == m_options.destination && hop < m_lastHop) {
             m_lastHop = hop;
             m_table.resize(static_cast<std::size_t>(hop));

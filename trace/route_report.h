@@ -13,6 +13,7 @@
 
 #include "probe/host_address.h"
 #include "probe/probe_method.h"
+#include "probe/icmp_extension.h"
 #include "run/round_trip_tally.h"
 
 namespace hopwise {
@@ -22,9 +23,11 @@ struct HopStatistics {
     std::vector<HostAddress> addresses; // every responder this hop has had, first seen first
     std::uint32_t sent = 0;
     RoundTripTally replies; // its spread is the sample deviation, as mtr's StDev
+    MplsLabels mpls{};      // the labels of the last report here that carried any
 
     // True when the responder is one the hop hadn't had.
-    bool add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs);
+    bool add(bool answered, const HostAddress& responder, std::uint32_t roundTripUs,
+             const MplsLabels& labels = {});
     double lossPercent() const;
 };
 

@@ -36,6 +36,7 @@ void walkHops(TraceRouteInputs& page, EchoHandle handle, const HostAddress& dest
         ProbeResult result{nullptr, nullptr, &reply};
         if (count != 0) {
             result.m_roundTripMicros = GetLastEchoRoundTripMicros();
+            result.m_mpls = GetLastEchoMplsLabels();
             result.m_address = FormatAddress(responder);
             if (page.m_bResolveIP.load(kRelaxed)) {
                 result.m_name = ResolveHostAddress(responder);

@@ -73,6 +73,7 @@ struct EchoFlight::State {
         outcome.roundTripUs = answer.roundTripMicros;
         outcome.responder = GetLastEchoResponder();
         outcome.mtu = GetLastEchoMtu();
+        outcome.mpls = GetLastEchoMplsLabels();
         ready.push_back(outcome);
         exchanges.erase(exchanges.begin() + static_cast<std::ptrdiff_t>(answer.index));
         sent.erase(sent.begin() + static_cast<std::ptrdiff_t>(answer.index));
@@ -196,6 +197,7 @@ std::uint32_t EchoFlight::send(const EchoProbe& probe)
         outcome.roundTripUs = GetLastEchoRoundTripMicros();
         outcome.responder = GetLastEchoResponder();
         outcome.mtu = GetLastEchoMtu();
+        outcome.mpls = GetLastEchoMplsLabels();
         state.ready.push_back(outcome);
         return 0;
     }

@@ -50,6 +50,8 @@ void configure(int fd, IcmpSocketKind kind, std::uint16_t identifier)
         enable(fd, IPPROTO_IP, IP_RECVTTL);
         enable(fd, IPPROTO_IP, IP_RECVTOS);
         enable(fd, IPPROTO_IP, IP_RECVOPTS);
+        // Where a report's extensions (MPLS labels) start, beside each error (Linux 5.9).
+        enable(fd, IPPROTO_IP, IP_RECVERR_RFC4884);
         return;
     }
     // A raw ICMP socket sees every ICMP packet of the namespace; the kernel drops the types

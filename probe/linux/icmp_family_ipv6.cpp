@@ -48,6 +48,7 @@ void configure(int fd, IcmpSocketKind kind, std::uint16_t identifier)
     if (kind == IcmpSocketKind::Datagram) {
         // Routers' reports come through the error queue, with the router's address.
         enable(fd, IPPROTO_IPV6, IPV6_RECVERR);
+        enable(fd, IPPROTO_IPV6, IPV6_RECVERR_RFC4884);
         return;
     }
     icmp6_filter filter{};

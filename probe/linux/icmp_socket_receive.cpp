@@ -243,6 +243,9 @@ ReadResult readOne(int fd, std::span<const Exchange> inFlight, bool errorQueue, 
     info.data = fields.data;
     // The report's own MTU field, or the kernel's copy of it beside an error queue message.
     info.mtu = errorQueue && fields.status == kIpPacketTooBig ? meta.error->ee_info : fields.mtu;
+    // The kernel says where a report's extensions begin in the payload it hands over
+    // (IP_RECVERR_RFC4884); a raw socket's packet was read by the decoder itself.
+    info.mpls = errorQueue ? DecodeMplsLabelsAt(bytes, meta.error->ee_rfc4884.len) : fields.mpls;
     WriteEchoReply(exchange.reply, exchange.replyLength, info);
     return ReadResult::Matched;
 }

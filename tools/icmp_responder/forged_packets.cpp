@@ -51,6 +51,10 @@ constexpr std::array kKindNames{
     KindName{PacketKind::UnreachableTruncated, "unreachable-truncated"},
     KindName{PacketKind::UnreachableOtherProbe, "unreachable-other-probe"},
     KindName{PacketKind::PacketTooBig, "packet-too-big"},
+    KindName{PacketKind::TimeExceededMpls, "time-exceeded-mpls"},
+    KindName{PacketKind::TimeExceededMplsBadChecksum, "time-exceeded-mpls-bad-checksum"},
+    KindName{PacketKind::TimeExceededMplsBadLength, "time-exceeded-mpls-bad-length"},
+    KindName{PacketKind::TimeExceededMplsNoBottom, "time-exceeded-mpls-no-bottom"},
 };
 
 std::uint16_t readBig16(const std::uint8_t* bytes)
@@ -202,6 +206,51 @@ std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes)
     return static_cast<std::uint16_t>(~sum & 0xFFFF);
 }
 
+std::optional<MplsTail> MplsTailOf(PacketKind kind, std::vector<std::uint8_t> quote,
+                                   std::size_t unit)
+{
+    constexpr std::size_t kPaddedQuote = 128;
+    constexpr std::uint8_t kMplsClass = 1;
+    constexpr std::uint8_t kIncomingStack = 1;
+    struct Entry {
+        std::uint32_t label;
+        std::uint8_t trafficClass;
+        bool bottom;
+        std::uint8_t ttl;
+    };
+    const bool noBottom = kind == PacketKind::TimeExceededMplsNoBottom;
+    if (kind != PacketKind::TimeExceededMpls && kind != PacketKind::TimeExceededMplsBadChecksum &&
+        kind != PacketKind::TimeExceededMplsBadLength && !noBottom) {
+        return std::nullopt;
+    }
+    const Entry entries[] = {{24001, 0, false, 1}, {16, 5, !noBottom, 1}};
+    MplsTail tail;
+    quote.resize(std::max(quote.size(), kPaddedQuote), 0);
+    quote.resize((quote.size() + unit - 1) / unit * unit, 0);
+    tail.lengthField = kind == PacketKind::TimeExceededMplsBadLength
+                           ? 255
+                           : static_cast<std::uint8_t>(quote.size() / unit);
+    std::vector<std::uint8_t> structure{0x20, 0, 0, 0}; // version 2, checksum below
+    const std::size_t objectSize = 4 + 4 * std::size(entries);
+    structure.insert(structure.end(),
+                     {0, static_cast<std::uint8_t>(objectSize), kMplsClass, kIncomingStack});
+    for (const Entry& entry : entries) {
+        structure.insert(structure.end(),
+                         {static_cast<std::uint8_t>(entry.label >> 12),
+                          static_cast<std::uint8_t>(entry.label >> 4),
+                          static_cast<std::uint8_t>((entry.label << 4) | (entry.trafficClass << 1) |
+                                                    (entry.bottom ? 1 : 0)),
+                          entry.ttl});
+    }
+    writeBig16(&structure[2], InternetChecksum(structure));
+    if (kind == PacketKind::TimeExceededMplsBadChecksum) {
+        structure[3] ^= 0xFF;
+    }
+    tail.bytes = std::move(quote);
+    tail.bytes.insert(tail.bytes.end(), structure.begin(), structure.end());
+    return tail;
+}
+
 std::optional<EchoRequestSeen> ParseEchoRequest(std::span<const std::uint8_t> packet)
 {
     if (packet.size() < kIpHeaderSize || (packet[0] >> 4) != 4) {
@@ -295,6 +344,17 @@ std::vector<std::uint8_t> ForgePacket(PacketKind kind, const EchoRequestSeen& re
         return ipDatagram(other, request.source, ttl,
                           report(kDestUnreachable, kFragmentationNeeded,
                                  quoteOf(request, QuoteShape::Whole), kNextHopMtu));
+    case PacketKind::TimeExceededMpls:
+    case PacketKind::TimeExceededMplsBadChecksum:
+    case PacketKind::TimeExceededMplsBadLength:
+    case PacketKind::TimeExceededMplsNoBottom: {
+        const std::optional<MplsTail> tail =
+            MplsTailOf(kind, quoteOf(request, QuoteShape::Whole), 4);
+        std::vector<std::uint8_t> icmp = report(kTimeExceeded, 0, tail->bytes);
+        icmp[5] = tail->lengthField;
+        sealIcmp(icmp);
+        return ipDatagram(other, request.source, ttl, icmp);
+    }
     }
     return {};
 }

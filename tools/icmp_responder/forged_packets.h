@@ -4,6 +4,7 @@
 // forged, malformed and misleading variants a hostile network produces. Pure functions over bytes
 // so what goes on the wire is exactly what the caller asked for.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -34,6 +35,13 @@ enum class PacketKind {
     UnreachableTruncated,
     UnreachableOtherProbe,
     PacketTooBig, // the request didn't fit the next link (IPv4: fragmentation needed)
+    // A time-exceeded report (as TimeExceeded) from a router inside an MPLS network: the quote
+    // padded to 128 bytes, then an RFC 4884 extension structure with the label stack the
+    // request carried (RFC 4950): 24001, then 16 at the bottom ...
+    TimeExceededMpls,
+    TimeExceededMplsBadChecksum, // ... with the structure's checksum spoiled
+    TimeExceededMplsBadLength,   // ... whose header puts the structure past the packet's end
+    TimeExceededMplsNoBottom,    // ... whose stack has no bottom-of-stack entry
 };
 
 std::optional<PacketKind> ParsePacketKind(std::string_view name);
@@ -75,5 +83,15 @@ std::vector<std::uint8_t> ForgeFloodPacket(std::uint32_t n, Address from, Addres
                                            std::uint16_t clientIdentifier);
 
 std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes);
+
+// For the TimeExceededMpls kinds: the quote zero-padded to 128 bytes and the extension structure
+// behind it, shaped as the kind asks, and the value of the report's length field in units of
+// `unit` bytes (4 for ICMP, 8 for ICMPv6). Nothing for another kind.
+struct MplsTail {
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t lengthField = 0;
+};
+std::optional<MplsTail> MplsTailOf(PacketKind kind, std::vector<std::uint8_t> quote,
+                                   std::size_t unit);
 
 } // namespace hopwise::responder

@@ -229,6 +229,16 @@ std::vector<std::uint8_t> ForgePacket6(PacketKind kind, const EchoRequestSeen6& 
         return reportFrom(kDestUnreachable, kAddressUnreachable, QuoteShape::OtherProbe);
     case PacketKind::PacketTooBig:
         return reportFrom(kPacketTooBig, 0, QuoteShape::Whole, kMinimumMtu);
+    case PacketKind::TimeExceededMpls:
+    case PacketKind::TimeExceededMplsBadChecksum:
+    case PacketKind::TimeExceededMplsBadLength:
+    case PacketKind::TimeExceededMplsNoBottom: {
+        const std::optional<MplsTail> tail =
+            MplsTailOf(kind, quoteOf(request, QuoteShape::Whole), 8);
+        std::vector<std::uint8_t> icmp = report(kTimeExceeded, 0, 0, tail->bytes);
+        icmp[4] = tail->lengthField;
+        return datagram(other, client, hops, icmp);
+    }
     }
     return {};
 }

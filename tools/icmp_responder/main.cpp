@@ -55,6 +55,7 @@ const char* const kUsage =
     "                        echo-next-seq echo-bad-checksum echo-truncated echo-oversized\n"
     "                        time-exceeded[-options|-truncated|-other-probe]\n"
     "                        time-exceeded-other-destination packet-too-big\n"
+    "                        time-exceeded-mpls[-bad-checksum|-bad-length|-no-bottom]\n"
     "                        unreachable[-options|-truncated|-other-probe]\n"
     "  --delay MS            delay of every --send without its own @MS (default 0)\n"
     "  --ttl N               TTL of everything sent (default 64)\n"
