@@ -68,6 +68,7 @@ public:
                               static_cast<std::uint32_t>(hop));
         }
         m_open.push_back(hops);
+        m_starts.push_back(std::chrono::system_clock::now());
         ++m_started;
         completeCycles();
     }
@@ -92,6 +93,7 @@ public:
             }
             if (error != 0) {
                 m_table[static_cast<std::size_t>(hop - 1)].add(false, {}, 0);
+                report(tag, false, {}, 0);
                 ended(tag);
                 continue;
             }
@@ -128,12 +130,14 @@ private:
         } else {
             m_waits.ended(outcome.tag);
         }
-        ended(outcome.tag);
         if (hop > m_lastHop) {
+            ended(outcome.tag);
             return; // past the destination, found meanwhile
         }
         const bool newAddress = m_table[static_cast<std::size_t>(hop - 1)].add(
             answered, outcome.responder, outcome.roundTripUs);
+        report(outcome.tag, answered, outcome.responder, outcome.roundTripUs);
+        ended(outcome.tag);
         if (answered && outcome.responder == m_options.destination && hop < m_lastHop) {
             m_lastHop = hop;
             m_table.resize(static_cast<std::size_t>(hop));
@@ -141,6 +145,19 @@ private:
         if (newAddress && m_changed) {
             m_changed(m_table, false);
         }
+    }
+
+    // Before ended(tag), while its cycle's start is still held.
+    void report(std::uint32_t tag, bool answered, const HostAddress& responder,
+                std::uint32_t roundTripUs)
+    {
+        if (!m_options.probeEnded) {
+            return;
+        }
+        const auto cycle = static_cast<std::int32_t>(tag / kTagsPerCycle);
+        m_options.probeEnded({cycle, static_cast<std::int32_t>(tag % kTagsPerCycle), answered,
+                              roundTripUs, responder,
+                              m_starts[static_cast<std::size_t>(cycle - m_done)]});
     }
 
     void ended(std::uint32_t tag)
@@ -154,6 +171,7 @@ private:
     {
         while (!m_open.empty() && m_open.front() == 0) {
             m_open.pop_front();
+            m_starts.pop_front();
             ++m_done;
             if (m_changed) {
                 m_changed(m_table, true);
@@ -169,6 +187,7 @@ private:
     std::vector<EchoOutcome> m_ended;
     std::deque<std::uint32_t> m_queue; // tags to send, in order
     std::deque<std::int32_t> m_open;   // probes yet to end, of cycles m_done onwards
+    std::deque<std::chrono::system_clock::time_point> m_starts; // when each of those started
     std::int32_t m_lastHop;
     std::int32_t m_started = 0;
     std::int32_t m_done = 0;
@@ -193,7 +212,11 @@ RunRouteReport(const RouteReportOptions& options, const std::atomic<bool>& cance
         }
         const Clock::time_point now = Clock::now();
         const bool moreCycles = report.started() < options.cycles;
-        if (moreCycles && now >= nextStart) {
+        const bool paused = options.paused != nullptr && options.paused->load();
+        if (paused) {
+            nextStart = std::max(nextStart, now);
+        }
+        if (moreCycles && !paused && now >= nextStart) {
             report.startCycle();
             nextStart += std::chrono::milliseconds(options.intervalMs);
             continue;
@@ -206,7 +229,7 @@ RunRouteReport(const RouteReportOptions& options, const std::atomic<bool>& cance
             break;
         }
         const Clock::time_point until =
-            moreCycles ? std::min(nextStart, now + kCancelSlice) : now + kCancelSlice;
+            moreCycles && !paused ? std::min(nextStart, now + kCancelSlice) : now + kCancelSlice;
         if (!report.collect(until)) {
             result.end = RouteReportEnd::Cancelled;
             break;
