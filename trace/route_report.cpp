@@ -36,8 +36,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A probe's tag: its cycle times this, plus its hop.
+// A probe's tag: its cycle times this, plus its hop. The cycle wraps within the tag's 24 bits
+// left (a monitor's run of 1 s cycles passes 2^24 in half a year): the cycles still open are far
+// fewer, so a tag's cycle is told from the oldest open one.
 constexpr std::uint32_t kTagsPerCycle = 256;
+constexpr std::uint32_t kTagCycles = 1U << 24;
 
 // One report's probes across its cycles: the ones still to send, the flight, and how many of
 // each open cycle have yet to end.
@@ -64,7 +67,7 @@ public:
     {
         const std::int32_t hops = std::max(0, m_lastHop);
         for (std::int32_t hop = 1; hop <= hops; ++hop) {
-            m_queue.push_back(static_cast<std::uint32_t>(m_started) * kTagsPerCycle +
+            m_queue.push_back(static_cast<std::uint32_t>(m_started) % kTagCycles * kTagsPerCycle +
                               static_cast<std::uint32_t>(hop));
         }
         m_open.push_back(hops);
@@ -147,6 +150,13 @@ private:
         }
     }
 
+    std::int32_t cycleOf(std::uint32_t tag) const
+    {
+        const std::uint32_t since =
+            (tag / kTagsPerCycle - static_cast<std::uint32_t>(m_done)) % kTagCycles;
+        return m_done + static_cast<std::int32_t>(since);
+    }
+
     // Before ended(tag), while its cycle's start is still held.
     void report(std::uint32_t tag, bool answered, const HostAddress& responder,
                 std::uint32_t roundTripUs)
@@ -154,7 +164,7 @@ private:
         if (!m_options.probeEnded) {
             return;
         }
-        const auto cycle = static_cast<std::int32_t>(tag / kTagsPerCycle);
+        const std::int32_t cycle = cycleOf(tag);
         m_options.probeEnded({cycle, static_cast<std::int32_t>(tag % kTagsPerCycle), answered,
                               roundTripUs, responder,
                               m_starts[static_cast<std::size_t>(cycle - m_done)]});
@@ -162,7 +172,7 @@ private:
 
     void ended(std::uint32_t tag)
     {
-        const auto cycle = static_cast<std::int32_t>(tag / kTagsPerCycle);
+        const std::int32_t cycle = cycleOf(tag);
         --m_open[static_cast<std::size_t>(cycle - m_done)];
     }
 
