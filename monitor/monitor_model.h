@@ -23,9 +23,9 @@ enum class HopNote {
 
 struct MonitorModelOptions {
     std::int64_t detailSpanMs = 60LL * 60 * 1000; // every probe is kept this long
-    std::uint32_t detailSamples = 8192;         // per hop at most (an hour of 0.44 s cycles)
-    std::uint32_t minutesKept = 7 * 24 * 60;    // per-minute aggregates per hop, the oldest go
-    std::int32_t maxHops = 64;                  // later hops are passed over
+    std::uint32_t detailSamples = 8192;           // per hop at most (an hour of 0.44 s cycles)
+    std::uint32_t minutesKept = 7 * 24 * 60;      // per-minute aggregates per hop, the oldest go
+    std::int32_t maxHops = 64;                    // later hops are passed over
 };
 
 class MonitorModel {
