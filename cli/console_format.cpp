@@ -125,18 +125,6 @@ std::string MplsLines(const MplsLabels& labels)
     return lines;
 }
 
-nlohmann::ordered_json MplsJson(const MplsLabels& labels)
-{
-    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
-    for (const MplsLabelEntry& entry : labels) {
-        entries.push_back({{"label", entry.label},
-                           {"tc", entry.trafficClass},
-                           {"s", entry.bottom ? 1 : 0},
-                           {"ttl", entry.ttl}});
-    }
-    return entries;
-}
-
 HopProbe HopProbeOf(const ProbeResult& result)
 {
     HopProbe probe;
@@ -295,21 +283,6 @@ std::string PingSummaryText(std::string_view host, const PingStatistics& statist
     return text;
 }
 
-std::string Rfc3339(WallTime time)
-{
-    const auto sinceEpoch = time.time_since_epoch();
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
-    const std::time_t whole = seconds.count();
-    std::tm utc{};
-    gmtime_r(&whole, &utc);
-    char text[40];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis));
-    return text;
-}
-
 std::string UnixTimePrefix(WallTime time)
 {
     const auto micros =
@@ -318,23 +291,6 @@ std::string UnixTimePrefix(WallTime time)
     std::snprintf(text, sizeof text, "[%lld.%06lld] ", static_cast<long long>(micros / 1000000),
                   static_cast<long long>(micros % 1000000));
     return text;
-}
-
-nlohmann::ordered_json JsonEvent(std::string_view type, WallTime time)
-{
-    return {{"schema_version", kJsonSchemaVersion}, {"type", type}, {"time", Rfc3339(time)}};
-}
-
-nlohmann::ordered_json DestinationEvent(WallTime time, std::string_view host,
-                                        std::string_view address, std::string_view method)
-{
-    nlohmann::ordered_json event = JsonEvent("destination", time);
-    event["host"] = host;
-    event["address"] = address;
-    if (!method.empty()) {
-        event["method"] = method;
-    }
-    return event;
 }
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "monitor/report_json.h"
 #include "run/probe_messages.h"
 #include "run/round_trip_tally.h"
 
@@ -19,7 +20,12 @@ namespace hopwise::cli {
 
 enum class ProbeKind { Trace, Ping, Report };
 
-using WallTime = std::chrono::system_clock::time_point;
+using hopwise::DestinationEvent;
+using hopwise::JsonEvent;
+using hopwise::MplsJson;
+using hopwise::kJsonSchemaVersion;
+using hopwise::Rfc3339;
+using hopwise::WallTime;
 
 // A round trip in milliseconds with three decimals: "0.042 ms".
 std::string RoundTripText(std::uint32_t micros);
@@ -40,8 +46,6 @@ HopProbe HopProbeOf(const ProbeResult& result);
 std::string MplsLine(const MplsLabelEntry& entry);
 // Each entry's line after a line break, to go under its hop; empty without labels.
 std::string MplsLines(const MplsLabels& labels);
-// The "mpls" array of a hop: {"label","tc","s","ttl"} per entry, top first.
-nlohmann::ordered_json MplsJson(const MplsLabels& labels);
 
 // A hop probed more than once, as traceroute shows it: "  3  10.0.0.3  0.412 ms  0.390 ms  *".
 // A responder is written before the first time it gave, its name (when there is one) after that
@@ -109,18 +113,10 @@ private:
 std::string PingSummaryText(std::string_view host, const PingStatistics& statistics,
                             std::int64_t elapsedMs);
 
-// "2026-12-07T12:20:48.123Z"
-std::string Rfc3339(WallTime time);
 // ping -D's prefix: "[1733600000.123456] ", seconds and microseconds since 1970.
 std::string UnixTimePrefix(WallTime time);
 
-// One JSON object per line; each starts with schema_version, type and time. The README has the
-// table of types and fields.
-inline constexpr int kJsonSchemaVersion = 1;
-nlohmann::ordered_json JsonEvent(std::string_view type, WallTime time);
-// method: the probe method of a trace or report ("udp", "tcp"); empty (ICMP echo) leaves it out.
-nlohmann::ordered_json DestinationEvent(WallTime time, std::string_view host,
-                                        std::string_view address, std::string_view method = {});
+// One JSON object per line, each begun by JsonEvent (monitor/report_json.h).
 // probe: the probe's place among its hop's (from 1) when a hop has more than one; 0 leaves it out.
 // A router's labels come as "mpls" (MplsJson) last, only when there are any.
 nlohmann::ordered_json HopEvent(WallTime time, std::int64_t hop, const ProbeResult& result,

@@ -67,32 +67,4 @@ std::vector<std::string> ReportLines(const std::string& localHost,
     return lines;
 }
 
-nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop)
-{
-    nlohmann::ordered_json addresses = nlohmann::ordered_json::array();
-    for (const HostAddress& address : hop.addresses) {
-        addresses.push_back(FormatAddress(address));
-    }
-    // Times in whole microseconds, none at all for a hop that never answered.
-    const auto us = [&hop](double value) {
-        return hop.replies.count != 0 ? nlohmann::ordered_json(std::llround(value))
-                                      : nlohmann::ordered_json(nullptr);
-    };
-    nlohmann::ordered_json event = JsonEvent("report_hop", time);
-    event["hop"] = hop.hop;
-    event["addresses"] = addresses;
-    event["loss_percent"] = hop.lossPercent();
-    event["sent"] = hop.sent;
-    event["received"] = hop.replies.count;
-    event["last_us"] = us(hop.replies.last);
-    event["avg_us"] = us(hop.replies.mean());
-    event["best_us"] = us(hop.replies.best);
-    event["worst_us"] = us(hop.replies.worst);
-    event["stdev_us"] = us(hop.replies.sampleDeviation());
-    if (!hop.mpls.empty()) {
-        event["mpls"] = MplsJson(hop.mpls);
-    }
-    return event;
-}
-
 } // namespace hopwise::cli

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/console_format.h"
+#include "monitor/report_json.h"
 #include "trace/route_report.h"
 
 namespace hopwise::cli {
@@ -27,7 +28,7 @@ std::vector<std::string> ReportLines(const std::string& localHost,
                                      const std::vector<HopStatistics>& table, int addressWidth,
                                      const std::function<std::string(const HostAddress&)>& label);
 
-// A "report_hop" object (schema_version, type and time first, as every object).
-nlohmann::ordered_json ReportHopEvent(WallTime time, const HopStatistics& hop);
+// A "report_hop" object, shared with the monitor's export.
+using hopwise::ReportHopEvent;
 
 } // namespace hopwise::cli

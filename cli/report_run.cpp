@@ -166,16 +166,15 @@ int RunReport(const CliOptions& options, std::ostream& out, std::ostream& err,
         }
         out << event.dump() << '\n';
     }
-    nlohmann::ordered_json summary = JsonEvent("summary", hooks.now());
-    summary["final"] = true;
-    summary["outcome"] = end == RouteReportEnd::Cancelled ? "cancelled" : "done";
-    summary["host"] = options.host;
-    summary["address"] = address;
-    summary["cycles"] = run.cycles;
-    summary["hops"] = table.size();
-    summary["reached"] = reached;
-    summary["exit_code"] = exitCode;
-    out << summary.dump() << '\n' << std::flush;
+    ReportSummary summary;
+    summary.outcome = end == RouteReportEnd::Cancelled ? "cancelled" : "done";
+    summary.host = options.host;
+    summary.address = address;
+    summary.cycles = run.cycles;
+    summary.hops = table.size();
+    summary.reached = reached;
+    summary.exitCode = exitCode;
+    out << ReportSummaryEvent(hooks.now(), summary).dump() << '\n' << std::flush;
     return exitCode;
 }
 

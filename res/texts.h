@@ -122,4 +122,28 @@ inline constexpr std::string_view kAccessibleToolBarMore = "More Tools";
 inline constexpr std::string_view kNoDisplay =
     "no display to open the window on: %s must name one (hopwise-cli needs none)";
 
+// The route monitor's session files (each followed by ": " and the file's path) and its table as
+// exported and copied: the columns, then what a hop's note says.
+inline constexpr std::string_view kSessionOpenFailed = "Can't open the session file";
+inline constexpr std::string_view kSessionNotASession = "Not a Hopwise session file";
+inline constexpr std::string_view kSessionTooNew = "The session file is from a newer Hopwise";
+inline constexpr std::string_view kSessionDamaged = "The session file is damaged";
+inline constexpr std::string_view kSessionSaveFailed = "Can't save the session";
+inline constexpr std::string_view kSessionCacheFailed = "Can't create the session file";
+inline constexpr std::string_view kMonitorColumnHop = "Hop";
+inline constexpr std::string_view kMonitorColumnResponders = "Responders";
+inline constexpr std::string_view kMonitorColumnLoss = "Loss%";
+inline constexpr std::string_view kMonitorColumnSent = "Sent";
+inline constexpr std::string_view kMonitorColumnReceived = "Recv";
+inline constexpr std::string_view kMonitorColumnLast = "Last";
+inline constexpr std::string_view kMonitorColumnAverage = "Avg";
+inline constexpr std::string_view kMonitorColumnBest = "Best";
+inline constexpr std::string_view kMonitorColumnWorst = "Wrst";
+inline constexpr std::string_view kMonitorColumnStdev = "StDev";
+inline constexpr std::string_view kMonitorColumnJitter = "Jitter";
+inline constexpr std::string_view kMonitorColumnNote = "Note";
+inline constexpr std::string_view kMonitorNoteRateLimited = "rate limited";
+inline constexpr std::string_view kMonitorNoteLossBegins = "loss begins here";
+inline constexpr std::string_view kMonitorNoResponse = "???";
+
 } // namespace hopwise::res

@@ -40,8 +40,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A probe's tag: its cycle times this, plus its hop.
+// A probe's tag: its cycle times this, plus its hop. The cycle wraps within the tag's 24 bits
+// left (a monitor's run of 1 s cycles passes 2^24 in half a year): the cycles still open are far
+// fewer, so a tag's cycle is told from the oldest open one.
 constexpr std::uint32_t kTagsPerCycle = 256;
+constexpr std::uint32_t kTagCycles = 1U << 24;
 
 // One report's probes across its cycles: the ones still to send, the flight, and how many of
 // each open cycle have yet to end.
@@ -68,10 +71,11 @@ public:
     {
         const std::int32_t hops = std::max(0, m_lastHop);
         for (std::int32_t hop = 1; hop <= hops; ++hop) {
-            m_queue.push_back(static_cast<std::uint32_t>(m_started) * kTagsPerCycle +
+            m_queue.push_back(static_cast<std::uint32_t>(m_started) % kTagCycles * kTagsPerCycle +
                               static_cast<std::uint32_t>(hop));
         }
         m_open.push_back(hops);
+        m_starts.push_back(std::chrono::system_clock::now());
         ++m_started;
         completeCycles();
     }
@@ -96,6 +100,7 @@ public:
             }
             if (error != 0) {
                 m_table[static_cast<std::size_t>(hop - 1)].add(false, {}, 0);
+                report(tag, false, {}, 0);
                 ended(tag);
                 continue;
             }
@@ -132,12 +137,14 @@ private:
         } else {
             m_waits.ended(outcome.tag);
         }
-        ended(outcome.tag);
         if (hop > m_lastHop) {
+            ended(outcome.tag);
             return; // past the destination, found meanwhile
         }
         const bool newAddress = m_table[static_cast<std::size_t>(hop - 1)].add(
             answered, outcome.responder, outcome.roundTripUs, outcome.mpls);
+        report(outcome.tag, answered, outcome.responder, outcome.roundTripUs);
+        ended(outcome.tag);
         if (answered && outcome.responder == m_options.destination && hop < m_lastHop) {
             m_lastHop = hop;
             m_table.resize(static_cast<std::size_t>(hop));
@@ -147,9 +154,29 @@ private:
         }
     }
 
+    std::int32_t cycleOf(std::uint32_t tag) const
+    {
+        const std::uint32_t since =
+            (tag / kTagsPerCycle - static_cast<std::uint32_t>(m_done)) % kTagCycles;
+        return m_done + static_cast<std::int32_t>(since);
+    }
+
+    // Before ended(tag), while its cycle's start is still held.
+    void report(std::uint32_t tag, bool answered, const HostAddress& responder,
+                std::uint32_t roundTripUs)
+    {
+        if (!m_options.probeEnded) {
+            return;
+        }
+        const std::int32_t cycle = cycleOf(tag);
+        m_options.probeEnded({cycle, static_cast<std::int32_t>(tag % kTagsPerCycle), answered,
+                              roundTripUs, responder,
+                              m_starts[static_cast<std::size_t>(cycle - m_done)]});
+    }
+
     void ended(std::uint32_t tag)
     {
-        const auto cycle = static_cast<std::int32_t>(tag / kTagsPerCycle);
+        const std::int32_t cycle = cycleOf(tag);
         --m_open[static_cast<std::size_t>(cycle - m_done)];
     }
 
@@ -158,6 +185,7 @@ private:
     {
         while (!m_open.empty() && m_open.front() == 0) {
             m_open.pop_front();
+            m_starts.pop_front();
             ++m_done;
             if (m_changed) {
                 m_changed(m_table, true);
@@ -173,6 +201,7 @@ private:
     std::vector<EchoOutcome> m_ended;
     std::deque<std::uint32_t> m_queue; // tags to send, in order
     std::deque<std::int32_t> m_open;   // probes yet to end, of cycles m_done onwards
+    std::deque<std::chrono::system_clock::time_point> m_starts; // when each of those started
     std::int32_t m_lastHop;
     std::int32_t m_started = 0;
     std::int32_t m_done = 0;
@@ -197,7 +226,11 @@ RunRouteReport(const RouteReportOptions& options, const std::atomic<bool>& cance
         }
         const Clock::time_point now = Clock::now();
         const bool moreCycles = report.started() < options.cycles;
-        if (moreCycles && now >= nextStart) {
+        const bool paused = options.paused != nullptr && options.paused->load();
+        if (paused) {
+            nextStart = std::max(nextStart, now);
+        }
+        if (moreCycles && !paused && now >= nextStart) {
             report.startCycle();
             nextStart += std::chrono::milliseconds(options.intervalMs);
             continue;
@@ -210,7 +243,7 @@ RunRouteReport(const RouteReportOptions& options, const std::atomic<bool>& cance
             break;
         }
         const Clock::time_point until =
-            moreCycles ? std::min(nextStart, now + kCancelSlice) : now + kCancelSlice;
+            moreCycles && !paused ? std::min(nextStart, now + kCancelSlice) : now + kCancelSlice;
         if (!report.collect(until)) {
             result.end = RouteReportEnd::Cancelled;
             break;

@@ -7,6 +7,7 @@
 // cycle keeps under the rate at which routers answer with time-exceeded reports.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -31,6 +32,16 @@ struct HopStatistics {
     double lossPercent() const;
 };
 
+// One probe that ended, as RouteReportOptions::probeEnded sees it.
+struct ReportProbe {
+    std::int32_t cycle = 0; // from 0, in the order the cycles started
+    std::int32_t hop = 0;
+    bool answered = false;
+    std::uint32_t roundTripUs = 0;                    // 0 unanswered
+    HostAddress responder;                            // none unanswered
+    std::chrono::system_clock::time_point cycleStart; // the wall clock when its cycle started
+};
+
 struct RouteReportOptions {
     HostAddress destination;
     std::int32_t maxHop = 20;       // hops 1 .. maxHop - 1, as for a trace
@@ -41,6 +52,12 @@ struct RouteReportOptions {
     std::uint32_t intervalMs = 1000; // from the start of one cycle to the start of the next
     std::int32_t probesInFlight = 16;
     ProbeMethod method; // ICMP echo, UDP or TCP: passed on to the flight as it is
+    // While set, no further cycle starts; the probes out still end and count. When it clears, the
+    // next cycle starts at once and the interval counts from there.
+    const std::atomic<bool>* paused = nullptr;
+    // Called on the report's thread once for every probe that counts in the table, as it is
+    // added (a probe that couldn't leave counts as unanswered).
+    std::function<void(const ReportProbe&)> probeEnded;
 };
 
 enum class RouteReportEnd { Done, Cancelled, NotPermitted };
