@@ -18,9 +18,10 @@ LAYERS = [
     ("run", ["run/"]),
     ("settings", ["settings/"]),
     ("workers", ["trace/", "ping/"]),
+    ("monitor", ["monitor/"]),
     ("cli", ["cli/"]),
     ("widgets", ["widgets/"]),
-    ("pages", ["trace/trace_route_page.", "ping/ping_page."]),
+    ("pages", ["trace/trace_route_page.", "ping/ping_page.", "monitor/window/"]),
     ("app", ["app/"]),
 ]
 FIRST_QT_LAYER = "widgets"
