@@ -125,7 +125,6 @@ MonitorWindow::MonitorWindow(SettingsStore& store, QWidget* parent)
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->verticalHeader()->hide();
-    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->setColumnWidth(MonitorTableModel::kAddress, 150);
@@ -185,7 +184,7 @@ MonitorWindow::MonitorWindow(SettingsStore& store, QWidget* parent)
 
     m_timer.setInterval(kDrainIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &MonitorWindow::drain);
-    redrawChart();
+    m_chart->redraw(*m_model, chartHop());
 }
 
 MonitorWindow::~MonitorWindow()
@@ -306,19 +305,47 @@ void MonitorWindow::drain()
     }
     if (m_run && m_run->drain(*m_model, m_writer.get()) > 0) {
         refresh();
+    } else {
+        showWhenDue();
     }
 }
 
 void MonitorWindow::refresh()
 {
+    m_tableDue = true;
+    m_chartDue = true;
+    showWhenDue();
+}
+
+void MonitorWindow::showWhenDue()
+{
+    if (m_tableDue && (!m_tableShown.isValid() || m_tableShown.elapsed() >= kTableSpacingMs)) {
+        showTable();
+    }
+    if (m_chartDue && (!m_chartDrawn.isValid() || m_chartDrawn.elapsed() >= kChartSpacingMs)) {
+        redrawChart();
+    }
+}
+
+void MonitorWindow::showTable()
+{
+    m_tableDue = false;
+    m_tableShown.start();
     m_tableModel->refresh();
+    std::size_t responders = 0;
     for (const MonitorModel::HopRow& row : m_model->rows()) {
+        responders += row.responders.size();
         for (const HostAddress& responder : row.responders) {
             m_lookups.ask(responder);
         }
     }
+    // A row is as tall as its responders; measuring every row on every refresh would cost more
+    // than the rest of it.
+    if (responders != m_shownResponders) {
+        m_shownResponders = responders;
+        m_table->resizeRowsToContents();
+    }
     updateNotes();
-    redrawChart();
 }
 
 void MonitorWindow::selectHopRow()
@@ -358,6 +385,8 @@ void MonitorWindow::updateNotes()
 void MonitorWindow::redrawChart()
 {
     m_chart->redraw(*m_model, chartHop());
+    m_chartDue = false;
+    m_chartDrawn.start();
 }
 
 void MonitorWindow::setControlsEnabled(bool enabled)

@@ -3,9 +3,11 @@
 // The route monitor window: one host monitored hop by hop, independent of the pages. Host field
 // with its own history, interval and time-out, Start / Pause / Resume (and Space); the table of
 // hops with their notes under it, and the timeline of the selected hop. A timer drains the run
-// into the model ten times a second and repaints once for all that came; nothing is drawn per
-// sample. A session opened from a file shows in a window of its own, read-only.
+// into the model ten times a second; the table then repaints once for all that came (at most
+// every 250 ms) and the chart at most once a second; nothing is drawn per sample. A session
+// opened from a file shows in a window of its own, read-only.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 #include <memory>
@@ -34,6 +36,12 @@ class MonitorWindow : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr int kDrainIntervalMs = 100;
+    // The chart follows new samples at most once a second: at its narrowest range a second is
+    // about a pixel, and a chart costs far more to lay out than the table.
+    static constexpr int kChartSpacingMs = 1000;
+    // The table at most four times a second, as fast as a number can be read: its text costs
+    // most of a live window's time.
+    static constexpr int kTableSpacingMs = 250;
 
     // The store must outlive the window, which deletes itself when closed.
     explicit MonitorWindow(SettingsStore& store, QWidget* parent = nullptr);
@@ -57,7 +65,7 @@ public:
 
     // Takes what the run has, then shows the model as it is: the timer's work.
     void drain();
-    // Shows the model as it is now (table, notes, chart).
+    // Shows the model as it is now (table and notes, chart), each as soon as its spacing allows.
     void refresh();
 
     MonitorModel& model() { return *m_model; }
@@ -79,6 +87,8 @@ private:
     void setControlsEnabled(bool enabled);
     void updateNotes();
     void redrawChart();
+    void showWhenDue();
+    void showTable();
     void saveSessionAs();
     void openSessionFile();
     void exportFile(std::string_view filter, const QString& suffix);
@@ -96,6 +106,11 @@ private:
     bool m_readOnly = false;
     bool m_resolving = false;
     std::int32_t m_selectedHop = 0; // 0: the destination's
+    std::size_t m_shownResponders = 0;
+    bool m_chartDue = false;
+    bool m_tableDue = false;
+    QElapsedTimer m_tableShown;
+    QElapsedTimer m_chartDrawn;
 
     QComboBox* m_host = nullptr;
     QDoubleSpinBox* m_interval = nullptr;
