@@ -28,13 +28,13 @@ public:
         HopNote note = HopNote::None;
     };
     struct ChartPoint {
-        std::int64_t clockMs;
-        float minMs, averageMs, maxMs;
-        float lossPercent;
+        std::int64_t clockMs = 0;
+        float minMs = 0, averageMs = 0, maxMs = 0;
+        float lossPercent = 0;
     };
     struct RouteChange {
-        std::int64_t clockMs;
-        std::int32_t hop;
+        std::int64_t clockMs = 0;
+        std::int32_t hop = 0;
         HostAddress from, to;
     };
 

@@ -10,11 +10,11 @@ namespace hopwise {
 
 // One probe of a monitor: its cycle, hop and outcome.
 struct MonitorSample {
-    std::int64_t clockMs;
-    std::int32_t cycle;
-    std::int16_t hop;
-    bool answered;
-    std::uint32_t roundTripUs;
+    std::int64_t clockMs = 0;
+    std::int32_t cycle = 0;
+    std::int16_t hop = 0;
+    bool answered = false;
+    std::uint32_t roundTripUs = 0;
     HostAddress responder;
 };
 

@@ -40,7 +40,7 @@ protected:
     {
         const std::int64_t start = QDateTime::currentMSecsSinceEpoch() - 10'000;
         for (std::int32_t cycle = 0; cycle < 10; ++cycle) {
-            const std::int64_t clock = start + cycle * 1000;
+            const std::int64_t clock = start + std::int64_t{cycle} * 1000;
             model.add({clock, cycle, 1, true, 1000, Address(cycle < 5 ? "10.0.0.1" : "10.0.0.11")});
             model.add({clock, cycle, 2, cycle % 2 == 1, 2000, Address("10.0.0.2")});
             model.add(
