@@ -19,7 +19,7 @@ echo "-- clang-tidy"
 # The header filter is matched against absolute paths: it names this checkout's library and test
 # folders, so the project's headers are checked once each and system or generated ones never.
 root=$(pwd)
-filter="^${root}/(text|res|probe|run|settings|trace|ping|cli|widgets|app|tests)/"
+filter="^${root}/(text|res|probe|run|settings|trace|ping|cli|widgets|app|tests|monitor)/"
 # The fuzz targets build only with the clang fuzz preset, so they are not in this database.
 git ls-files '*.cpp' | grep -v '^tests/fuzz/' |
   xargs -P "$(nproc)" -n 8 clang-tidy -p "$build" --quiet --warnings-as-errors='*' \
