@@ -1,8 +1,10 @@
 #include "app/main_frame.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QKeySequence>
 #include <QLayout>
+#include <QLibrary>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabBar>
@@ -12,10 +14,12 @@
 #include <utility>
 
 #include "app/shell_resources.h"
+#include "monitor/window/monitor_window_entry.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "widgets/dialog_units.h"
+#include "widgets/probe_page.h"
 #include "widgets/qt_text.h"
 
 namespace hopwise {
@@ -39,6 +43,25 @@ QString withMnemonic(std::string_view text)
     return QLatin1Char('&') + FromUtf8(text);
 }
 
+// The monitor window's module: beside the program (the build tree), else where it is installed.
+// Loaded once and never unloaded; null with the reason in error when it can't be.
+OpenMonitorWindowEntry LoadMonitorWindowEntry(QString& error)
+{
+    static OpenMonitorWindowEntry entry = nullptr;
+    for (const QString& directory :
+         {QCoreApplication::applicationDirPath(), QStringLiteral(HOPWISE_MONITOR_MODULE_DIR)}) {
+        if (entry != nullptr) {
+            break;
+        }
+        QLibrary module(directory + QLatin1Char('/') + QLatin1String(kMonitorWindowModule));
+        entry = reinterpret_cast<OpenMonitorWindowEntry>(module.resolve(kOpenMonitorWindowSymbol));
+        if (entry == nullptr) {
+            error = module.errorString();
+        }
+    }
+    return entry;
+}
+
 } // namespace
 
 CommandBar::~CommandBar()
@@ -48,16 +71,33 @@ CommandBar::~CommandBar()
 }
 
 CMainFrame::CMainFrame(SettingsStore& store, CommandTarget* application)
-    : m_application(application), m_wndTracePage(store), m_wndPingPage(store)
+    : m_application(application), m_store(store), m_wndTracePage(store), m_wndPingPage(store)
 {
+    m_monitorOpener = [this](const QString& host) -> QWidget* {
+        QString error;
+        if (const OpenMonitorWindowEntry entry = LoadMonitorWindowEntry(error)) {
+            return entry(m_store, host);
+        }
+        ShowWarningBox(this, FromUtf8(res::kMonitorCantLoad).arg(error));
+        return nullptr;
+    };
     m_wndTabHost.setObjectName(QStringLiteral("tabHost"));
     m_wndTracePage.setObjectName(QString::number(res::kTraceRoutePageDialog));
     m_wndPingPage.setObjectName(QString::number(res::kPingPageDialog));
 }
 
-// The members go in reverse: command bar, ping page, trace route page (each page saves its
-// settings), then the tab host, before QMainWindow deletes what is left of the window.
-CMainFrame::~CMainFrame() = default;
+// The monitor windows close first (each saves its layout). Then the members go in reverse:
+// command bar, ping page, trace route page (each page saves its settings), then the tab host,
+// before QMainWindow deletes what is left of the window.
+CMainFrame::~CMainFrame()
+{
+    for (const QPointer<QWidget>& monitor : m_monitors) {
+        if (monitor) {
+            monitor->close();
+            delete monitor.data();
+        }
+    }
+}
 
 QString CMainFrame::LoadStringCopy(int id)
 {
@@ -111,6 +151,10 @@ bool CMainFrame::OnCreate()
     };
     m_wndTracePage.setAddressHandOff(handOffTo(m_wndPingPage, 1, res::kResultPingThisAddress));
     m_wndPingPage.setAddressHandOff(handOffTo(m_wndTracePage, 0, res::kResultTraceThisAddress));
+    // "Monitor This Route" asks the frame, which opens the monitor beside the pages.
+    for (ProbePage* page : std::initializer_list<ProbePage*>{&m_wndTracePage, &m_wndPingPage}) {
+        page->setMonitorHandOff([this](const QString& host) { openMonitor(host); });
+    }
 
     for (std::size_t slot = 0; slot < kTooltipIds.size(); ++slot) {
         m_tooltipTexts[slot] = LoadStringCopy(kTooltipIds[slot]);
@@ -152,6 +196,8 @@ bool CMainFrame::createCommandBar()
     clear->addAction(
         commandAction(withMnemonic(res::kMenuClearHopwise), res::kCmdClearHopwiseCache));
     clear->addAction(commandAction(withMnemonic(res::kMenuClearPing), res::kCmdClearPingCache));
+    tools->addAction(
+        commandAction(withMnemonic(res::kMenuToolsRouteMonitor), res::kCmdRouteMonitor));
 
     const QPixmap bitmap = AboutToolBitmap();
     if (bitmap.isNull()) {
@@ -197,9 +243,10 @@ CMainFrame::CommandTaker CMainFrame::RouteCommand(int commandId)
     if (m_wndTabHost.OnCmdMsg(commandId)) {
         return CommandTaker::TabHost;
     }
-    static constexpr std::array<std::pair<int, void (CMainFrame::*)()>, 2> kFrameCommands{{
+    static constexpr std::array<std::pair<int, void (CMainFrame::*)()>, 3> kFrameCommands{{
         {res::kCmdClearHopwiseCache, &CMainFrame::OnClearHopwiseCache},
         {res::kCmdClearPingCache, &CMainFrame::OnClearPingCache},
+        {res::kCmdRouteMonitor, &CMainFrame::OnRouteMonitor},
     }};
     for (const auto& [id, handler] : kFrameCommands) {
         if (id == commandId) {
@@ -222,6 +269,37 @@ void CMainFrame::OnClearHopwiseCache()
 void CMainFrame::OnClearPingCache()
 {
     m_wndPingPage.OnClearHistory();
+}
+
+} // namespace hopwise
+
+namespace hopwise {
+
+void CMainFrame::OnRouteMonitor()
+{
+    const ProbePage& shown = m_wndTabHost.tabBar()->currentIndex() == 1
+                                 ? static_cast<const ProbePage&>(m_wndPingPage)
+                                 : static_cast<const ProbePage&>(m_wndTracePage);
+    openMonitor(shown.routeHost());
+}
+
+void CMainFrame::openMonitor(const QString& host)
+{
+    std::erase_if(m_monitors, [](const QPointer<QWidget>& monitor) { return monitor.isNull(); });
+    if (QWidget* monitor = m_monitorOpener(host)) {
+        m_monitors.emplace_back(monitor);
+    }
+}
+
+std::vector<QWidget*> CMainFrame::monitors() const
+{
+    std::vector<QWidget*> open;
+    for (const QPointer<QWidget>& monitor : m_monitors) {
+        if (monitor) {
+            open.push_back(monitor.data());
+        }
+    }
+    return open;
 }
 
 } // namespace hopwise

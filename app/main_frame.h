@@ -10,6 +10,8 @@
 #include <QString>
 #include <QToolBar>
 #include <array>
+#include <functional>
+#include <vector>
 
 #include "app/command_target.h"
 #include "app/page_tab_ctrl.h"
@@ -63,6 +65,17 @@ public:
 
     void OnClearHopwiseCache();
     void OnClearPingCache();
+    // Tools > Route Monitor...: a monitor window for the shown page's host.
+    void OnRouteMonitor();
+
+    // Opens a monitor window for host and yields it (null when none could open). The default
+    // loads the monitor window's module on first use; tests put a recorder in its place.
+    using MonitorOpener = std::function<QWidget*(const QString& host)>;
+    void setMonitorOpener(MonitorOpener opener) { m_monitorOpener = std::move(opener); }
+    // A monitor window for host, independent of the pages; the frame closes it when it goes.
+    void openMonitor(const QString& host);
+    // The monitor windows still open.
+    std::vector<QWidget*> monitors() const;
 
     // String resource id as a text of its own, cut to the loader's 255 characters.
     static QString LoadStringCopy(int id);
@@ -82,6 +95,9 @@ private:
     QAction* commandAction(const QString& text, int commandId);
 
     CommandTarget* m_application;
+    SettingsStore& m_store;
+    MonitorOpener m_monitorOpener;
+    std::vector<QPointer<QWidget>> m_monitors;
 
     CPageTabCtrl m_wndTabHost;
     CTraceRoutePage m_wndTracePage;

@@ -46,6 +46,8 @@ inline constexpr int kCmdClearHopwiseCache = 32776;
 inline constexpr int kCmdClearPingCache = 32777;
 inline constexpr int kCmdAppAbout = 57664;
 inline constexpr int kCmdAppExit = 57665; // the framework's own exit command, bound to Ctrl+Q
+// Tools > Route Monitor..., outside the design's numbers.
+inline constexpr int kCmdRouteMonitor = 32800;
 
 // Strings: the frame's title and the tool bar's tooltip texts.
 inline constexpr int kStrMainFrame = 128;

@@ -42,4 +42,18 @@ inline constexpr std::int32_t kDefaultResolveIp = 0;
 inline constexpr std::int32_t kDefaultNumTrials = -1; // without end
 inline constexpr std::int32_t kDefaultMaxItemsInList = 50;
 
+// The route monitor window: its host history, size, splitter and run settings.
+inline constexpr std::u16string_view kMonitorHistorySection = u"Monitor";
+inline constexpr std::u16string_view kMonitorSettingsSection = u"MonitorWindow";
+inline constexpr std::u16string_view kMonitorWidthName = u"Width";
+inline constexpr std::u16string_view kMonitorHeightName = u"Height";
+inline constexpr std::u16string_view kMonitorTableHeightName = u"TableHeight";
+inline constexpr std::u16string_view kMonitorChartHeightName = u"ChartHeight";
+inline constexpr std::u16string_view kMonitorIntervalName = u"IntervalMs";
+inline constexpr std::u16string_view kMonitorTimeoutName = u"TimeoutMs";
+inline constexpr std::int32_t kDefaultMonitorWidth = 900;
+inline constexpr std::int32_t kDefaultMonitorHeight = 640;
+inline constexpr std::int32_t kDefaultMonitorIntervalMs = 1000;
+inline constexpr std::int32_t kDefaultMonitorTimeoutMs = 1000;
+
 } // namespace hopwise

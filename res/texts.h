@@ -117,6 +117,62 @@ inline constexpr std::string_view kAccessibleUpArrow = "Up";
 inline constexpr std::string_view kAccessibleDownArrow = "Down";
 inline constexpr std::string_view kAccessibleToolBarMore = "More Tools";
 
+// The route monitor: its menu items in the main window and the pages' views, its window, table,
+// notes, chart and files.
+inline constexpr std::string_view kMenuToolsRouteMonitor = "Route Monitor...";
+inline constexpr std::string_view kResultMonitorThisRoute = "Monitor This Route";
+inline constexpr std::string_view kMonitorTitle = "Route Monitor";
+inline constexpr std::string_view kMonitorTitleFormat = "Route Monitor - %1";
+inline constexpr std::string_view kMonitorReadOnlyTitleFormat = "Route Monitor - %1 (read-only)";
+inline constexpr std::string_view kMonitorHost = "Host:";
+inline constexpr std::string_view kMonitorInterval = "Interval (s):";
+inline constexpr std::string_view kMonitorTimeout = "Time-out (ms):";
+inline constexpr std::string_view kMonitorStart = "Start";
+inline constexpr std::string_view kMonitorPause = "Pause";
+inline constexpr std::string_view kMonitorResume = "Resume";
+inline constexpr std::array<std::string_view, 13> kMonitorColumns{
+    "Hop",     "Address", "Name",  "Loss %", "Sent",   "Received", "Last",
+    "Average", "Best",    "Worst", "StDev",  "Jitter", "Latency"};
+inline constexpr std::string_view kMonitorSparkFormat = "Last %1 round trips, %2 lost";
+inline constexpr std::string_view kMonitorRateLimitedTip =
+    "This router limits its replies: the hops after it lose less, so this is not loss on the path";
+inline constexpr std::string_view kMonitorRateLimitedNote =
+    "Hop %1 is a router limiting its replies, not loss on the path.";
+inline constexpr std::string_view kMonitorLossBeginsTip =
+    "Loss begins at this hop and goes on to the destination";
+inline constexpr std::string_view kMonitorLossBeginsNote =
+    "Loss begins at hop %1: the problem is there or on the link before it.";
+inline constexpr std::string_view kMonitorRouteChangedTip = "Route changed at %1: %2 to %3";
+inline constexpr std::string_view kMonitorMenuFile = "File";
+inline constexpr std::string_view kMonitorMenuEdit = "Edit";
+inline constexpr std::string_view kMonitorSaveSession = "Save Session...";
+inline constexpr std::string_view kMonitorOpenSession = "Open Session...";
+inline constexpr std::string_view kMonitorExport = "Export";
+inline constexpr std::string_view kMonitorExportCsv = "Table as CSV...";
+inline constexpr std::string_view kMonitorExportJson = "Report as JSON...";
+inline constexpr std::string_view kMonitorExportPng = "Chart as PNG...";
+inline constexpr std::string_view kMonitorClose = "Close";
+inline constexpr std::string_view kMonitorCopy = "Copy";
+inline constexpr std::string_view kMonitorSessionFilter = "Hopwise sessions (*.hopwise)";
+inline constexpr std::string_view kMonitorCsvFilter = "CSV files (*.csv)";
+inline constexpr std::string_view kMonitorJsonFilter = "JSON files (*.json)";
+inline constexpr std::string_view kMonitorPngFilter = "PNG images (*.png)";
+inline constexpr std::string_view kMonitorCantWrite = "Can't write %1";
+inline constexpr std::string_view kMonitorCantLoad = "The route monitor can't be loaded: %1";
+inline constexpr std::array<std::string_view, 4> kMonitorRanges{"10 min", "1 hour", "24 hours",
+                                                                "All"};
+inline constexpr std::string_view kMonitorChartDescription =
+    "Hop %1: last %2 ms, average %3 ms, loss %4 % over the shown range";
+inline constexpr std::string_view kMonitorChartEmpty = "Hop %1: no replies over the shown range";
+inline constexpr std::string_view kMonitorSeriesRoundTrip = "Round trip (ms)";
+inline constexpr std::string_view kMonitorSeriesLost = "Lost";
+inline constexpr std::string_view kMonitorSeriesRouteChange = "Route change";
+inline constexpr std::string_view kAccessibleMonitorTable = "Monitored hops";
+inline constexpr std::string_view kAccessibleMonitorNotes = "Notes";
+inline constexpr std::string_view kAccessibleMonitorChart = "Round trip over time";
+inline constexpr std::string_view kAccessibleMonitorScroll = "Scroll back in time";
+inline constexpr std::string_view kAccessibleMonitorRanges = "Shown range";
+
 // The window's refusal to start without a display, on stderr: %s names the environment
 // variables that would give it one.
 inline constexpr std::string_view kNoDisplay =

@@ -9,7 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libsqlite3-dev
   clang libclang-rt-14-dev clang-format clang-tidy
   iproute2 iputils-ping traceroute mtr-tiny nftables libcap2-bin procps util-linux
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libxcb1-dev fonts-dejavu-core xvfb xauth
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libxcb1-dev fonts-dejavu-core xvfb xauth
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream groff-base man-db zsh fish
 )
 

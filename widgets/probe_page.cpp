@@ -326,7 +326,18 @@ void ProbePage::openResultMenu(const QPoint& viewportPosition)
             menu->addAction(m_handOff.text, this, [this, address] { m_handOff.start(address); });
         handOff->setEnabled(!address.isEmpty() && (!m_handOff.available || m_handOff.available()));
     }
+    if (m_monitorHandOff) {
+        const QString host = routeHost();
+        QAction* monitor = menu->addAction(FromUtf8(res::kResultMonitorThisRoute), this,
+                                           [this, host] { m_monitorHandOff(host); });
+        monitor->setEnabled(!host.isEmpty());
+    }
     menu->popup(m_results->viewport()->mapToGlobal(viewportPosition));
+}
+
+QString ProbePage::routeHost() const
+{
+    return m_runHost.isEmpty() ? m_host->currentText().trimmed() : m_runHost;
 }
 
 void ProbePage::copyToClipboard(const QString& text) const

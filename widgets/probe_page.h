@@ -88,6 +88,14 @@ public:
         std::function<void(const QString& address)> start;
     };
     void setAddressHandOff(AddressHandOff handOff) { m_handOff = std::move(handOff); }
+    // The page's host handed upward to be monitored (the menu item "Monitor This Route"): the
+    // host of the last run, else the one in Name/IP. The frame sets it.
+    void setMonitorHandOff(std::function<void(const QString& host)> monitor)
+    {
+        m_monitorHandOff = std::move(monitor);
+    }
+    // The host the page stands for: the last run's, else Name/IP's text.
+    QString routeHost() const;
     // A run is under way: its Cancel button shows.
     bool isRunning() const;
     // Name/IP takes host, then GO.
@@ -169,6 +177,7 @@ private:
     QTreeWidget* m_results = nullptr;
 
     AddressHandOff m_handOff;
+    std::function<void(const QString& host)> m_monitorHandOff;
     QPointer<QMenu> m_resultMenu;
     // What the header of "Copy All" tells about the last run.
     QString m_destination; // the whole Dest IP line, which the label may show shortened

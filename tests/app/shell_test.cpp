@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStyleFactory>
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/socket.h>
@@ -71,10 +73,10 @@ TEST_P(MainWindowTest, startsOnTheTraceRoutePageAndEveryWayOutSavesTheSettings)
                          .remove('&');
         }
     }
-    EXPECT_EQ(items,
-              QStringList({"File > Exit 32774", "Tools > About Hopwise... 57664",
-                           "Tools > Clear Cached IP/Name ", "Clear Cached IP/Name > Hopwise 32776",
-                           "Clear Cached IP/Name > Ping 32777"}));
+    EXPECT_EQ(items, QStringList({"File > Exit 32774", "Tools > About Hopwise... 57664",
+                                  "Tools > Clear Cached IP/Name ", "Tools > Route Monitor... 32800",
+                                  "Clear Cached IP/Name > Hopwise 32776",
+                                  "Clear Cached IP/Name > Ping 32777"}));
     // The frame clears a page's history whichever tab shows.
     RecordHost(app.settings(), u"Hopwise", u"traced");
     RecordHost(app.settings(), u"Ping", u"pinged");
@@ -208,7 +210,7 @@ TEST_P(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
         return 0u;
     });
     auto [pingIt, items] = menuOf(frame.tracePage(), address);
-    EXPECT_EQ(items, QStringList({"Copy", "Copy All", "Ping This Address"}));
+    EXPECT_EQ(items, QStringList({"Copy", "Copy All", "Ping This Address", "Monitor This Route"}));
     pingIt->trigger();
     EXPECT_EQ(tabs.currentIndex(), 1);
     EXPECT_EQ(frame.pingPage().findChild<QComboBox*>("1018")->currentText(), address);
@@ -217,12 +219,13 @@ TEST_P(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
     }));
     EXPECT_TRUE(frame.pingPage().isRunning()); // without end, its silent echoes wait 1 s each
     EXPECT_EQ(menuOf(frame.tracePage(), address).second,
-              QStringList({"Copy", "Copy All", "Ping This Address (off)"}));
+              QStringList({"Copy", "Copy All", "Ping This Address (off)", "Monitor This Route"}));
     frame.pingPage().OnCancelPing();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !frame.pingPage().isRunning(); }));
 
     auto [traceIt, pingItems] = menuOf(frame.pingPage(), address);
-    EXPECT_EQ(pingItems, QStringList({"Copy", "Copy All", "Trace Route to This Address"}));
+    EXPECT_EQ(pingItems, QStringList({"Copy", "Copy All", "Trace Route to This Address",
+                                      "Monitor This Route"}));
     traceIt->trigger();
     EXPECT_EQ(tabs.currentIndex(), 0);
     EXPECT_EQ(frame.tracePage().findChild<QComboBox*>("1008")->currentText(), address);
@@ -234,6 +237,50 @@ TEST_P(WindowUse, keysSwitchTabsAndARowsAddressRunsOnTheOtherPage)
 INSTANTIATE_TEST_SUITE_P(Addresses, WindowUse,
                          ::testing::Values(HandOffCase{"target", "10.1.0.1"},
                                            HandOffCase{"target6", "fe80::1%lo"}));
+
+// A route monitor opens for the shown page's host from the Tools menu, and for the page's own
+// host from either view's menu; each is a window of its own, and all close with the main window.
+TEST(RouteMonitor, opensWithThePagesHostAndClosesWithTheMainWindow)
+{
+    CHopwiseApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame& frame = *app.mainWindow();
+    QStringList hosts;
+    std::vector<QPointer<QWidget>> opened;
+    frame.setMonitorOpener([&](const QString& host) {
+        hosts << host;
+        opened.emplace_back(new QWidget);
+        return opened.back().data();
+    });
+    frame.tracePage().findChild<QComboBox*>("1008")->setEditText("traced.example");
+    frame.pingPage().findChild<QComboBox*>("1018")->setEditText("pinged.example");
+    const auto fromViewMenu = [](ProbePage& page) {
+        auto* view = page.findChild<QTreeWidget*>();
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                                  view->viewport()->mapToGlobal(QPoint(0, 0)));
+        QApplication::sendEvent(view, &menuKey);
+        page.resultMenu()->actions().value(3)->trigger();
+    };
+    const std::pair<std::function<void()>, const char*> openings[] = {
+        {[&] { frame.findChild<QAction*>("32800")->trigger(); }, "traced.example"},
+        {[&] { fromViewMenu(frame.pingPage()); }, "pinged.example"},
+        {[&] {
+             frame.tabHost().tabBar()->setCurrentIndex(1);
+             frame.findChild<QAction*>("32800")->trigger();
+         },
+         "pinged.example"},
+        {[&] { fromViewMenu(frame.tracePage()); }, "traced.example"},
+    };
+    for (const auto& [open, host] : openings) {
+        open();
+        EXPECT_EQ(hosts.value(hosts.size() - 1), host);
+    }
+    EXPECT_EQ(frame.monitors().size(), std::size(openings));
+    frame.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.mainWindow() == nullptr; }));
+    EXPECT_TRUE(
+        std::all_of(opened.begin(), opened.end(), [](const auto& w) { return w.isNull(); }));
+}
 
 // The bars' extension icons, fetched only when drawn, through the application's style as the
 // bars ask for them, are the wrapped style's own in either direction.

@@ -1,10 +1,12 @@
 // Builds the main window as the program does (settings in the caller's config home), shows it
 // on the current display and writes a PNG of each tab, of the About box and of the hop tree's
-// context menu after a short trace to 127.0.0.1 into DIR.
+// context menu after a short trace to 127.0.0.1, and of a route monitor window showing twenty
+// minutes of made-up samples (a router limiting its replies, a route change), into DIR.
 //
 //   hopwise-grab DIR
 
 #include <QApplication>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,9 +15,13 @@
 #include <QTabBar>
 #include <QTreeWidget>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "app/about_dlg.h"
 #include "app/main_frame.h"
+#include "monitor/window/monitor_window.h"
+#include "probe/resolver.h"
 #include "res/resource_ids.h"
 #include "res/stored_names.h"
 #include "settings/settings_store.h"
@@ -30,6 +36,20 @@ void settle(int milliseconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
 }
+
+// The monitor's made-up routers get made-up names, so no lookup leaves the machine.
+class ExampleNames final : public hopwise::HostResolver {
+public:
+    std::optional<hopwise::HostAddress> lookUpName(const char*, hopwise::AddressFamily) override
+    {
+        return std::nullopt;
+    }
+    std::optional<std::string> lookUpAddress(const hopwise::HostAddress& address) override
+    {
+        const auto& bytes = address.bytes();
+        return "hop" + std::to_string(bytes[2]) + (bytes[3] > 100 ? "-b" : "") + ".example.net";
+    }
+};
 
 bool save(QWidget& widget, const QDir& directory, const QString& name)
 {
@@ -106,5 +126,36 @@ int main(int argc, char* argv[])
         std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
         ok = saved && ok;
     }
+
+    // The route monitor over 20 minutes of eight hops: hop 3 limits its replies, hop 5 changed
+    // its route halfway, the destination's round trip wanders.
+    ExampleNames exampleNames;
+    HostResolver* systemResolver = InstallHostResolver(&exampleNames);
+    MonitorWindow monitor(store);
+    monitor.resize(1040, 640); // grabbed off the screen, which is narrower
+    const std::int64_t start = QDateTime::currentMSecsSinceEpoch() - 1'200'000;
+    for (std::int32_t cycle = 0; cycle < 1200; ++cycle) {
+        for (std::int16_t hop = 1; hop <= 8; ++hop) {
+            const bool lost = (hop == 3 && cycle % 3 == 0) || (hop >= 7 && cycle % 53 == 0);
+            const auto last = std::uint8_t(hop == 5 && cycle >= 600 ? 105 : hop);
+            const auto wander =
+                std::uint32_t(1500 * hop + (cycle * 7919) % 2000 + (cycle % 300 < 40 ? 6000 : 0));
+            monitor.model().add({start + std::int64_t(cycle) * 1000, cycle, hop, !lost, wander,
+                                 HostAddress::ipv4(IpAddress(0x0000000A | (hop << 16) |
+                                                             (std::uint32_t(last) << 24)))});
+        }
+    }
+    monitor.setWindowTitle(QStringLiteral("Route Monitor - example.net"));
+    monitor.findChild<QComboBox*>(QStringLiteral("monitorHost"))
+        ->setEditText(QStringLiteral("example.net"));
+    monitor.refresh();
+    monitor.show();
+    // The names come back on the timer's next turns.
+    for (int turn = 0; turn < 10; ++turn) {
+        settle(30);
+        monitor.drain();
+    }
+    ok = save(monitor, directory, QStringLiteral("hopwise-route-monitor.png")) && ok;
+    InstallHostResolver(systemResolver);
     return ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# PNGs of the window's two tabs, its About box and the hop tree's context menu, drawn on a
-# private Xvfb display with default settings, into OUT_DIR (default build/screenshots), and again
+# PNGs of the window's two tabs, its About box, the hop tree's context menu and a route monitor
+# (made-up samples and names), drawn on a private Xvfb display with default settings, into OUT_DIR
+# (default build/screenshots), and again
 # at a scale factor of 2 into OUT_DIR/scale2.
 #
 #   tools/screenshot/screenshot.sh [BUILD_DIR] [OUT_DIR]
