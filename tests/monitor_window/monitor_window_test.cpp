@@ -38,6 +38,7 @@ protected:
     // answers every other probe while hop 3, the destination, answers them all.
     void feed(MonitorModel& model) const
     {
+        model.setDestination(Address("10.0.0.3"));
         const std::int64_t start = QDateTime::currentMSecsSinceEpoch() - 10'000;
         for (std::int32_t cycle = 0; cycle < 10; ++cycle) {
             const std::int64_t clock = start + std::int64_t{cycle} * 1000;
@@ -118,8 +119,7 @@ TEST_F(MonitorWindowTest, showsTheModelsHopsNotesRouteChangeAndChart)
               "Hop 2: last 2.0 ms, average 2.0 ms, loss 50.0 % over the shown range");
 }
 
-// The run here is the monitor's own; until it is merged, the stand-in in monitor/ makes the
-// samples up instead of probing 127.0.0.1.
+// A run of the monitor's own, probing 127.0.0.1.
 TEST_F(MonitorWindowTest, spacePausesAndASavedSessionOpensReadOnlyWithTheSameTable)
 {
     MonitorWindow window(m_store);
