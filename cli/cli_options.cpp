@@ -303,11 +303,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         ValueCheck{"the source", "an address", [](std::string& value) { return !value.empty(); }});
     // Probes of any method take a size (EchoProbe::packetSize), but a TCP SYN can't carry one
     // without privilege, and the UDP flight sends its tag alone: both refuse --mtu.
-    CLI::Option* mtu = AddFlag(*trace, "--mtu", options.traceMtu,
-            {kGroupProbing, "",
-             "Find the path's MTU: probes as large as the route takes, never fragmented; a hop "
-             "after which the MTU falls shows it (pmtu N)",
-             ""});
+    CLI::Option* mtu =
+        AddFlag(*trace, "--mtu", options.traceMtu,
+                {kGroupProbing, "",
+                 "Find the path's MTU: probes as large as the route takes, never fragmented; a hop "
+                 "after which the MTU falls shows it (pmtu N)",
+                 ""});
     trace->get_option("--tcp")->excludes(mtu);
     trace->get_option("--udp")->excludes(mtu);
     addCommon(*trace, options);

@@ -44,7 +44,7 @@ struct CliOptions {
     std::string interface;         // trace -i, ping -I IFACE: send through this interface only
     std::string source;            // trace -s, ping -I ADDR: send from this local address
     bool traceMtu = false; // trace --mtu: probes as large as the path takes, never fragmented
-    ProbeMethod method;            // trace, report: -U / -T and -p
+    ProbeMethod method;    // trace, report: -U / -T and -p
 
     // ping
     std::int32_t deadlineMs = -1; // -w: the run ends this long after it starts; -1 none

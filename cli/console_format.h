@@ -22,8 +22,8 @@ enum class ProbeKind { Trace, Ping, Report };
 
 using hopwise::DestinationEvent;
 using hopwise::JsonEvent;
-using hopwise::MplsJson;
 using hopwise::kJsonSchemaVersion;
+using hopwise::MplsJson;
 using hopwise::Rfc3339;
 using hopwise::WallTime;
 

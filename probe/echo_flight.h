@@ -48,7 +48,7 @@ struct EchoOutcome {
     // Status kIpPacketTooBig: the MTU a router's report gave (count 1, the router answered), or
     // the route's own for a probe the local stack refused as too large (count 0, at once). Else 0.
     std::uint32_t mtu = 0;
-    MplsLabels mpls{};     // the labels a router's report carried (GetLastEchoMplsLabels)
+    MplsLabels mpls{}; // the labels a router's report carried (GetLastEchoMplsLabels)
 };
 
 // The MTU of the route to the destination now, on the thread's interface and source, with what

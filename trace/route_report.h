@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "probe/host_address.h"
-#include "probe/probe_method.h"
 #include "probe/icmp_extension.h"
+#include "probe/probe_method.h"
 #include "run/round_trip_tally.h"
 
 namespace hopwise {

@@ -257,8 +257,9 @@ void MonitorWindow::startResolved(const HostAddress& destination)
     m_tableModel->setModel(*m_model);
     const auto intervalMs = static_cast<std::uint32_t>(std::lround(m_interval->value() * 1000));
     const auto timeoutMs = static_cast<std::uint32_t>(m_timeout->value());
-    m_info = SessionInfo{m_host->currentText().trimmed().toStdString(), intervalMs, timeoutMs,
-                         QDateTime::currentMSecsSinceEpoch(), 0, FormatAddress(destination)};
+    m_info = SessionInfo{
+        m_host->currentText().trimmed().toStdString(), intervalMs, timeoutMs,
+        QDateTime::currentMSecsSinceEpoch(),           0,          FormatAddress(destination)};
     m_writer = std::make_unique<SessionWriter>();
     std::string error;
     if (!m_writer->open(m_info, error)) {
