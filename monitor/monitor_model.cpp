@@ -69,7 +69,8 @@ void MonitorModel::add(const MonitorSample& sample)
     }
     Hop& at = hop(sample.hop);
     const bool answered = sample.answered && sample.responder;
-    const bool newResponder = at.totals.add(answered, sample.responder, sample.roundTripUs);
+    const bool newResponder =
+        at.totals.add(answered, sample.responder, sample.roundTripUs, sample.mpls);
     HopRow& row = at.row;
     if (newResponder) {
         row.responders.push_back(sample.responder);

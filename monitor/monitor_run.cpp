@@ -74,6 +74,7 @@ void MonitorRun::start()
         report.destination = m_options.destination;
         report.maxHop = m_options.maxHop + 1;
         report.timeoutMs = m_options.timeoutMs;
+        report.method = m_options.method;
         // hopwise-cli report's adaptive waits (-w MAX,3,10).
         report.waitHere = 3;
         report.waitNear = 10;
@@ -91,6 +92,7 @@ void MonitorRun::start()
             sample.answered = probe.answered;
             sample.roundTripUs = probe.roundTripUs;
             sample.responder = probe.responder;
+            sample.mpls = probe.labels;
             m_ring.push(sample);
         };
         std::vector<HopStatistics> table;

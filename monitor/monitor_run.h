@@ -24,6 +24,7 @@ struct MonitorRunOptions {
     std::uint32_t intervalMs = 1000; // from one cycle's start to the next
     std::uint32_t timeoutMs = 1000;  // the longest wait of a probe
     std::int32_t maxHop = 30;        // the last hop probed
+    ProbeMethod method;              // ICMP echo, UDP or TCP to a port
     std::size_t ringSamples = 1 << 16;
 };
 

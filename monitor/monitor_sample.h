@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "probe/host_address.h"
+#include "probe/icmp_extension.h"
 
 namespace hopwise {
 
@@ -16,6 +17,7 @@ struct MonitorSample {
     bool answered = false;
     std::uint32_t roundTripUs = 0;
     HostAddress responder; // empty when lost
+    MplsLabels mpls{};     // the label stack the router's report carried; sessions don't keep it
 };
 
 } // namespace hopwise

@@ -127,6 +127,11 @@ inline constexpr std::string_view kMonitorReadOnlyTitleFormat = "Route Monitor -
 inline constexpr std::string_view kMonitorHost = "Host:";
 inline constexpr std::string_view kMonitorInterval = "Interval (s):";
 inline constexpr std::string_view kMonitorTimeout = "Time-out (ms):";
+inline constexpr std::string_view kMonitorMethod = "Method:";
+// In ProbeProtocol's order.
+inline constexpr std::array<std::string_view, 3> kMonitorMethods{"ICMP echo", "UDP", "TCP"};
+inline constexpr std::string_view kMonitorPort = "Port:";
+inline constexpr std::string_view kMonitorPortDefault = "Default";
 inline constexpr std::string_view kMonitorStart = "Start";
 inline constexpr std::string_view kMonitorPause = "Pause";
 inline constexpr std::string_view kMonitorResume = "Resume";
@@ -142,6 +147,7 @@ inline constexpr std::string_view kMonitorLossBeginsTip =
     "Loss begins at this hop and goes on to the destination";
 inline constexpr std::string_view kMonitorLossBeginsNote =
     "Loss begins at hop %1: the problem is there or on the link before it.";
+inline constexpr std::string_view kMonitorMplsTip = "MPLS: Lbl %1 TC %2 S %3 TTL %4";
 inline constexpr std::string_view kMonitorRouteChangedTip = "Route changed at %1: %2 to %3";
 inline constexpr std::string_view kMonitorMenuFile = "File";
 inline constexpr std::string_view kMonitorMenuEdit = "Edit";

@@ -143,7 +143,7 @@ private:
         }
         const bool newAddress = m_table[static_cast<std::size_t>(hop - 1)].add(
             answered, outcome.responder, outcome.roundTripUs, outcome.mpls);
-        report(outcome.tag, answered, outcome.responder, outcome.roundTripUs);
+        report(outcome.tag, answered, outcome.responder, outcome.roundTripUs, outcome.mpls);
         ended(outcome.tag);
         if (answered && outcome.responder == m_options.destination && hop < m_lastHop) {
             m_lastHop = hop;
@@ -163,7 +163,7 @@ private:
 
     // Before ended(tag), while its cycle's start is still held.
     void report(std::uint32_t tag, bool answered, const HostAddress& responder,
-                std::uint32_t roundTripUs)
+                std::uint32_t roundTripUs, const MplsLabels& labels = {})
     {
         if (!m_options.probeEnded) {
             return;
@@ -171,7 +171,7 @@ private:
         const std::int32_t cycle = cycleOf(tag);
         m_options.probeEnded({cycle, static_cast<std::int32_t>(tag % kTagsPerCycle), answered,
                               roundTripUs, responder,
-                              m_starts[static_cast<std::size_t>(cycle - m_done)]});
+                              m_starts[static_cast<std::size_t>(cycle - m_done)], labels});
     }
 
     void ended(std::uint32_t tag)

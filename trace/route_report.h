@@ -40,6 +40,7 @@ struct ReportProbe {
     std::uint32_t roundTripUs = 0;                    // 0 unanswered
     HostAddress responder;                            // none unanswered
     std::chrono::system_clock::time_point cycleStart; // the wall clock when its cycle started
+    MplsLabels labels{};                              // what the router's report carried
 };
 
 struct RouteReportOptions {

@@ -98,6 +98,14 @@ QString MonitorTableModel::tooltip(const MonitorModel::HopRow& row) const
                               Address(change->from), Address(change->to));
         }
     }
+    // The label stack of the hop's last report that carried one, top entry first.
+    for (const MplsLabelEntry& entry : m_model->statistics(row.hop).mpls) {
+        lines << FromUtf8(res::kMonitorMplsTip)
+                     .arg(entry.label)
+                     .arg(entry.trafficClass)
+                     .arg(entry.bottom ? 1 : 0)
+                     .arg(entry.ttl);
+    }
     return lines.join(QLatin1Char('\n'));
 }
 

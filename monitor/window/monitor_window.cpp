@@ -104,6 +104,25 @@ MonitorWindow::MonitorWindow(SettingsStore& store, QWidget* parent)
     m_timeout->setValue(store.GetSettingInt(kMonitorSettingsSection, kMonitorTimeoutName,
                                             kDefaultMonitorTimeoutMs));
     addLabelled(res::kMonitorTimeout, m_timeout);
+    m_method = new QComboBox(this);
+    m_method->setObjectName(QStringLiteral("monitorMethod"));
+    for (const std::string_view method : res::kMonitorMethods) {
+        m_method->addItem(FromUtf8(method));
+    }
+    m_method->setCurrentIndex(
+        std::clamp(store.GetSettingInt(kMonitorSettingsSection, kMonitorMethodName, 0), 0,
+                   int(res::kMonitorMethods.size()) - 1));
+    addLabelled(res::kMonitorMethod, m_method);
+    m_port = new QSpinBox(this);
+    m_port->setObjectName(QStringLiteral("monitorPort"));
+    m_port->setRange(0, 65535);
+    m_port->setSpecialValueText(FromUtf8(res::kMonitorPortDefault));
+    m_port->setValue(store.GetSettingInt(kMonitorSettingsSection, kMonitorPortName, 0));
+    addLabelled(res::kMonitorPort, m_port);
+    // ICMP echo has no port.
+    const auto portApplies = [this] { m_port->setEnabled(m_method->currentIndex() != 0); };
+    connect(m_method, &QComboBox::currentIndexChanged, this, portApplies);
+    portApplies();
 
     m_start = new QPushButton(FromUtf8(res::kMonitorStart), this);
     m_start->setObjectName(QStringLiteral("monitorStart"));
@@ -267,8 +286,11 @@ void MonitorWindow::startResolved(const HostAddress& destination)
         warn(FromUtf8(error));
         m_writer.reset();
     }
-    m_run = std::make_unique<MonitorRun>(
-        MonitorRunOptions{destination, intervalMs, timeoutMs, kMaxHop});
+    m_run = std::make_unique<MonitorRun>(MonitorRunOptions{.destination = destination,
+                                                           .intervalMs = intervalMs,
+                                                           .timeoutMs = timeoutMs,
+                                                           .maxHop = kMaxHop,
+                                                           .method = probeMethod()});
     m_run->start();
     m_paused = false;
     m_pause->setText(FromUtf8(res::kMonitorPause));
@@ -277,6 +299,16 @@ void MonitorWindow::startResolved(const HostAddress& destination)
     m_save->setEnabled(m_writer != nullptr);
     setWindowTitle(FromUtf8(res::kMonitorTitleFormat).arg(FromUtf8(m_info.host)));
     refresh();
+}
+
+ProbeMethod MonitorWindow::probeMethod() const
+{
+    ProbeMethod method;
+    method.protocol = static_cast<ProbeProtocol>(m_method->currentIndex());
+    if (method.protocol != ProbeProtocol::IcmpEcho) {
+        method.port = static_cast<std::uint16_t>(m_port->value());
+    }
+    return method;
 }
 
 void MonitorWindow::togglePause()
@@ -398,8 +430,8 @@ void MonitorWindow::redrawChart()
 
 void MonitorWindow::setControlsEnabled(bool enabled)
 {
-    for (QWidget* control :
-         std::initializer_list<QWidget*>{m_host, m_interval, m_timeout, m_start, m_pause}) {
+    for (QWidget* control : std::initializer_list<QWidget*>{m_host, m_interval, m_timeout, m_method,
+                                                            m_port, m_start, m_pause}) {
         control->setEnabled(enabled);
     }
 }
@@ -490,22 +522,24 @@ void MonitorWindow::exportFile(std::string_view filter, const QString& suffix)
     if (!path.endsWith(suffix)) {
         path += suffix;
     }
-    bool written = false;
-    if (suffix == QStringLiteral(".png")) {
-        written = m_chart->view().grab().save(path, "PNG");
-    } else {
-        SessionInfo info = m_info;
-        info.endMs = m_model->lastMs();
-        const std::string text = suffix == QStringLiteral(".csv")
-                                     ? MonitorTableCsv(*m_model)
-                                     : MonitorReportJson(*m_model, info);
-        QFile file(path);
-        written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                  file.write(text.data(), qint64(text.size())) == qint64(text.size());
-    }
-    if (!written) {
+    if (!exportTo(path)) {
         warn(FromUtf8(res::kMonitorCantWrite).arg(path));
     }
+}
+
+bool MonitorWindow::exportTo(const QString& path)
+{
+    if (path.endsWith(QStringLiteral(".png"))) {
+        return m_chart->view().grab().save(path, "PNG");
+    }
+    SessionInfo info = m_info;
+    info.endMs = m_model->lastMs();
+    const std::string text = path.endsWith(QStringLiteral(".csv"))
+                                 ? MonitorTableCsv(*m_model)
+                                 : MonitorReportJson(*m_model, info);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(text.data(), qint64(text.size())) == qint64(text.size());
 }
 
 void MonitorWindow::warn(const QString& text)
@@ -532,6 +566,9 @@ void MonitorWindow::saveLayout()
         m_store.WriteSettingInt(kMonitorSettingsSection, kMonitorIntervalName,
                                 int(std::lround(m_interval->value() * 1000)));
         m_store.WriteSettingInt(kMonitorSettingsSection, kMonitorTimeoutName, m_timeout->value());
+        m_store.WriteSettingInt(kMonitorSettingsSection, kMonitorMethodName,
+                                m_method->currentIndex());
+        m_store.WriteSettingInt(kMonitorSettingsSection, kMonitorPortName, m_port->value());
     }
 }
 

@@ -57,6 +57,8 @@ public:
     void togglePause();
     bool isPaused() const { return m_paused; }
     bool isReadOnly() const { return m_readOnly; }
+    // The method the next Start probes with, as the method and port controls show it.
+    ProbeMethod probeMethod() const;
 
     // Shows a session file read-only in this window; false with the reason in error.
     bool openSession(const QString& path, QString& error);
@@ -77,6 +79,9 @@ public:
 
     // The table as text (Copy) and the files of Export.
     QString tableText() const;
+    // Export's work once it has a file name: the chart for ".png", the table for ".csv", the
+    // report's JSON otherwise. False when the file couldn't be written.
+    bool exportTo(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -115,6 +120,8 @@ private:
     QComboBox* m_host = nullptr;
     QDoubleSpinBox* m_interval = nullptr;
     QSpinBox* m_timeout = nullptr;
+    QComboBox* m_method = nullptr;
+    QSpinBox* m_port = nullptr;
     QPushButton* m_start = nullptr;
     QPushButton* m_pause = nullptr;
     QSplitter* m_splitter = nullptr;

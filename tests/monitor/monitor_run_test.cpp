@@ -1,11 +1,15 @@
 // The monitor's worker over a chain of three routers: the first answers every second probe that
 // ends at it, the second is silent, the target answers all. The model drained from the run
 // counts every probe, and notes the first router as rate limited. Pausing stops the cycles; while
-// paused, the third router's reports move to another source address: a route change.
+// paused, the third router's reports move to another source address: a route change. And the
+// run's probe method reaches the engine: TCP probes to a port on 127.0.0.1 land on a listener.
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -121,6 +125,39 @@ TEST(MonitorRun, CountsEveryProbeOverARouterChain)
     EXPECT_EQ(model.routeChanges()[0].hop, 3);
     EXPECT_EQ(model.routeChanges()[0].from, Ipv4(chain.routerAddress(2)));
     EXPECT_EQ(model.routeChanges()[0].to, Ipv4(kMoved));
+}
+
+TEST(MonitorRun, ProbesWithItsMethod)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    auto* any = reinterpret_cast<sockaddr*>(&address);
+    ASSERT_EQ(bind(listener, any, length), 0);
+    ASSERT_EQ(listen(listener, 16), 0);
+    ASSERT_EQ(getsockname(listener, any, &length), 0);
+
+    MonitorRunOptions options;
+    options.destination = Ipv4("127.0.0.1");
+    options.intervalMs = 100;
+    options.maxHop = 2;
+    options.method = {ProbeProtocol::Tcp, ntohs(address.sin_port)};
+    MonitorRun run(options);
+    MonitorModel model;
+    run.start();
+    DrainUntil(run, model, 2);
+    run.stop();
+    const int accepted = accept(listener, nullptr, nullptr);
+    EXPECT_GE(accepted, 0) << "no TCP probe reached the port";
+    ASSERT_FALSE(model.rows().empty());
+    EXPECT_GT(model.rows()[0].received, 0U);
+    if (accepted >= 0) {
+        close(accepted);
+    }
+    close(listener);
 }
 
 } // namespace
