@@ -1,11 +1,21 @@
 // The route monitor window: what a model's samples show (rows, notes, the route change, the
-// chart's description), and a session saved from a run and opened again, read-only.
+// chart's description), Export and Copy against the table, the layout and probe method kept in
+// the settings, and a session saved from a run and opened again, read-only.
 
+#include <QAction>
 #include <QApplication>
 #include <QChartView>
+#include <QClipboard>
 #include <QComboBox>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QSplitter>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,7 +45,8 @@ protected:
     }
 
     // Ten cycles over three hops, a second apart: hop 1 changes its responder at cycle 5, hop 2
-    // answers every other probe while hop 3, the destination, answers them all.
+    // answers every other probe while hop 3, the destination, answers them all. Hop 2's reports
+    // carry two MPLS labels up to cycle 7, one after it.
     void feed(MonitorModel& model) const
     {
         model.setDestination(Address("10.0.0.3"));
@@ -43,7 +54,15 @@ protected:
         for (std::int32_t cycle = 0; cycle < 10; ++cycle) {
             const std::int64_t clock = start + std::int64_t{cycle} * 1000;
             model.add({clock, cycle, 1, true, 1000, Address(cycle < 5 ? "10.0.0.1" : "10.0.0.11")});
-            model.add({clock, cycle, 2, cycle % 2 == 1, 2000, Address("10.0.0.2")});
+            MonitorSample second{clock, cycle, 2, cycle % 2 == 1, 2000, Address("10.0.0.2")};
+            if (second.answered && cycle < 7) {
+                second.mpls.entries = {{{16001, 0, false, 1}, {24001, 5, true, 1}}};
+                second.mpls.count = 2;
+            } else if (second.answered) {
+                second.mpls.entries = {{{24002, 5, true, 1}}};
+                second.mpls.count = 1;
+            }
+            model.add(second);
             model.add(
                 {clock, cycle, 3, true, std::uint32_t(3000 + 200 * cycle), Address("10.0.0.3")});
         }
@@ -101,6 +120,11 @@ TEST_F(MonitorWindowTest, showsTheModelsHopsNotesRouteChangeAndChart)
     EXPECT_EQ(window.notes().text(),
               "Hop 2 is a router limiting its replies, not loss on the path.");
     EXPECT_TRUE(cell(window, 1, Column::kLoss, Qt::ToolTipRole).contains("limits its replies"));
+    // The label stack of the hop's last report, not the ones before it.
+    EXPECT_TRUE(cell(window, 1, Column::kAddress, Qt::ToolTipRole)
+                    .endsWith("\nMPLS: Lbl 24002 TC 5 S 1 TTL 1"));
+    EXPECT_FALSE(cell(window, 1, Column::kAddress, Qt::ToolTipRole).contains("16001"));
+    EXPECT_FALSE(cell(window, 2, Column::kAddress, Qt::ToolTipRole).contains("MPLS"));
     // Only the hop whose route changed is highlighted, and says from what to what.
     const auto highlighted = [&window](int row) {
         const QAbstractItemModel& table = *window.table().model();
@@ -117,6 +141,109 @@ TEST_F(MonitorWindowTest, showsTheModelsHopsNotesRouteChangeAndChart)
     window.table().selectRow(1);
     EXPECT_EQ(chart.accessibleDescription(),
               "Hop 2: last 2.0 ms, average 2.0 ms, loss 50.0 % over the shown range");
+}
+
+TEST_F(MonitorWindowTest, exportedCsvAndJsonAndCopiedTextAgreeWithTheTable)
+{
+    MonitorWindow window(m_store);
+    feed(window.model());
+    window.refresh();
+    const QString csvPath = m_dir.filePath("table.csv");
+    const QString jsonPath = m_dir.filePath("report.json");
+    ASSERT_TRUE(window.exportTo(csvPath));
+    ASSERT_TRUE(window.exportTo(jsonPath));
+    const auto lines = [](const QString& path, const char* separator) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(file.readAll()).split(separator, Qt::SkipEmptyParts)
+                   : QStringList();
+    };
+    const QStringList csv = lines(csvPath, "\r\n");
+    QList<QJsonObject> hops;
+    for (const QString& line : lines(jsonPath, "\n")) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (event["type"] == "report_hop") {
+            hops.push_back(event);
+        }
+    }
+    for (QAction* action : window.findChildren<QAction*>()) {
+        if (action->text() == "Copy") {
+            action->trigger();
+        }
+    }
+    const QStringList copied = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+
+    using Column = MonitorTableModel::Column;
+    const int rows = window.table().model()->rowCount();
+    ASSERT_EQ(rows, 3);
+    ASSERT_EQ(csv.size(), rows + 1);
+    ASSERT_EQ(hops.size(), rows);
+    ASSERT_EQ(copied.size(), rows + 1);
+    for (int row = 0; row < rows; ++row) {
+        const QString hop = cell(window, row, Column::kHop);
+        const QString addresses = cell(window, row, Column::kAddress);
+        const QString loss = cell(window, row, Column::kLoss);
+        const QString received = cell(window, row, Column::kReceived);
+        const QStringList fields = csv[row + 1].split(',');
+        EXPECT_EQ(fields.mid(0, 5),
+                  QStringList({hop, QString(addresses).replace('\n', ' '), loss, "10", received}));
+
+        const QJsonObject& json = hops[row];
+        QStringList jsonAddresses;
+        for (const QJsonValue address : json["addresses"].toArray()) {
+            jsonAddresses << address.toString();
+        }
+        EXPECT_EQ(QString::number(json["hop"].toInt()), hop);
+        EXPECT_EQ(jsonAddresses.join('\n'), addresses);
+        EXPECT_EQ(QString::number(json["loss_percent"].toDouble(), 'f', 1), loss);
+        EXPECT_EQ(QString::number(json["received"].toInt()), received);
+
+        // Copy's columns are aligned with spaces: the same fields, word by word.
+        const QStringList words = QStringList({hop, addresses, loss, "10", received})
+                                      .join(' ')
+                                      .split(QRegularExpression("\\s"));
+        EXPECT_EQ(copied[row + 1].split(' ', Qt::SkipEmptyParts).mid(0, words.size()), words);
+    }
+}
+
+TEST_F(MonitorWindowTest, layoutAndProbeMethodComeBackAfterReopening)
+{
+    struct Case {
+        int method; // as the method box lists them
+        int port;
+        ProbeMethod expected;
+        bool portEnabled;
+    };
+    const Case cases[] = {
+        {2, 8443, {ProbeProtocol::Tcp, 8443}, true},
+        {1, 0, {ProbeProtocol::Udp, 0}, true},
+        {0, 8443, {ProbeProtocol::IcmpEcho, 0}, false}, // echo has no port
+    };
+    QSize size(1100, 560); // wider than the controls need
+    for (const Case& each : cases) {
+        QList<int> sizes;
+        {
+            MonitorWindow window(m_store);
+            window.resize(size);
+            window.show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+            auto* splitter = window.findChild<QSplitter*>("monitorSplitter");
+            splitter->setSizes({150 + each.method * 20, 250});
+            window.findChild<QComboBox*>("monitorMethod")->setCurrentIndex(each.method);
+            window.findChild<QSpinBox*>("monitorPort")->setValue(each.port);
+            sizes = splitter->sizes();
+            window.close();
+        }
+        MonitorWindow reopened(m_store);
+        reopened.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&reopened));
+        EXPECT_EQ(reopened.size(), size);
+        EXPECT_EQ(reopened.findChild<QSplitter*>("monitorSplitter")->sizes(), sizes);
+        EXPECT_EQ(reopened.probeMethod(), each.expected) << each.method;
+        EXPECT_EQ(reopened.findChild<QSpinBox*>("monitorPort")->isEnabled(), each.portEnabled);
+        reopened.close();
+        size += QSize(10, 10);
+    }
 }
 
 // A run of the monitor's own, probing 127.0.0.1.
