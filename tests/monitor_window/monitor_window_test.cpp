@@ -209,10 +209,10 @@ TEST_F(MonitorWindowTest, exportedCsvAndJsonAndCopiedTextAgreeWithTheTable)
 TEST_F(MonitorWindowTest, layoutAndProbeMethodComeBackAfterReopening)
 {
     struct Case {
-        int method; // as the method box lists them
-        int port;
+        int method = 0; // as the method box lists them
+        int port = 0;
         ProbeMethod expected;
-        bool portEnabled;
+        bool portEnabled = false;
     };
     const Case cases[] = {
         {2, 8443, {ProbeProtocol::Tcp, 8443}, true},
