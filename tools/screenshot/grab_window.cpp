@@ -134,6 +134,8 @@ int main(int argc, char* argv[])
     MonitorWindow monitor(store);
     monitor.resize(1040, 640); // grabbed off the screen, which is narrower
     const std::int64_t start = QDateTime::currentMSecsSinceEpoch() - 1'200'000;
+    // As a run's drain would: the notes and the chart go by the destination, hop 8.
+    monitor.model().setDestination(HostAddress::ipv4(IpAddress(0x0808000A)));
     for (std::int32_t cycle = 0; cycle < 1200; ++cycle) {
         for (std::int16_t hop = 1; hop <= 8; ++hop) {
             const bool lost = (hop == 3 && cycle % 3 == 0) || (hop >= 7 && cycle % 53 == 0);
