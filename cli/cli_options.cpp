@@ -309,6 +309,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
                  "Find the path's MTU: probes as large as the route takes, never fragmented; a hop "
                  "after which the MTU falls shows it (pmtu N)",
                  ""});
+    AddValue(*trace, "--flows", options.flows,
+             {kGroupProbing, "N",
+              "Trace N flows of -U or -T, each from its own source port; a hop the flows see "
+              "through different routers lists each",
+              "1"},
+             WholeNumber("the number of flows", 1, 16));
     trace->get_option("--tcp")->excludes(mtu);
     trace->get_option("--udp")->excludes(mtu);
     addCommon(*trace, options);
@@ -376,6 +382,18 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         return parsed;
     } catch (...) {
         complaint = Complaint(app, args, std::current_exception());
+    }
+    // -p and --flows are -U's or -T's: alone they would change nothing an ICMP echo sends.
+    for (const CLI::App* command : {trace, report}) {
+        for (const char* const needy : {"-p", "--flows"}) {
+            if (complaint.empty() && command->parsed() && command->get_option_no_throw(needy) &&
+                command->count(needy) != 0 && options.method.protocol == ProbeProtocol::IcmpEcho) {
+                const std::string path = "hopwise-cli " + command->get_name();
+                complaint = path;
+                complaint.append(": ").append(needy).append(" needs -U or -T\nTry '");
+                complaint.append(path).append(" --help'.");
+            }
+        }
     }
     if (!complaint.empty()) {
         parsed.err = complaint + '\n';

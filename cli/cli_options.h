@@ -43,8 +43,9 @@ struct CliOptions {
     std::int32_t probesPerHop = 1; // trace -q: probes per hop, each shown
     std::string interface;         // trace -i, ping -I IFACE: send through this interface only
     std::string source;            // trace -s, ping -I ADDR: send from this local address
-    bool traceMtu = false; // trace --mtu: probes as large as the path takes, never fragmented
-    ProbeMethod method;    // trace, report: -U / -T and -p
+    bool traceMtu = false;  // trace --mtu: probes as large as the path takes, never fragmented
+    ProbeMethod method;     // trace, report: -U / -T and -p
+    std::int32_t flows = 1; // trace --flows: UDP or TCP flows traced side by side
 
     // ping
     std::int32_t deadlineMs = -1; // -w: the run ends this long after it starts; -1 none

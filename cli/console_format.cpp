@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "probe/echo_status.h"
 #include "probe/icmp_reply_decoder.h"
@@ -173,6 +174,63 @@ std::string HopProbesLine(std::int64_t hop, const std::vector<HopProbe>& probes)
         }
     }
     return line;
+}
+
+std::string HopFlowsLine(std::int64_t hop, const std::vector<HopProbe>& probes, std::size_t perFlow)
+{
+    const std::size_t flows = perFlow == 0 ? 0 : probes.size() / perFlow;
+    const auto flowAt = [&probes, perFlow](std::size_t flow) {
+        const auto first = probes.begin() + static_cast<std::ptrdiff_t>(flow * perFlow);
+        return std::vector<HopProbe>(first, first + static_cast<std::ptrdiff_t>(perFlow));
+    };
+    const auto responders = [&probes, perFlow](std::size_t flow) {
+        std::vector<std::optional<std::string>> seen;
+        for (std::size_t i = flow * perFlow; i < (flow + 1) * perFlow; ++i) {
+            seen.push_back(probes[i].address);
+        }
+        return seen;
+    };
+    // Each distinct set of responders, in the order of the first flow that saw it.
+    std::vector<std::pair<std::size_t, std::vector<std::size_t>>> groups;
+    for (std::size_t flow = 0; flow < flows; ++flow) {
+        const auto same = std::find_if(groups.begin(), groups.end(), [&](const auto& group) {
+            return responders(group.first) == responders(flow);
+        });
+        if (same == groups.end()) {
+            groups.push_back({flow, {flow}});
+        } else {
+            same->second.push_back(flow);
+        }
+    }
+    if (groups.size() <= 1) {
+        const std::vector<HopProbe> first = flowAt(0);
+        if (perFlow != 1 || first.front().address) {
+            return HopProbesLine(hop, first);
+        }
+        char number[24];
+        std::snprintf(number, sizeof number, "%3lld  ", static_cast<long long>(hop));
+        return number + std::string(res::kNoResponse);
+    }
+    std::string line;
+    std::string labels;
+    for (const auto& [firstFlow, members] : groups) {
+        std::vector<HopProbe> shown = flowAt(firstFlow);
+        std::vector<HopProbe> bare = shown;
+        for (HopProbe& probe : bare) {
+            probe.mpls = {};
+        }
+        const std::string written = HopProbesLine(hop, bare);
+        // After the first, without the hop's number ("%3lld" is three wide for any hop).
+        line += line.empty() ? written : written.substr(3);
+        std::string numbers;
+        for (const std::size_t flow : members) {
+            numbers += (numbers.empty() ? "" : ",") + std::to_string(flow + 1);
+        }
+        line += "  " + formatted(members.size() == 1 ? res::kHopFlowFormat : res::kHopFlowsFormat,
+                                 numbers.c_str());
+        labels += HopProbesLine(hop, shown).substr(written.size());
+    }
+    return line + labels;
 }
 
 std::string TraceEndLine(std::optional<std::int64_t> reachedAt)

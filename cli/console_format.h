@@ -53,6 +53,13 @@ std::string MplsLines(const MplsLabels& labels);
 // of each probe whose differ from those written before.
 std::string HopProbesLine(std::int64_t hop, const std::vector<HopProbe>& probes);
 
+// A hop of a trace of several flows, its probes flow after flow (perFlow each). Flows that all
+// saw the same responders read as the first flow's alone would; else each distinct set of
+// responders is written once, as HopProbesLine writes a hop's probes, followed by the flows that
+// saw it: "  2  10.1.1.2  0.412 ms  (flows 1,3)  10.1.2.2  0.390 ms  (flows 2,4)".
+std::string HopFlowsLine(std::int64_t hop, const std::vector<HopProbe>& probes,
+                         std::size_t perFlow);
+
 // The trace's last line.
 std::string TraceEndLine(std::optional<std::int64_t> reachedAt);
 

@@ -94,21 +94,28 @@ void ConsoleReceiver::result(std::intptr_t wParam)
         return;
     }
     // Results come hop by hop from the first hop probed, each hop's together.
-    const std::int64_t perHop = m_view.probesPerHop;
+    const std::int64_t perHop = m_view.probesPerHop * m_view.flows;
     const std::int64_t hop = m_view.firstHop + (m_results - 1) / perHop;
     // The worker stops at the destination; its dotted text is the one the destination had.
     if (probe.m_address != nullptr && m_address == probe.m_address) {
         m_reachedAt = hop;
     }
     if (m_view.json) {
-        const std::int64_t place = perHop > 1 ? (m_results - 1) % perHop + 1 : 0;
-        line(HopEvent(m_now(), hop, probe, place).dump());
+        const std::int64_t slot = (m_results - 1) % perHop;
+        const std::int64_t place = m_view.probesPerHop > 1 ? slot % m_view.probesPerHop + 1 : 0;
+        auto event = HopEvent(m_now(), hop, probe, place);
+        if (m_view.flows > 1) {
+            event["flow"] = slot / m_view.probesPerHop + 1;
+        }
+        line(event.dump());
     } else if (perHop == 1) {
         line(HopLine(hop, probe));
     } else {
         m_hopProbes.push_back(HopProbeOf(probe));
         if (static_cast<std::int64_t>(m_hopProbes.size()) == perHop) {
-            line(HopProbesLine(hop, m_hopProbes));
+            line(m_view.flows > 1
+                     ? HopFlowsLine(hop, m_hopProbes, static_cast<std::size_t>(m_view.probesPerHop))
+                     : HopProbesLine(hop, m_hopProbes));
             m_hopProbes.clear();
         }
     }
@@ -150,7 +157,8 @@ void ConsoleReceiver::summary(bool final)
     if (m_view.kind == ProbeKind::Ping) {
         event.update(PingSummaryFields(m_statistics, elapsedMs()));
     } else {
-        event["hops"] = (m_results + m_view.probesPerHop - 1) / m_view.probesPerHop;
+        const std::int64_t perHop = m_view.probesPerHop * m_view.flows;
+        event["hops"] = (m_results + perHop - 1) / perHop;
         event["reached"] = m_reachedAt.has_value();
     }
     if (final) {

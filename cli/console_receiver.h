@@ -31,6 +31,9 @@ struct ConsoleView {
     bool noAnswerYet = false;
     bool unixTimes = false;
     std::string method; // trace: a UDP or TCP probe method, named in the JSON destination event
+    // trace --flows: each hop's results come flow after flow, each flow's probesPerHop together;
+    // the JSON hop event names the flow (from 1) when there is more than one.
+    std::int64_t flows = 1;
 };
 
 class ConsoleReceiver final : public ProbeMessageTarget {

@@ -37,7 +37,7 @@ int runPageHere(Inputs& page, std::uint32_t (*worker)(Inputs*), const CliOptions
     ConsoleReceiver receiver({options.kind, options.host, options.json, options.quiet,
                               options.firstHop, options.probesPerHop, options.showBytes,
                               options.reportOutstanding, options.unixTimes,
-                              std::string(JsonMethodName(options.method))},
+                              std::string(JsonMethodName(options.method)), options.flows},
                              out, err, page.m_bCancel, hooks.now, [] {});
     std::optional<QuitSignalWatch> quitWatch;
     if (options.kind == ProbeKind::Ping && hooks.summaryOnQuit) {
@@ -188,6 +188,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         page.m_socket = socket;
         page.m_pathMtu = options.traceMtu;
         page.m_method = options.method;
+        page.m_flows = options.flows;
         // One probe out at a time leaves nothing to cut a wait short: the window's own walk, which
         // sends ICMP echo alone.
         if (options.parallel == 1 && options.firstHop == 1 && options.probesPerHop == 1 &&

@@ -56,6 +56,9 @@ inline constexpr std::string_view kNoResponse = "No Response";
 inline constexpr std::string_view kNoAnswerMark = "*";
 // hopwise-cli trace --mtu: at the end of a hop's line, the path's MTU past that hop.
 inline constexpr std::string_view kHopPathMtuFormat = "pmtu %u";
+// hopwise-cli trace --flows: after a responder some of the flows saw at a hop, which ones.
+inline constexpr std::string_view kHopFlowsFormat = "(flows %s)";
+inline constexpr std::string_view kHopFlowFormat = "(flow %s)";
 // hopwise-cli trace and report: an entry of the MPLS label stack a router's report carried, each
 // on a line of its own under its hop (label, traffic class, bottom of stack, TTL).
 inline constexpr std::string_view kMplsLabelFormat = "     [MPLS: Lbl %u TC %u S %u TTL %u]";

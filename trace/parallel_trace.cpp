@@ -1,7 +1,9 @@
 #include "trace/parallel_trace.h"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -34,6 +36,33 @@ void show(const ParallelTraceInputs& page, EchoOutcome& outcome, std::uint32_t m
     NotifyResult(page.m_pWindow, result);
 }
 
+// EchoFlight::collect over every flight: a lone one waits as it does; several are each waited
+// on in turn for a moment until one of them has ended a probe. False, as collect: nothing in
+// flight, or the thread's probe interrupt was raised.
+bool collectAny(const std::vector<std::unique_ptr<EchoFlight>>& flights,
+                std::vector<EchoOutcome>& ended)
+{
+    if (flights.size() == 1) {
+        return flights.front()->collect(ended);
+    }
+    constexpr auto kTurn = std::chrono::milliseconds(2);
+    for (;;) {
+        bool any = false;
+        for (const auto& flight : flights) {
+            if (flight->inFlight() == 0) {
+                continue;
+            }
+            any = true;
+            if (!flight->collectUntil(ended, std::chrono::steady_clock::now() + kTurn)) {
+                return false;
+            }
+        }
+        if (!any || !ended.empty()) {
+            return any;
+        }
+    }
+}
+
 void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
 {
     const std::int32_t maxHop = page.m_iMaxHopCount.load(kRelaxed);
@@ -41,10 +70,13 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
     if (maxHop <= firstHop) {
         return;
     }
-    const auto perHop = static_cast<std::uint32_t>(std::max(1, page.m_probesPerHop));
+    const auto perFlow = static_cast<std::uint32_t>(std::max(1, page.m_probesPerHop));
+    const auto flows = static_cast<std::uint32_t>(std::max(1, page.m_flows));
+    const std::uint32_t perHop = perFlow * flows;
     const auto timeout = static_cast<std::uint32_t>(page.m_iHopTimeout.load(kRelaxed));
     const std::size_t width = static_cast<std::size_t>(std::max(1, page.m_probesInFlight));
-    // A probe's tag is its hop times perHop plus its place among the hop's probes.
+    // A probe's tag is its hop times perHop plus its place among the hop's probes: its flow's
+    // times perFlow plus its place among the flow's.
     std::vector<std::optional<EchoOutcome>> known(static_cast<std::size_t>(maxHop) * perHop);
     const auto hopOf = [perHop](std::uint32_t tag) {
         return static_cast<std::int32_t>(tag / perHop);
@@ -55,7 +87,22 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
     // its own probes still are).
     std::int32_t destinationHop = maxHop - 1;
     AdaptiveWaits waits({timeout, page.m_waitHere, page.m_waitNear});
-    EchoFlight flight(page.m_method);
+    std::vector<std::unique_ptr<EchoFlight>> flights;
+    for (std::uint32_t flow = 0; flow < flows; ++flow) {
+        ProbeMethod method = page.m_method;
+        method.flow = static_cast<std::uint16_t>(method.flow + flow);
+        flights.push_back(std::make_unique<EchoFlight>(method));
+    }
+    const auto flightOf = [&flights, perHop, perFlow](std::uint32_t tag) -> EchoFlight& {
+        return *flights[tag % perHop / perFlow];
+    };
+    const auto inFlight = [&flights] {
+        std::size_t out = 0;
+        for (const auto& flight : flights) {
+            out += flight->inFlight();
+        }
+        return out;
+    };
     std::vector<EchoOutcome> ended;
     // --mtu: each probe's size, and those found too large, to go again smaller.
     std::optional<PathMtuSteps> pathMtu;
@@ -73,7 +120,7 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
         if (page.m_bCancel.load()) {
             return;
         }
-        while ((!again.empty() || hopOf(nextSend) <= destinationHop) && flight.inFlight() < width) {
+        while ((!again.empty() || hopOf(nextSend) <= destinationHop) && inFlight() < width) {
             const bool resend = !again.empty();
             const std::uint32_t tag = resend ? again.back() : nextSend;
             const std::int32_t hop = hopOf(tag);
@@ -81,7 +128,7 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
             if (pathMtu) {
                 probe.packetSize = sentSize[tag] = pathMtu->packetSize();
             }
-            const std::uint32_t error = flight.send(probe);
+            const std::uint32_t error = flightOf(tag).send(probe);
             if (error == kErrorAccessDenied) {
                 NotifyNotPermitted(page.m_pWindow);
                 return;
@@ -129,7 +176,7 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
             return;
         }
         ended.clear();
-        if (!flight.collect(ended)) {
+        if (!collectAny(flights, ended)) {
             return; // interrupted
         }
         for (const EchoOutcome& outcome : ended) {
@@ -151,7 +198,7 @@ void walkInParallel(ParallelTraceInputs& page, const HostAddress& destination)
                 continue;
             }
             for (const AdaptiveWaits::Cut& cut : waits.answered(outcome.tag, outcome.roundTripUs)) {
-                flight.cutWait(cut.tag, cut.waitMs);
+                flightOf(cut.tag).cutWait(cut.tag, cut.waitMs);
             }
             if (outcome.responder == destination) {
                 destinationHop = std::min(destinationHop, hop);

@@ -23,6 +23,9 @@ struct ParallelTraceInputs : TraceRouteInputs {
     // hop is sent on only once the next hop's probes, which tell of a limit behind it, ended.
     bool m_pathMtu = false;
     ProbeMethod m_method; // ICMP echo, UDP or TCP: passed on to the flight as it is
+    // UDP or TCP flows traced side by side, each a flight of its own (so its own source port) and
+    // m_method's flow plus its place; a hop's results come flow after flow.
+    std::int32_t m_flows = 1;
 };
 
 // Sends the notices TraceRouteThread sends, in the same order: every probe's result in hop

@@ -34,14 +34,14 @@ _hopwise_cli()
             return
             ;;
         --cycles | --max-hop | -t | --ttl | --interval | -w | --wait | -W | --timeout | \
-            --parallel | -f | --first-hop | -q | --queries | -N | -s | -Q | -p | --port)
+            --parallel | -f | --first-hop | -q | --queries | -N | -s | -Q | -p | --port | --flows)
             [[ $prev == -q && $command == ping ]] || return
             ;;
     esac
 
     local options
     case $command in
-        trace) options='--max-hop -f --first-hop -q --queries -N --parallel -w --wait --timeout -i -s --mtu --resolve -n -U --udp -T --tcp -p --port --json -4 -6 -h --help -V --version' ;;
+        trace) options='--max-hop -f --first-hop -q --queries -N --parallel -w --wait --timeout -i -s --mtu --resolve -n -U --udp -T --tcp -p --port --flows --json -4 -6 -h --help -V --version' ;;
         ping) options='-c --count -i --interval -t --ttl -W --timeout -w -s -M -Q -I -D -O -q --quiet --json -4 -6 -h --help -V --version' ;;
         report) options='-c --cycles -i --interval --live --max-hop --parallel -w --wait --timeout --resolve -n -U --udp -T --tcp -p --port --json -4 -6 -h --help -V --version' ;;
         *)

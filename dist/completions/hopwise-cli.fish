@@ -20,6 +20,7 @@ complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l max-hop -x -d 
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s w -l wait -x -d 'Seconds to wait for a reply: MAX or MAX,HERE,NEAR'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s f -l first-hop -x -d 'The first hop probed'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s q -l queries -x -d 'Probes per hop'
+complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -l flows -x -d 'Flows of -U or -T traced side by side'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s N -x -d 'Hops probed at once'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s i -x -a '(__fish_print_interfaces)' -d 'Send through this interface'
 complete -c hopwise-cli -n '__fish_seen_subcommand_from trace' -s s -x -d 'Send from this local address'

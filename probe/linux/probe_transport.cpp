@@ -19,6 +19,7 @@
 
 #include "probe/echo_service.h"
 #include "probe/echo_status.h"
+#include "probe/icmp_extension.h"
 #include "probe/linux/icmp_socket.h"
 
 namespace hopwise::probe_transport {
@@ -70,6 +71,9 @@ int openSocket(ProbeFlow& flow, int type, bool reuse)
         setsockopt(fd, level, ipv6(flow) ? IPV6_RECVHOPLIMIT : IP_RECVTTL, &kOn, sizeof kOn) == 0 &&
         setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &kOn, sizeof kOn) == 0 &&
         (!reuse || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &kOn, sizeof kOn) == 0);
+    // Where a report's extensions (MPLS labels) start, beside each error (Linux 5.9; an older
+    // kernel refuses it and its reports carry no labels).
+    setsockopt(fd, level, ipv6(flow) ? IPV6_RECVERR_RFC4884 : IP_RECVERR_RFC4884, &kOn, sizeof kOn);
     if (ok && !settings.interface.empty()) {
         ok = setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, settings.interface.data(),
                         static_cast<socklen_t>(settings.interface.size())) == 0;
@@ -256,6 +260,8 @@ bool ReadErrorQueue(int fd, std::vector<std::uint8_t>& buffer, QueuedReport& out
             out.report.origin = error.ee_origin;
             out.report.type = error.ee_type;
             out.report.code = error.ee_code;
+            // Counted, as for the ICMP datagram socket, from the start of what was handed over.
+            out.mpls = DecodeMplsLabelsAt(out.report.quoted, error.ee_rfc4884.len);
             sockaddr_storage offender{};
             const std::size_t offenderLength =
                 std::min(length - sizeof(sock_extended_err), sizeof offender);

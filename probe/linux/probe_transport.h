@@ -60,6 +60,7 @@ struct QueuedReport {
     bool haveStamp = false;
     timespec stamp{};
     std::uint8_t ttl = 0; // of the report's packet, when the kernel gave it
+    MplsLabels mpls{};    // the labels the report's extensions carried (IP_RECVERR_RFC4884)
 };
 bool ReadErrorQueue(int fd, std::vector<std::uint8_t>& buffer, QueuedReport& out);
 

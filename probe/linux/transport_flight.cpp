@@ -128,7 +128,7 @@ struct TransportFlight::State {
     }
 
     void end(std::size_t index, std::uint32_t status, const HostAddress& responder,
-             std::uint32_t roundTripUs, std::uint8_t ttl)
+             std::uint32_t roundTripUs, std::uint8_t ttl, const MplsLabels& mpls = {})
     {
         const Probe probe = out[index];
         out.erase(out.begin() + static_cast<std::ptrdiff_t>(index));
@@ -142,6 +142,7 @@ struct TransportFlight::State {
         outcome.reply.options.ttl = ttl;
         outcome.roundTripUs = roundTripUs;
         outcome.responder = responder;
+        outcome.mpls = mpls;
         ready.push_back(outcome);
     }
 
@@ -183,7 +184,7 @@ struct TransportFlight::State {
                 clock_gettime(CLOCK_REALTIME, &at);
             }
             end(index, verdict.status, queued.report.reporter, microsSince(out[index].sentAt, at),
-                queued.ttl);
+                queued.ttl, queued.mpls);
         }
     }
 

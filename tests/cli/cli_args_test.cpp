@@ -168,6 +168,8 @@ const CliCase kCases[] = {
     {"ping -4 -6 -c 1 both", 2, "", Usage("ping", "-4 and -6 exclude each other")},
     {"trace -U -T t", 2, "", Usage("trace", "-U and -T exclude each other")},
     {"trace -T --mtu t", 2, "", Usage("trace", "-T and --mtu exclude each other")},
+    {"report -p 80 t", 2, "", Usage("report", "-p needs -U or -T")},
+    {"trace --flows 2 t", 2, "", Usage("trace", "--flows needs -U or -T")},
     {"report -T -p 65536 t", 2, "",
      Usage("report", "-p 65536: the port must be a whole number from 1 to 65535")},
     {"ping --json -t 0 t", 2,
@@ -240,6 +242,12 @@ const CliCase kCases[] = {
          Summary("done", "t", "10.9.9.9", R"("hops":1,"reached":true,"exit_code":0)"),
      "",
      {kSilence, Reply(500)}},
+    // Flows that saw different responders, each named; ones that agree read as one.
+    {"trace -U --flows 2 -N 1 -f 2 t",
+     0,
+     kDest + "  2  No Response\n  3  10.9.9.9  0.412 ms  (flow 1)  *  (flow 2)\n" + kReached,
+     "",
+     {kSilence, kSilence, Reply(412), kSilence}},
     // --mtu: too large to leave, then for a router behind hop 1; each time sent again smaller.
     {"trace --mtu -N 1 t",
      0,

@@ -391,6 +391,48 @@ RouterChain::RouterChain(int routers, int base, Stack stack, const ChainDelays& 
         m_wire = std::make_unique<LinkWire>(*m_wireSpace, wired);
 }
 
+DiamondRoutes::DiamondRoutes(int base) : m_base(base)
+{
+    for (const char* role : {"client", "r1", "r2a", "r2b", "r3", "target"})
+        m_nodes.push_back(std::make_unique<NetNamespace>(role));
+    // Link i joins these two nodes (indexes into m_nodes); each end is named l<i> in its node.
+    const int ends[][2] = {{0, 1}, {1, 2}, {1, 3}, {2, 4}, {3, 4}, {4, 5}};
+    for (int link = 0; link < 6; ++link) {
+        const std::string a = m_nodes[ends[link][0]]->name();
+        const std::string b = m_nodes[ends[link][1]]->name();
+        const std::string dev = "l" + std::to_string(link);
+        runOrThrow("ip link add " + dev + " netns " + a + " type veth peer name " + dev +
+                   " netns " + b + " && ip -n " + a + " addr add " + address(link, 1) + "/30 dev " +
+                   dev + " && ip -n " + b + " addr add " + address(link, 2) + "/30 dev " + dev +
+                   " && ip -n " + a + " link set " + dev + " up && ip -n " + b + " link set " +
+                   dev + " up");
+    }
+    const auto net = [this](int link) { return address(link, 0) + "/30"; };
+    const std::string routes[] = {
+        "route add default via " + address(0, 2),
+        "route add " + net(3) + " via " + address(1, 2) + "\nroute add " + net(4) + " via " +
+            address(2, 2) + "\nroute add " + net(5) + " nexthop via " + address(1, 2) +
+            " nexthop via " + address(2, 2),
+        "route add default via " + address(3, 2) + "\nroute add " + net(0) + " via " +
+            address(1, 1),
+        "route add default via " + address(4, 2) + "\nroute add " + net(0) + " via " +
+            address(2, 1),
+        "route add default via " + address(3, 1) + "\nroute add " + net(2) + " via " +
+            address(4, 1),
+        "route add default via " + address(5, 1),
+    };
+    for (std::size_t node = 0; node < m_nodes.size(); ++node)
+        runOrThrow("printf '" + routes[node] + "\n' | ip -n " + m_nodes[node]->name() +
+                   " -batch -");
+    runOrThrow("ip netns exec " + m_nodes[1]->name() +
+               " sysctl -qw net.ipv4.fib_multipath_hash_policy=1");
+}
+
+std::string DiamondRoutes::address(int link, int end) const
+{
+    return "10." + std::to_string(m_base) + "." + std::to_string(link) + "." + std::to_string(end);
+}
+
 std::string RouterChain::address(int link, int end) const
 {
     return "10." + std::to_string(m_base) + "." + std::to_string(link) + "." + std::to_string(end);

@@ -103,4 +103,28 @@ private:
     std::unique_ptr<LinkWire> m_wire; // stopped before the namespaces go
 };
 
+// Two equal-cost paths: client - r1 - {r2a, r2b} - r3 - target, IPv4 only. r1 reaches the
+// target's link through either middle router (a multipath route) and hashes each flow's ports as
+// well as its addresses (fib_multipath_hash_policy 1), so the middle router a packet meets is its
+// flow's. Link i is 10.<base>.<i>.0/30: 0 client-r1, 1 r1-r2a, 2 r1-r2b, 3 r2a-r3, 4 r2b-r3,
+// 5 r3-target, each left end .1 and right end .2. Everything answers back through r2a.
+class DiamondRoutes {
+public:
+    explicit DiamondRoutes(int base = 231);
+    NetNamespace& client() { return *m_nodes.front(); }
+    // Each router's address towards the client, the one its reports come from: hop 1 is r1, hop
+    // 2 r2a or r2b, hop 3 r3, hop 4 the target.
+    std::string r1() const { return address(0, 2); }
+    std::string r2a() const { return address(1, 2); }
+    std::string r2b() const { return address(2, 2); }
+    std::string r3() const { return address(3, 2); }
+    std::string target() const { return address(5, 2); }
+
+private:
+    std::string address(int link, int end) const;
+
+    int m_base;
+    std::vector<std::unique_ptr<NetNamespace>> m_nodes; // client r1 r2a r2b r3 target
+};
+
 } // namespace hopwise::test
