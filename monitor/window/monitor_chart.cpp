@@ -56,7 +56,10 @@ MonitorChart::MonitorChart(QWidget* parent)
         series->attachAxis(m_time);
         series->attachAxis(m_ms);
     }
+    // The view comes with a chart of its own and only lets go of it for ours: it is ours to delete.
+    QChart* const placeholder = m_view->chart();
     m_view->setChart(chart);
+    delete placeholder;
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setObjectName(QStringLiteral("monitorChart"));
     m_view->setAccessibleName(FromUtf8(res::kAccessibleMonitorChart));
